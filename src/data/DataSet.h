@@ -1,0 +1,191 @@
+#pragma once
+// Record sets, fields, links. This is the public face of the data layer that
+// every window, the grid and the export see.
+//
+// TADOQuery holds a client-side static snapshot of its SQL's result, a row
+// window of consecutive rows held ready for its links, and the fields of the
+// open result. TDataSource binds a record set to the links of grids; a
+// TDataLink receives the record set's notifications synchronously.
+// All of it belongs to one thread: the GUI thread, or the export worker for
+// the export's own record set.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace querlin::data {
+
+class TADOQuery;
+class TDataSource;
+class TDataLink;
+
+enum class TDataSetState { dsInactive, dsBrowse, dsInsert };  // closed, browsing, appending
+
+enum class TFieldType {
+    ftUnknown, ftString, ftSmallint, ftInteger, ftWord, ftBoolean, ftFloat,
+    ftBCD, ftDate, ftTime, ftDateTime, ftBytes, ftVarBytes, ftAutoInc, ftBlob,
+    ftMemo, ftFixedChar, ftWideString, ftLargeint, ftVariant, ftGuid,
+};
+
+enum class TAlignment { taLeftJustify, taRightJustify, taCenter };
+
+// One column of an open record set. Owned by its record set; lives from Open
+// to Close. Values are read from the record set's active row.
+class TField {
+public:
+    virtual ~TField() = default;
+    virtual const std::string& FieldName() const = 0;
+    virtual TFieldType DataType() const = 0;
+    virtual int Index() const = 0;          // position among the fields
+    virtual int Size() const = 0;
+    virtual int Precision() const = 0;
+    virtual int DisplayWidth() const = 0;
+    virtual void SetDisplayWidth(int width) = 0;
+    virtual const std::string& DisplayLabel() const = 0;
+    virtual TAlignment Alignment() const = 0;
+    virtual bool ReadOnly() const = 0;
+    virtual bool Visible() const = 0;
+    virtual bool IsNull() const = 0;
+    virtual std::string DisplayText() const = 0;  // UTF-8
+    virtual std::string PlainText() const = 0;    // UTF-8
+    virtual void SetValue(const std::string& text) = 0;
+    virtual TADOQuery& DataSet() const = 0;
+};
+
+// A token for one row of a snapshot (see MarkRow). Empty means "none".
+struct TBookmark {
+    std::int64_t row = -1;
+    bool IsNone() const { return row < 0; }
+};
+
+class TADOQuery {
+public:
+    explicit TADOQuery(std::string name = {});
+    ~TADOQuery();
+    TADOQuery(const TADOQuery&) = delete;
+    TADOQuery& operator=(const TADOQuery&) = delete;
+
+    const std::string& Name() const;
+
+    const std::string& ConnectionString() const;
+    void SetConnectionString(const std::string& text);
+    const std::string& SQL() const;
+    void SetSQL(const std::string& text);  // closes first, always
+
+    TDataSetState State() const;
+    bool Active() const;
+
+    void Open();
+    void Close();
+    void MoveFirst();
+    void MoveNext();
+    void MovePrior();
+    void MoveLast();
+    int MoveRows(int count);
+    bool AtEnd() const;
+    bool AtStart() const;
+    int RecordNumber() const;
+    void SetRecordNumber(int number);
+    int RecordCount() const;
+    bool KnowsPositions() const;
+
+    TField& FieldNamed(const std::string& name) const;
+    TField* FindField(const std::string& name) const;  // nullptr when none
+    void FieldNames(std::vector<std::string>& list);
+    int FieldCount() const;
+    TField& FieldAt(int index) const;
+
+    void AppendRow();
+    void PostRow();
+    void DeleteRow();
+    std::int64_t Execute();
+
+    TBookmark MarkRow() const;
+    void ReturnToMark(const TBookmark& mark);
+    void DropMark(TBookmark& mark);
+
+    void SuspendLinks();
+    void ResumeLinks();
+
+    // Row window, as the links see it.
+    int HeldCount() const;
+    int ActiveIndex() const;
+    void SetActiveIndex(int index);  // for painting a held row; restore afterwards
+    bool HeldRowIsNew(int index) const;
+
+private:
+    friend class TDataLink;
+    friend class TDataSource;
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+// Binds a record set to links. Owned by its window.
+class TDataSource {
+public:
+    TDataSource();
+    ~TDataSource();
+    TADOQuery* DataSet() const;
+    void SetDataSet(TADOQuery* dataSet);
+
+private:
+    friend class TDataLink;
+    friend class TADOQuery;
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+// Receives a record set's notifications; a grid derives its own link.
+// The link shows the held rows FirstOffset .. FirstOffset + BufferCount - 1.
+// A link must not move the record set while it handles a notification.
+class TDataLink {
+public:
+    TDataLink();
+    virtual ~TDataLink();
+    TDataSource* DataSource() const;
+    void SetDataSource(TDataSource* source);
+    TADOQuery* DataSet() const;
+
+    bool Active() const;
+    bool Editing() const;
+    int BufferCount() const;
+    void SetBufferCount(int size);
+    int RecordCount() const;       // rows the link shows: min(BufferCount, held count)
+    int ActiveRecord() const;      // active index less the first offset
+    void SetActiveRecord(int record);
+    int FirstOffset() const;
+
+protected:
+    virtual void ActiveChanged() {}
+    virtual void EditingChanged() {}
+    virtual void CheckBrowseMode() {}
+    virtual void DataSetChanged() {}
+    virtual void DataSetScrolled(int distance) { (void)distance; }
+    virtual void RecordChanged(TField* field) { (void)field; }
+    virtual void LayoutChanged() {}
+
+private:
+    friend class TADOQuery;
+    friend class TDataSource;
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+// Lists the table names of a data source. LoginPrompt is always false here:
+// connecting never asks for credentials.
+class TADOConnection {
+public:
+    TADOConnection();
+    ~TADOConnection();
+    const std::string& ConnectionString() const;
+    void SetConnectionString(const std::string& text);
+    bool Connected() const;
+    void TableNames(std::vector<std::string>& list, bool systemTables);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+} // namespace querlin::data

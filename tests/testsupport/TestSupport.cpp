@@ -1,0 +1,81 @@
+#include "testsupport/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <random>
+#include <stdexcept>
+
+namespace querlin::test {
+
+TempDir::TempDir()
+{
+    std::random_device rd;
+    auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        auto candidate = base / ("querlin-test-" + std::to_string(rd()));
+        if (std::filesystem::create_directory(candidate)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string TestDatabase::AdoConnectionString() const
+{
+    return "Provider=MSDASQL.1;Password=" + password + ";Persist Security Info=True;User ID=" + user +
+           ";Mode=Read;Extended Properties=\"" + OdbcConnectionString() + ";\"";
+}
+
+std::string TestDatabase::OdbcConnectionString() const
+{
+    return "DSN=" + dsn + ";UID=" + user + ";PWD=" + password;
+}
+
+const TestDatabase& RequireTestDatabase()
+{
+    static TestDatabase db;
+    static bool loaded = false;
+    if (!loaded) {
+        // QUERLIN_TESTDB_ENV may point elsewhere (the benchmarks, the demo).
+        const char* envFile = std::getenv("QUERLIN_TESTDB_ENV");
+        if (!envFile)
+            envFile = QUERLIN_TESTDB_ENV_FILE;
+        std::ifstream in(envFile);
+        if (!in)
+            throw std::runtime_error(std::string("test database not running: no ") + envFile +
+                                     " (run the database tests through ctest, which starts it)");
+        std::map<std::string, std::string> values;
+        std::string line;
+        while (std::getline(in, line)) {
+            auto eq = line.find('=');
+            if (eq != std::string::npos)
+                values[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+        db.dsn = values["QUERLIN_TESTDB_DSN"];
+        db.user = values["QUERLIN_TESTDB_USER"];
+        db.password = values["QUERLIN_TESTDB_PASSWORD"];
+        db.host = values["QUERLIN_TESTDB_HOST"];
+        db.port = std::atoi(values["QUERLIN_TESTDB_PORT"].c_str());
+        db.odbcIni = values["ODBCINI"];
+        // Point unixODBC at the test server's data source.
+        setenv("ODBCINI", values["ODBCINI"].c_str(), 1);
+        if (!values["ODBCSYSINI"].empty())
+            setenv("ODBCSYSINI", values["ODBCSYSINI"].c_str(), 1);
+        loaded = true;
+    }
+    return db;
+}
+
+} // namespace querlin::test

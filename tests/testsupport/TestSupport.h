@@ -1,0 +1,41 @@
+#pragma once
+// Helpers shared by the test programs: temporary folders and the test
+// database's connection settings.
+
+#include <filesystem>
+#include <string>
+
+namespace querlin::test {
+
+// A fresh folder under the system's temporary folder, removed on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Settings of the running test server, read from the file that
+// scripts/testdb wrote (named by QUERLIN_TESTDB_ENV). A database test calls
+// this first; it fails the test (never skips) when the server is not there.
+struct TestDatabase {
+    std::string dsn;       // ODBC data source name
+    std::string user;
+    std::string password;
+    std::string host;
+    int port = 0;
+    std::string odbcIni;   // the odbc.ini file the data source lives in
+    // "Provider=MSDASQL.1;...;Extended Properties="DSN=...;UID=...;PWD=..."".
+    std::string AdoConnectionString() const;
+    // "DSN=...;UID=...;PWD=..." for raw ODBC.
+    std::string OdbcConnectionString() const;
+};
+const TestDatabase& RequireTestDatabase();
+
+} // namespace querlin::test

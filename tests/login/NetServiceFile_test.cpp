@@ -2,16 +2,15 @@
 
 #include "platform/Error.h"
 #include "testsupport/TestSupport.h"
+#include "WithoutOverrideRights.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <fstream>
 #include <iterator>
-#include <linux/capability.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 using querlin::login::CompactForms;
@@ -43,31 +42,6 @@ std::vector<std::string> Names(const fs::path& folder)
     std::sort(names.begin(), names.end());
     return names;
 }
-
-// Permission bits bind root only without the capabilities that override
-// them; the tests run as root on CI, so they drop those for their scope
-// (capabilities are per thread, and this is the test's thread).
-class WithoutOverrideRights {
-public:
-    WithoutOverrideRights()
-    {
-        if (syscall(SYS_capget, &header_, saved_) != 0)
-            return;
-        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
-        active_ = syscall(SYS_capset, &header_, reduced) == 0;
-    }
-    ~WithoutOverrideRights()
-    {
-        if (active_)
-            syscall(SYS_capset, &header_, saved_);
-    }
-
-private:
-    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct saved_[2]{};
-    bool active_ = false;
-};
 
 NetServiceEntry Entry(std::optional<std::string> host, std::optional<std::string> port, std::optional<std::string> sid)
 {
@@ -233,13 +207,15 @@ TEST(NetServiceFileFailures, FileThatCannotBeOpened)
     const auto file = dir.Path() / "tnsnames.ora";
     WriteNetServiceFile(file, "dbserver", "1521", "orcl");
     fs::permissions(file, fs::perms::none);
-    WithoutOverrideRights limited;
-    try {
-        ReadNetServiceFile(file);
-        FAIL() << "no error";
-    } catch (const querlin::Error& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + file.string() + "\". Permission denied");
-    }
+    std::string message;
+    querlin::test::RunWithoutOverrideRights([&] {
+        try {
+            ReadNetServiceFile(file);
+        } catch (const querlin::Error& e) {
+            message = e.what();
+        }
+    });
+    EXPECT_EQ(message, "Cannot open file \"" + file.string() + "\". Permission denied");
 }
 
 TEST(NetServiceFileFailures, FolderInPlaceOfTheFileCannotBeRead)
@@ -264,17 +240,17 @@ TEST(NetServiceFileFailures, FolderThatCannotBeWrittenKeepsTheOldFile)
     fs::permissions(dir.Path(), fs::perms::owner_read | fs::perms::owner_exec);
     const auto previous = fs::current_path();
     fs::current_path(dir.Path());
-    {
-        WithoutOverrideRights limited;
+    std::string message;
+    querlin::test::RunWithoutOverrideRights([&] {
         try {
-            // Named relative to the current directory, as the login window does;
-            // the message names the full path.
+            // Named relative to the current directory, as the login window
+            // does; the message names the full path.
             WriteNetServiceFile("tnsnames.ora", "dbserver", "1521", "orcl");
-            ADD_FAILURE() << "no error";
         } catch (const querlin::Error& e) {
-            EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + file.string() + "\". Permission denied");
+            message = e.what();
         }
-    }
+    });
+    EXPECT_EQ(message, "Cannot create file \"" + file.string() + "\". Permission denied");
     fs::current_path(previous);
     fs::permissions(dir.Path(), fs::perms::owner_all);
     EXPECT_EQ(Slurp(file), old);

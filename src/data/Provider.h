@@ -121,4 +121,10 @@ public:
 // unknown provider, or with the source's message when it cannot connect.
 std::unique_ptr<Connection> Connect(const std::string& connectionString);
 
+// Creates an empty local store file for a connection string of the form
+// "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%s;" (what the catalog
+// object's Create does). Fails with querlin::Error when the file exists
+// already or cannot be written; never leaves a partial file behind.
+void CreateLocalStore(const std::string& connectionString);
+
 } // namespace querlin::data

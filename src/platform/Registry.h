@@ -51,6 +51,9 @@ public:
 
 // The process's machine registry.
 Registry& MachineRegistry();
+// Tests put a registry of their own in its place; nullptr restores the
+// machine's. The caller keeps ownership.
+void SetMachineRegistryForTesting(Registry* registry);
 
 // The one reading rule for string values: absent or zero-length reads as the
 // empty text; REG_SZ and REG_EXPAND_SZ as their text up to the first NUL,

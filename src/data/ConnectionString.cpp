@@ -1,0 +1,253 @@
+#include "data/ConnectionString.h"
+
+#include "platform/Error.h"
+
+namespace querlin::data {
+
+namespace {
+
+const char* const kAdoFormatError =
+    "Format of the initialization string does not conform to the OLE DB specification.";
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string_view Trim(std::string_view text)
+{
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+char FoldAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+} // namespace
+
+bool SameKey(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (FoldAscii(a[i]) != FoldAscii(b[i]))
+            return false;
+    return true;
+}
+
+ConnectionString ConnectionString::ParseAdo(std::string_view text)
+{
+    ConnectionString result;
+    result.lastWins_ = true;
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n) {
+        if (text[i] == ';' || IsBlank(text[i])) {
+            ++i;
+            continue;
+        }
+        // Key: up to a single "=", where "==" stands for a literal "=".
+        std::string key;
+        bool sawEquals = false;
+        while (i < n) {
+            char c = text[i];
+            if (c == '=') {
+                if (i + 1 < n && text[i + 1] == '=') {
+                    key += '=';
+                    i += 2;
+                    continue;
+                }
+                ++i;
+                sawEquals = true;
+                break;
+            }
+            if (c == ';')
+                break;
+            key += c;
+            ++i;
+        }
+        if (!sawEquals)
+            throw Error(kAdoFormatError);
+        std::string trimmedKey(Trim(key));
+        if (trimmedKey.empty())
+            throw Error(kAdoFormatError);
+
+        while (i < n && IsBlank(text[i]))
+            ++i;
+        std::string value;
+        if (i < n && (text[i] == '"' || text[i] == '\'')) {
+            const char quote = text[i++];
+            bool closed = false;
+            while (i < n) {
+                if (text[i] == quote) {
+                    if (i + 1 < n && text[i + 1] == quote) {
+                        value += quote;
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    closed = true;
+                    break;
+                }
+                value += text[i++];
+            }
+            if (!closed)
+                throw Error(kAdoFormatError);
+            while (i < n && IsBlank(text[i]))
+                ++i;
+            if (i < n && text[i] != ';')
+                throw Error(kAdoFormatError);
+        } else {
+            std::size_t start = i;
+            while (i < n && text[i] != ';')
+                ++i;
+            value = std::string(Trim(text.substr(start, i - start)));
+        }
+        result.entries_.emplace_back(std::move(trimmedKey), std::move(value));
+    }
+    return result;
+}
+
+ConnectionString ConnectionString::ParseOdbc(std::string_view text)
+{
+    ConnectionString result;
+    result.lastWins_ = false;
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n) {
+        if (text[i] == ';' || IsBlank(text[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t keyStart = i;
+        while (i < n && text[i] != '=' && text[i] != ';')
+            ++i;
+        std::string key(Trim(text.substr(keyStart, i - keyStart)));
+        if (i >= n || text[i] == ';') {
+            // A lone word without "=": drivers ignore it, and so do we.
+            continue;
+        }
+        ++i;  // "="
+        while (i < n && IsBlank(text[i]))
+            ++i;
+        std::string value;
+        if (i < n && text[i] == '{') {
+            ++i;
+            bool closed = false;
+            while (i < n) {
+                if (text[i] == '}') {
+                    if (i + 1 < n && text[i + 1] == '}') {
+                        value += '}';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    closed = true;
+                    break;
+                }
+                value += text[i++];
+            }
+            if (!closed)
+                throw Error("Invalid ODBC connection string: a value in braces is not closed (\"" +
+                            key + "\")");
+            while (i < n && IsBlank(text[i]))
+                ++i;
+            if (i < n && text[i] != ';')
+                throw Error("Invalid ODBC connection string: text after the closing brace of \"" +
+                            key + "\"");
+        } else {
+            std::size_t start = i;
+            while (i < n && text[i] != ';')
+                ++i;
+            value = std::string(Trim(text.substr(start, i - start)));
+        }
+        if (!key.empty())
+            result.entries_.emplace_back(std::move(key), std::move(value));
+    }
+    return result;
+}
+
+std::optional<std::string> ConnectionString::Value(std::string_view key) const
+{
+    std::optional<std::string> found;
+    for (const auto& [k, v] : entries_) {
+        if (SameKey(k, key)) {
+            found = v;
+            if (!lastWins_)
+                break;
+        }
+    }
+    return found;
+}
+
+std::string QuoteAdoValue(std::string_view value)
+{
+    bool needs = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
+                                    value.front() == '"' || value.front() == '\'' ||
+                                    // "Key==" would read as a key holding "="
+                                    value.front() == '=');
+    if (value.find(';') != std::string_view::npos)
+        needs = true;
+    if (!needs)
+        return std::string(value);
+    std::string out = "\"";
+    for (char c : value) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+std::string QuoteOdbcValue(std::string_view value)
+{
+    bool needs = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
+    if (value.find_first_of(";{}=") != std::string_view::npos)
+        needs = true;
+    if (!needs)
+        return std::string(value);
+    std::string out = "{";
+    for (char c : value) {
+        if (c == '}')
+            out += '}';
+        out += c;
+    }
+    out += '}';
+    return out;
+}
+
+std::string BuildAdo(const std::vector<ConnectionString::Entry>& entries)
+{
+    std::string out;
+    for (const auto& [key, value] : entries) {
+        for (char c : key) {
+            if (c == '=')
+                out += '=';
+            out += c;
+        }
+        out += '=';
+        out += QuoteAdoValue(value);
+        out += ';';
+    }
+    return out;
+}
+
+std::string BuildOdbc(const std::vector<ConnectionString::Entry>& entries)
+{
+    std::string out;
+    for (const auto& [key, value] : entries) {
+        out += key;
+        out += '=';
+        out += QuoteOdbcValue(value);
+        out += ';';
+    }
+    return out;
+}
+
+} // namespace querlin::data

@@ -1,0 +1,1037 @@
+#include "data/SqliteProvider.h"
+
+#include "data/ProviderText.h"
+#include "platform/Error.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <optional>
+#include <unistd.h>
+
+namespace querlin::data {
+
+namespace {
+
+const char* const kRowNotFound =
+    "Row cannot be located for updating. Some values may have been changed since it was last read.";
+const char* const kFieldTooSmall =
+    "The field is too small to accept the amount of data you attempted to add. "
+    "Try inserting or pasting less data.";
+
+// Marks a file as this program's store (in the header's application id), so
+// a store can be told from other SQLite files when that ever matters.
+const int kStoreApplicationId = 0x514C5331;  // "QLS1"
+
+std::string Lower(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Statement translation: a small tokenizer, enough for table definitions.
+
+struct Token {
+    enum Kind { Word, Quoted, String, Punct } kind;
+    std::size_t begin;
+    std::size_t end;
+    std::string text;  // identifiers unquoted; punctuation as written
+};
+
+bool IsWordByte(char c)
+{
+    auto u = static_cast<unsigned char>(c);
+    return u >= 0x80 || std::isalnum(u) || c == '_' || c == '$' || c == '.';
+}
+
+std::vector<Token> Tokenize(std::string_view sql)
+{
+    std::vector<Token> tokens;
+    std::size_t i = 0;
+    const std::size_t n = sql.size();
+    while (i < n) {
+        char c = sql[i];
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            ++i;
+            continue;
+        }
+        if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
+            while (i < n && sql[i] != '\n')
+                ++i;
+            continue;
+        }
+        if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
+            std::size_t end = sql.find("*/", i + 2);
+            i = end == std::string_view::npos ? n : end + 2;
+            continue;
+        }
+        std::size_t begin = i;
+        if (c == '"' || c == '`' || c == '[' || c == '\'') {
+            const char close = c == '[' ? ']' : c;
+            std::string text;
+            ++i;
+            while (i < n) {
+                if (sql[i] == close) {
+                    if (close != ']' && i + 1 < n && sql[i + 1] == close) {
+                        text += close;
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                text += sql[i++];
+            }
+            tokens.push_back({c == '\'' ? Token::String : Token::Quoted, begin, i, std::move(text)});
+            continue;
+        }
+        if (IsWordByte(c)) {
+            while (i < n && IsWordByte(sql[i]))
+                ++i;
+            tokens.push_back({Token::Word, begin, i, std::string(sql.substr(begin, i - begin))});
+            continue;
+        }
+        ++i;
+        tokens.push_back({Token::Punct, begin, i, std::string(1, c)});
+    }
+    return tokens;
+}
+
+bool IsWord(const Token& t, std::string_view lowerWord)
+{
+    return t.kind == Token::Word && Lower(t.text) == lowerWord;
+}
+
+bool IsPunct(const Token& t, char c)
+{
+    return t.kind == Token::Punct && t.text[0] == c;
+}
+
+bool IsConstraintWord(const Token& t)
+{
+    static const char* const words[] = {"not", "null", "primary", "unique", "default", "check",
+                                        "references", "collate", "constraint", "generated", "as"};
+    if (t.kind != Token::Word)
+        return false;
+    std::string w = Lower(t.text);
+    return std::any_of(std::begin(words), std::end(words), [&](const char* k) { return w == k; });
+}
+
+bool IsCounterType(std::string_view lowerType)
+{
+    return lowerType == "counter" || lowerType == "autoincrement" || lowerType == "identity";
+}
+
+bool IsTextType(std::string_view lowerType)
+{
+    static const char* const types[] = {"char", "varchar", "nchar", "nvarchar", "text", "memo",
+                                        "longtext", "longchar", "note", "string", "character",
+                                        "ntext", "alphanumeric", "clob"};
+    return std::any_of(std::begin(types), std::end(types), [&](const char* k) { return lowerType == k; });
+}
+
+struct ColumnItem {
+    std::string name;       // unquoted
+    std::string typeWord;   // lower case, first word of the type
+    std::size_t nameEnd = 0;  // within the item text
+    std::size_t typeEnd = 0;
+    bool primaryKey = false;
+    bool hasCollate = false;
+    std::vector<std::pair<std::size_t, std::size_t>> primaryKeySpans;
+};
+
+// Splits the text between the table's parentheses at its top-level commas.
+std::vector<std::pair<std::size_t, std::size_t>> SplitItems(const std::vector<Token>& tokens,
+                                                            std::size_t first, std::size_t last)
+{
+    std::vector<std::pair<std::size_t, std::size_t>> items;  // token ranges [a, b)
+    int depth = 0;
+    std::size_t start = first;
+    for (std::size_t k = first; k < last; ++k) {
+        if (IsPunct(tokens[k], '('))
+            ++depth;
+        else if (IsPunct(tokens[k], ')'))
+            --depth;
+        else if (depth == 0 && IsPunct(tokens[k], ',')) {
+            items.emplace_back(start, k);
+            start = k + 1;
+        }
+    }
+    if (start < last)
+        items.emplace_back(start, last);
+    return items;
+}
+
+} // namespace
+
+std::string TranslateLocalStoreStatement(std::string_view sql)
+{
+    const std::vector<Token> tokens = Tokenize(sql);
+    std::size_t k = 0;
+    if (tokens.size() < 4 || !IsWord(tokens[k], "create"))
+        return std::string(sql);
+    ++k;
+    if (IsWord(tokens[k], "temp") || IsWord(tokens[k], "temporary"))
+        ++k;
+    if (k >= tokens.size() || !IsWord(tokens[k], "table"))
+        return std::string(sql);
+    // The column list is the first parenthesis after the table's name.
+    std::size_t open = k + 1;
+    while (open < tokens.size() && !IsPunct(tokens[open], '(')) {
+        if (IsWord(tokens[open], "as"))
+            return std::string(sql);  // CREATE TABLE ... AS SELECT
+        ++open;
+    }
+    if (open >= tokens.size())
+        return std::string(sql);
+    std::size_t close = open + 1;
+    for (int depth = 1; close < tokens.size(); ++close) {
+        if (IsPunct(tokens[close], '('))
+            ++depth;
+        else if (IsPunct(tokens[close], ')') && --depth == 0)
+            break;
+    }
+    if (close >= tokens.size())
+        return std::string(sql);  // unbalanced: let the store report it
+
+    struct Item {
+        std::size_t a = 0, b = 0;  // token range
+        bool isColumn = true;
+        ColumnItem column;
+        std::vector<std::string> tableKey;  // a table-level PRIMARY KEY's columns
+        bool isTableKey = false;
+    };
+    std::vector<Item> items;
+    for (auto [a, b] : SplitItems(tokens, open + 1, close)) {
+        if (a == b)
+            continue;
+        Item item;
+        item.a = a;
+        item.b = b;
+        const Token& first = tokens[a];
+        if (IsWord(first, "primary") || IsWord(first, "constraint") || IsWord(first, "unique") ||
+            IsWord(first, "check") || IsWord(first, "foreign")) {
+            item.isColumn = false;
+            for (std::size_t t = a; t + 1 < b; ++t) {
+                if (IsWord(tokens[t], "primary") && IsWord(tokens[t + 1], "key")) {
+                    item.isTableKey = true;
+                    for (std::size_t c = t + 2; c < b; ++c)
+                        if (tokens[c].kind == Token::Word || tokens[c].kind == Token::Quoted)
+                            item.tableKey.push_back(Lower(tokens[c].text));
+                    break;
+                }
+            }
+        } else {
+            ColumnItem& col = item.column;
+            col.name = first.text;
+            col.nameEnd = a + 1;
+            std::size_t t = a + 1;
+            if (t < b && tokens[t].kind == Token::Word && !IsConstraintWord(tokens[t])) {
+                col.typeWord = Lower(tokens[t].text);
+                ++t;
+                while (t < b && tokens[t].kind == Token::Word && !IsConstraintWord(tokens[t]))
+                    ++t;
+                if (t < b && IsPunct(tokens[t], '(')) {
+                    int depth = 0;
+                    for (; t < b; ++t) {
+                        if (IsPunct(tokens[t], '('))
+                            ++depth;
+                        else if (IsPunct(tokens[t], ')') && --depth == 0) {
+                            ++t;
+                            break;
+                        }
+                    }
+                }
+            }
+            col.typeEnd = t;
+            for (; t < b; ++t) {
+                if (IsWord(tokens[t], "collate"))
+                    col.hasCollate = true;
+                if (t + 1 < b && IsWord(tokens[t], "primary") && IsWord(tokens[t + 1], "key")) {
+                    col.primaryKey = true;
+                    col.primaryKeySpans.emplace_back(t, t + 2);
+                }
+            }
+        }
+        items.push_back(std::move(item));
+    }
+
+    // Which column, if any, becomes the auto-numbered key.
+    const Item* counter = nullptr;
+    for (const Item& item : items) {
+        if (item.isColumn && IsCounterType(item.column.typeWord)) {
+            if (counter)
+                throw Error("A table can have only one Counter column.");
+            counter = &item;
+        }
+    }
+    const Item* tableKey = nullptr;
+    for (const Item& item : items)
+        if (item.isTableKey)
+            tableKey = &item;
+    bool dropTableKey = false;
+    if (counter) {
+        const std::string counterName = Lower(counter->column.name);
+        if (tableKey) {
+            if (tableKey->tableKey.size() == 1 && tableKey->tableKey[0] == counterName)
+                dropTableKey = true;
+            else
+                throw Error("A Counter column must be the table's only primary key column.");
+        }
+        for (const Item& item : items)
+            if (item.isColumn && &item != counter && item.column.primaryKey)
+                throw Error("A Counter column must be the table's only primary key column.");
+    }
+
+    auto textOf = [&](std::size_t a, std::size_t b) {
+        return std::string(sql.substr(tokens[a].begin, tokens[b - 1].end - tokens[a].begin));
+    };
+    std::string out(sql.substr(0, tokens[open].end));
+    bool firstItem = true;
+    for (const Item& item : items) {
+        if (dropTableKey && &item == tableKey)
+            continue;
+        if (!firstItem)
+            out += ", ";
+        firstItem = false;
+        if (!item.isColumn) {
+            out += textOf(item.a, item.b);
+            continue;
+        }
+        const ColumnItem& col = item.column;
+        if (&item == counter) {
+            out += textOf(item.a, col.nameEnd);
+            out += " INTEGER PRIMARY KEY AUTOINCREMENT";
+            // The rest of the definition, without a PRIMARY KEY of its own.
+            for (std::size_t t = col.typeEnd; t < item.b; ++t) {
+                bool inKey = std::any_of(col.primaryKeySpans.begin(), col.primaryKeySpans.end(),
+                                         [&](auto span) { return t >= span.first && t < span.second; });
+                if (!inKey) {
+                    out += ' ';
+                    out += std::string(sql.substr(tokens[t].begin, tokens[t].end - tokens[t].begin));
+                }
+            }
+            continue;
+        }
+        out += textOf(item.a, item.b);
+        if (IsTextType(col.typeWord) && !col.hasCollate)
+            out += " COLLATE NOCASE";
+    }
+    out += sql.substr(tokens[close].begin);
+    return out;
+}
+
+ColumnInfo LocalStoreColumnFromDeclaredType(std::string_view declaredType)
+{
+    ColumnInfo info;
+    std::string decl = Lower(declaredType);
+    // The first word and the numbers in parentheses.
+    std::size_t i = 0;
+    while (i < decl.size() && std::isspace(static_cast<unsigned char>(decl[i])))
+        ++i;
+    std::size_t wordStart = i;
+    while (i < decl.size() && (std::isalnum(static_cast<unsigned char>(decl[i])) || decl[i] == '_'))
+        ++i;
+    std::string word = decl.substr(wordStart, i - wordStart);
+    std::vector<long long> args;
+    std::size_t paren = decl.find('(');
+    if (paren != std::string::npos) {
+        const char* p = decl.c_str() + paren + 1;
+        while (*p) {
+            char* end = nullptr;
+            long long v = std::strtoll(p, &end, 10);
+            if (end == p)
+                break;
+            args.push_back(v);
+            p = end;
+            while (*p == ' ' || *p == ',')
+                ++p;
+        }
+    }
+    auto sizeOr = [&](std::int64_t fallback) { return args.empty() ? fallback : args[0]; };
+
+    if (IsCounterType(word)) {
+        info.type = AdoType::Integer;
+        info.autoIncrement = true;
+        info.updatable = false;
+    } else if (word == "varchar" || word == "nvarchar" || word == "string" || word == "alphanumeric" ||
+               word == "character" || (word == "text" && !args.empty())) {
+        info.type = AdoType::VarWChar;
+        info.size = sizeOr(255);
+    } else if (word == "char" || word == "nchar") {
+        info.type = AdoType::WChar;
+        info.size = sizeOr(255);
+    } else if (word == "text" || word == "memo" || word == "longtext" || word == "longchar" ||
+               word == "note" || word == "ntext" || word == "clob") {
+        info.type = AdoType::LongVarWChar;
+        info.size = 536870910;
+    } else if (word == "integer" || word == "int" || word == "long" || word == "int4") {
+        info.type = AdoType::Integer;
+    } else if (word == "smallint" || word == "short" || word == "int2") {
+        info.type = AdoType::SmallInt;
+    } else if (word == "byte" || word == "tinyint") {
+        info.type = AdoType::UnsignedTinyInt;
+    } else if (word == "bigint" || word == "int8") {
+        info.type = AdoType::BigInt;
+    } else if (word == "real" || word == "single" || word == "float4") {
+        info.type = AdoType::Single;
+    } else if (word == "float" || word == "double" || word == "float8" || word == "number") {
+        info.type = AdoType::Double;
+    } else if (word == "money" || word == "currency") {
+        info.type = AdoType::Currency;
+        info.precision = 19;
+        info.scale = 4;
+    } else if (word == "decimal" || word == "numeric" || word == "dec") {
+        info.type = AdoType::Numeric;
+        info.precision = static_cast<int>(args.size() > 0 ? args[0] : 18);
+        info.scale = static_cast<int>(args.size() > 1 ? args[1] : 0);
+    } else if (word == "bit" || word == "yesno" || word == "logical" || word == "logical1" ||
+               word == "boolean" || word == "bool") {
+        info.type = AdoType::Boolean;
+    } else if (word == "datetime" || word == "date" || word == "time" || word == "timestamp") {
+        info.type = AdoType::Date;
+    } else if (word == "binary" || word == "varbinary") {
+        info.type = AdoType::VarBinary;
+        info.size = sizeOr(255);
+    } else if (word == "image" || word == "longbinary" || word == "oleobject" || word == "general" ||
+               word == "blob") {
+        info.type = AdoType::LongVarBinary;
+        info.size = 1073741823;
+    } else if (word == "guid" || word == "uniqueidentifier") {
+        info.type = AdoType::Guid;
+        info.size = 16;
+    } else {
+        info.type = AdoType::Unsupported;
+    }
+    return info;
+}
+
+namespace {
+
+[[noreturn]] void ThrowStore(sqlite3* db)
+{
+    throw Error(sqlite3_errmsg(db));
+}
+
+std::string QuoteName(std::string_view name)
+{
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+bool IsBlankTail(const char* tail)
+{
+    for (; tail && *tail; ++tail) {
+        if (*tail == ';' || std::isspace(static_cast<unsigned char>(*tail)))
+            continue;
+        return false;
+    }
+    return true;
+}
+
+// Owns one prepared statement.
+struct Statement {
+    sqlite3_stmt* stmt = nullptr;
+    Statement() = default;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    ~Statement() { sqlite3_finalize(stmt); }
+};
+
+void Prepare(sqlite3* db, const std::string& sql, Statement& out)
+{
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &out.stmt, &tail) != SQLITE_OK)
+        ThrowStore(db);
+    if (!out.stmt)
+        throw Error("The SQL text holds no statement.");
+    if (!IsBlankTail(tail))
+        throw Error("Characters found after end of SQL statement.");
+}
+
+void Bind(sqlite3* db, sqlite3_stmt* stmt, int index, const ParamValue& value)
+{
+    int rc = SQLITE_OK;
+    switch (value.kind) {
+    case ParamValue::Kind::Null: rc = sqlite3_bind_null(stmt, index); break;
+    case ParamValue::Kind::Int: rc = sqlite3_bind_int64(stmt, index, value.intValue); break;
+    case ParamValue::Kind::Double: rc = sqlite3_bind_double(stmt, index, value.doubleValue); break;
+    case ParamValue::Kind::Text:
+        rc = sqlite3_bind_text(stmt, index, value.text.data(), static_cast<int>(value.text.size()),
+                               SQLITE_TRANSIENT);
+        break;
+    case ParamValue::Kind::Bytes:
+        rc = sqlite3_bind_blob(stmt, index, value.text.data(), static_cast<int>(value.text.size()),
+                               SQLITE_TRANSIENT);
+        break;
+    }
+    if (rc != SQLITE_OK)
+        ThrowStore(db);
+}
+
+bool ParseNumber(const char*& p, int digits, int& out)
+{
+    out = 0;
+    for (int k = 0; k < digits; ++k, ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        out = out * 10 + (*p - '0');
+    }
+    return true;
+}
+
+// "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS[.fff]]" (or with "T"), "HH:MM[:SS]".
+bool ParseStoredDateTime(const char* text, TimestampParts& out)
+{
+    out = {};
+    const char* p = text;
+    bool haveDate = false;
+    if (std::strlen(p) >= 10 && p[4] == '-' && p[7] == '-') {
+        if (!ParseNumber(p, 4, out.date.year) || *p++ != '-' || !ParseNumber(p, 2, out.date.month) ||
+            *p++ != '-' || !ParseNumber(p, 2, out.date.day))
+            return false;
+        haveDate = true;
+        if (*p == ' ' || *p == 'T')
+            ++p;
+    } else {
+        // A time alone lies on the zero day of the original file format.
+        out.date = {1899, 12, 30};
+    }
+    if (*p == '\0')
+        return haveDate;
+    if (!ParseNumber(p, 2, out.time.hour) || *p++ != ':' || !ParseNumber(p, 2, out.time.minute))
+        return false;
+    if (*p == ':') {
+        ++p;
+        if (!ParseNumber(p, 2, out.time.second))
+            return false;
+        if (*p == '.') {
+            ++p;
+            int ms = 0, n = 0;
+            while (*p >= '0' && *p <= '9') {
+                if (n < 3) {
+                    ms = ms * 10 + (*p - '0');
+                    ++n;
+                }
+                ++p;
+            }
+            while (n++ < 3)
+                ms *= 10;
+            out.time.millisecond = ms;
+        }
+    }
+    return *p == '\0';
+}
+
+// A day count with fraction from 1899-12-30, as the original file format
+// held its dates.
+TimestampParts FromDayNumber(double value)
+{
+    double days = std::floor(value);
+    long long ms = std::llround((value - days) * 86400000.0);
+    if (ms >= 86400000) {
+        days += 1;
+        ms -= 86400000;
+    }
+    // Civil date from days since 1970-01-01 (Howard Hinnant's algorithm).
+    long long z = static_cast<long long>(days) - 25569 + 719468;
+    long long era = (z >= 0 ? z : z - 146096) / 146097;
+    long long doe = z - era * 146097;
+    long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long long y = yoe + era * 400;
+    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    long long mp = (5 * doy + 2) / 153;
+    long long d = doy - (153 * mp + 2) / 5 + 1;
+    long long m = mp < 10 ? mp + 3 : mp - 9;
+    TimestampParts out;
+    out.date = {static_cast<int>(y + (m <= 2)), static_cast<int>(m), static_cast<int>(d)};
+    out.time = {static_cast<int>(ms / 3600000), static_cast<int>(ms / 60000 % 60),
+                static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000)};
+    return out;
+}
+
+std::string FormatDecimal(sqlite3_stmt* stmt, int column, int scale)
+{
+    switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_INTEGER:
+        return std::to_string(sqlite3_column_int64(stmt, column));
+    case SQLITE_FLOAT: {
+        char buf[400];
+        std::snprintf(buf, sizeof buf, "%.*f", std::clamp(scale < 0 ? 4 : scale, 0, 30),
+                      sqlite3_column_double(stmt, column));
+        return buf;
+    }
+    default: {
+        const char* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+        std::string value = text ? text : "";
+        // Only a plain decimal number may pass as such.
+        std::size_t i = (!value.empty() && value[0] == '-') ? 1 : 0;
+        bool digits = false, point = false, ok = i < value.size();
+        for (; i < value.size() && ok; ++i) {
+            if (value[i] >= '0' && value[i] <= '9')
+                digits = true;
+            else if (value[i] == '.' && !point)
+                point = true;
+            else
+                ok = false;
+        }
+        if (!ok || !digits)
+            throw Error("Data type mismatch: '" + ValidUtf8(value) + "' is not a number.");
+        return value;
+    }
+    }
+}
+
+class SqliteReader : public ResultReader {
+public:
+    SqliteReader(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt)
+    {
+        // The first row is fetched now: a failing statement fails here, and
+        // expression columns (which declare no type) are typed from it.
+        Step();
+        const int count = sqlite3_column_count(stmt_);
+        columns_.reserve(count);
+        for (int c = 0; c < count; ++c) {
+            const char* name = sqlite3_column_name(stmt_, c);
+            const char* decl = sqlite3_column_decltype(stmt_, c);
+            const char* table = sqlite3_column_table_name(stmt_, c);
+            const char* origin = sqlite3_column_origin_name(stmt_, c);
+            ColumnInfo info;
+            if (decl) {
+                info = LocalStoreColumnFromDeclaredType(decl);
+            } else {
+                switch (hasRow_ ? sqlite3_column_type(stmt_, c) : SQLITE_NULL) {
+                case SQLITE_INTEGER: info.type = AdoType::Integer; break;
+                case SQLITE_FLOAT: info.type = AdoType::Double; break;
+                case SQLITE_BLOB: info.type = AdoType::LongVarBinary; info.size = 1073741823; break;
+                default: info.type = AdoType::VarWChar; info.size = 255; break;
+                }
+                info.updatable = false;
+            }
+            info.name = name ? ValidUtf8(name) : std::string();
+            if (table && origin) {
+                info.baseTable = table;
+                info.baseColumn = origin;
+                const char* declared = nullptr;
+                const char* collation = nullptr;
+                int notNull = 0, primaryKey = 0, autoIncrement = 0;
+                if (sqlite3_table_column_metadata(db_, sqlite3_column_database_name(stmt_, c), table,
+                                                  origin, &declared, &collation, &notNull, &primaryKey,
+                                                  &autoIncrement) == SQLITE_OK) {
+                    info.isKey = primaryKey != 0;
+                    if (autoIncrement) {
+                        info.type = AdoType::Integer;
+                        info.autoIncrement = true;
+                        info.updatable = false;
+                    }
+                }
+            }
+            columns_.push_back(std::move(info));
+        }
+    }
+
+    ~SqliteReader() override { sqlite3_finalize(stmt_); }
+
+    const std::vector<ColumnInfo>& Columns() const override { return columns_; }
+
+    std::size_t Read(RowSink& sink, std::size_t maxRows) override
+    {
+        std::size_t delivered = 0;
+        while (hasRow_ && delivered < maxRows) {
+            sink.BeginRow();
+            for (int c = 0; c < static_cast<int>(columns_.size()); ++c)
+                Deliver(sink, c);
+            sink.EndRow();
+            ++delivered;
+            Step();
+        }
+        return delivered;
+    }
+
+private:
+    void Step()
+    {
+        if (!stmt_)
+            return;
+        int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) {
+            hasRow_ = true;
+            return;
+        }
+        hasRow_ = false;
+        std::string message = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(db_);
+        // Done (or failed): let go of the file at once, so other connections
+        // to it can write while the rows are being looked at.
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+        if (rc != SQLITE_DONE)
+            throw Error(message);
+    }
+
+    void Deliver(RowSink& sink, int c)
+    {
+        const ColumnInfo& info = columns_[c];
+        const int storage = sqlite3_column_type(stmt_, c);
+        if (storage == SQLITE_NULL) {
+            sink.Null(c);
+            return;
+        }
+        switch (info.type) {
+        case AdoType::TinyInt: case AdoType::SmallInt: case AdoType::Integer: case AdoType::BigInt:
+        case AdoType::UnsignedTinyInt: case AdoType::UnsignedSmallInt: case AdoType::UnsignedInt:
+        case AdoType::UnsignedBigInt:
+            sink.Int(c, sqlite3_column_int64(stmt_, c));
+            break;
+        case AdoType::Boolean:
+            sink.Bool(c, sqlite3_column_int64(stmt_, c) != 0);
+            break;
+        case AdoType::Single: case AdoType::Double:
+            sink.Double(c, sqlite3_column_double(stmt_, c));
+            break;
+        case AdoType::Currency: case AdoType::Decimal: case AdoType::Numeric: case AdoType::VarNumeric:
+            sink.Decimal(c, FormatDecimal(stmt_, c, info.scale));
+            break;
+        case AdoType::Date: {
+            TimestampParts parts;
+            if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
+                parts = FromDayNumber(sqlite3_column_double(stmt_, c));
+            } else {
+                const char* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, c));
+                if (!ParseStoredDateTime(text ? text : "", parts))
+                    throw Error("Invalid date value '" + ValidUtf8(text ? text : "") + "' in column " +
+                                info.name + ".");
+            }
+            sink.Timestamp(c, parts);
+            break;
+        }
+        case AdoType::Binary: case AdoType::VarBinary: case AdoType::LongVarBinary: {
+            const void* blob = sqlite3_column_blob(stmt_, c);
+            int size = sqlite3_column_bytes(stmt_, c);
+            sink.Bytes(c, std::string_view(static_cast<const char*>(blob), size));
+            break;
+        }
+        default: {
+            const char* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, c));
+            int size = sqlite3_column_bytes(stmt_, c);
+            std::string_view view(text ? text : "", text ? size : 0);
+            if (IsValidUtf8(view))
+                sink.Text(c, view);
+            else
+                sink.Text(c, ValidUtf8(view));
+            break;
+        }
+        }
+    }
+
+    sqlite3* db_;
+    sqlite3_stmt* stmt_;
+    bool hasRow_ = false;
+    std::vector<ColumnInfo> columns_;
+};
+
+class SqliteConnection : public Connection {
+public:
+    SqliteConnection(sqlite3* db) : db_(db) {}
+    // close_v2 waits for readers still alive to finish before closing.
+    ~SqliteConnection() override { sqlite3_close_v2(db_); }
+
+    std::unique_ptr<ResultReader> Query(const std::string& sql) override
+    {
+        Statement statement;
+        Prepare(db_, TranslateLocalStoreStatement(sql), statement);
+        if (sqlite3_column_count(statement.stmt) == 0) {
+            RunToEnd(statement.stmt);
+            return nullptr;
+        }
+        sqlite3_stmt* stmt = statement.stmt;
+        statement.stmt = nullptr;
+        return std::make_unique<SqliteReader>(db_, stmt);
+    }
+
+    std::int64_t Execute(const std::string& sql) override
+    {
+        Statement statement;
+        Prepare(db_, TranslateLocalStoreStatement(sql), statement);
+        const sqlite3_int64 before = sqlite3_total_changes64(db_);
+        RunToEnd(statement.stmt);
+        return sqlite3_total_changes64(db_) - before;
+    }
+
+    std::vector<CatalogEntry> Tables() override
+    {
+        Statement statement;
+        Prepare(db_,
+                "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'view') "
+                "UNION ALL SELECT 'table', 'sqlite_master'",
+                statement);
+        std::vector<CatalogEntry> entries;
+        int rc;
+        while ((rc = sqlite3_step(statement.stmt)) == SQLITE_ROW) {
+            std::string type = reinterpret_cast<const char*>(sqlite3_column_text(statement.stmt, 0));
+            std::string name = ValidUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement.stmt, 1)));
+            if (type == "view")
+                type = "VIEW";
+            else if (Lower(name).rfind("sqlite_", 0) == 0)
+                type = "SYSTEM TABLE";
+            else
+                type = "TABLE";
+            entries.push_back({std::move(name), std::move(type)});
+        }
+        if (rc != SQLITE_DONE)
+            ThrowStore(db_);
+        // The tables schema comes sorted by type, then name.
+        std::stable_sort(entries.begin(), entries.end(), [](const CatalogEntry& a, const CatalogEntry& b) {
+            if (a.type != b.type)
+                return a.type < b.type;
+            return Lower(a.name) < Lower(b.name);
+        });
+        return entries;
+    }
+
+    std::vector<NamedValue> InsertRow(const std::string& table, const std::vector<NamedValue>& values) override
+    {
+        const std::vector<TableColumn> columns = TableColumns(table);
+        std::string sql = "INSERT INTO " + QuoteName(table);
+        if (values.empty()) {
+            sql += " DEFAULT VALUES";
+        } else {
+            std::string names, marks;
+            for (const NamedValue& v : values) {
+                const TableColumn* column = FindColumn(columns, v.column);
+                if (column && v.value.kind == ParamValue::Kind::Text && column->maxChars > 0 &&
+                    Utf8Length(v.value.text) > static_cast<std::size_t>(column->maxChars))
+                    throw Error(kFieldTooSmall);
+                if (!names.empty()) {
+                    names += ", ";
+                    marks += ", ";
+                }
+                names += QuoteName(v.column);
+                marks += "?";
+            }
+            sql += " (" + names + ") VALUES (" + marks + ")";
+        }
+        Statement statement;
+        Prepare(db_, sql, statement);
+        for (std::size_t k = 0; k < values.size(); ++k)
+            Bind(db_, statement.stmt, static_cast<int>(k + 1), values[k].value);
+        RunToEnd(statement.stmt);
+
+        std::vector<NamedValue> assigned;
+        for (const TableColumn& column : columns) {
+            if (!column.rowidAlias)
+                continue;
+            NamedValue v;
+            v.column = column.name;
+            v.value.kind = ParamValue::Kind::Int;
+            v.value.intValue = sqlite3_last_insert_rowid(db_);
+            assigned.push_back(std::move(v));
+        }
+        return assigned;
+    }
+
+    void DeleteRow(const std::string& table, const std::vector<NamedValue>& match) override
+    {
+        if (match.empty())
+            throw Error(kRowNotFound);
+        // Exactly one row, compared byte for byte: a row that differs from
+        // another only in letter case is a different row.
+        std::string where;
+        for (const NamedValue& v : match) {
+            if (!where.empty())
+                where += " AND ";
+            where += QuoteName(v.column) + " IS ? COLLATE BINARY";
+        }
+        std::string sql = "DELETE FROM " + QuoteName(table) + " WHERE rowid = (SELECT rowid FROM " +
+                          QuoteName(table) + " WHERE " + where + " LIMIT 1)";
+        Statement statement;
+        Prepare(db_, sql, statement);
+        for (std::size_t k = 0; k < match.size(); ++k)
+            Bind(db_, statement.stmt, static_cast<int>(k + 1), match[k].value);
+        RunToEnd(statement.stmt);
+        if (sqlite3_changes(db_) == 0)
+            throw Error(kRowNotFound);
+    }
+
+private:
+    struct TableColumn {
+        std::string name;
+        std::int64_t maxChars = 0;  // 0: no limit
+        bool rowidAlias = false;
+    };
+
+    static const TableColumn* FindColumn(const std::vector<TableColumn>& columns, const std::string& name)
+    {
+        for (const TableColumn& c : columns)
+            if (Lower(c.name) == Lower(name))
+                return &c;
+        return nullptr;
+    }
+
+    std::vector<TableColumn> TableColumns(const std::string& table)
+    {
+        Statement statement;
+        Prepare(db_, "SELECT name, type, pk FROM pragma_table_info(?)", statement);
+        sqlite3_bind_text(statement.stmt, 1, table.data(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
+        std::vector<TableColumn> columns;
+        int keyColumns = 0;
+        int rc;
+        while ((rc = sqlite3_step(statement.stmt)) == SQLITE_ROW) {
+            TableColumn column;
+            column.name = reinterpret_cast<const char*>(sqlite3_column_text(statement.stmt, 0));
+            std::string type = reinterpret_cast<const char*>(sqlite3_column_text(statement.stmt, 1));
+            bool key = sqlite3_column_int(statement.stmt, 2) != 0;
+            ColumnInfo info = LocalStoreColumnFromDeclaredType(type);
+            if (info.type == AdoType::VarWChar || info.type == AdoType::WChar)
+                column.maxChars = info.size;
+            column.rowidAlias = key && Lower(type) == "integer";
+            keyColumns += key ? 1 : 0;
+            columns.push_back(std::move(column));
+        }
+        if (rc != SQLITE_DONE)
+            ThrowStore(db_);
+        if (columns.empty())
+            throw Error("The Microsoft Jet database engine cannot find the input table or query '" + table +
+                        "'. Make sure it exists and that its name is spelled correctly.");
+        if (keyColumns != 1)
+            for (TableColumn& c : columns)
+                c.rowidAlias = false;
+        return columns;
+    }
+
+    void RunToEnd(sqlite3_stmt* stmt)
+    {
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        }
+        if (rc != SQLITE_DONE)
+            ThrowStore(db_);
+    }
+
+    sqlite3* db_;
+};
+
+std::string DataSourceOf(const ConnectionString& settings)
+{
+    std::optional<std::string> source = settings.Value("Data Source");
+    if (!source || source->empty())
+        throw Error("The connection string names no Data Source for the local store.");
+    return *source;
+}
+
+bool ReadOnlyMode(const ConnectionString& settings)
+{
+    std::optional<std::string> mode = settings.Value("Mode");
+    if (!mode)
+        return false;
+    std::string m = Lower(*mode);
+    return m == "read" || m == "1";
+}
+
+} // namespace
+
+std::unique_ptr<Connection> OpenLocalStore(const ConnectionString& settings)
+{
+    const std::string path = DataSourceOf(settings);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw Error("Could not find file '" + std::filesystem::absolute(path, ec).string() + "'.");
+    const int flags = ReadOnlyMode(settings) ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        std::string message = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close_v2(db);
+        throw Error("Cannot open '" + path + "': " + message);
+    }
+    auto connection = std::make_unique<SqliteConnection>(db);
+    sqlite3_busy_timeout(db, 5000);
+    // Reading the schema proves the file is a store, without writing to it.
+    char* message = nullptr;
+    int rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+        std::string text = message ? message : sqlite3_errstr(rc);
+        sqlite3_free(message);
+        if ((rc & 0xFF) == SQLITE_NOTADB)
+            throw Error("Unrecognized database format '" + path + "'.");
+        throw Error("Cannot open '" + path + "': " + text);
+    }
+    return connection;
+}
+
+void CreateLocalStore(const std::string& connectionString)
+{
+    const std::string path = DataSourceOf(ConnectionString::ParseAdo(connectionString));
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec))
+        throw Error("Database already exists.");
+    // Built beside under a temporary name and linked into place, so the
+    // name never shows a half-made file and an existing file is never
+    // replaced (link fails when the name is taken meanwhile).
+    std::string temp = path + ".XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0)
+        throw Error("Cannot create '" + path + "': " + std::strerror(errno));
+    // mkstemp makes the file private; a store gets the usual permissions.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    close(fd);
+    auto fail = [&](const std::string& message) {
+        unlink(temp.c_str());
+        throw Error("Cannot create '" + path + "': " + message);
+    };
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        std::string message = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close_v2(db);
+        fail(message);
+    }
+    char* message = nullptr;
+    std::string pragma = "PRAGMA application_id = " + std::to_string(kStoreApplicationId);
+    int rc = sqlite3_exec(db, pragma.c_str(), nullptr, nullptr, &message);
+    std::string text = message ? message : "";
+    sqlite3_free(message);
+    if (sqlite3_close(db) != SQLITE_OK && rc == SQLITE_OK) {
+        rc = SQLITE_ERROR;
+        text = "cannot close the new file";
+    }
+    if (rc != SQLITE_OK)
+        fail(text);
+    int fileFd = open(temp.c_str(), O_RDONLY);
+    if (fileFd >= 0) {
+        fsync(fileFd);
+        close(fileFd);
+    }
+    if (link(temp.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        // File systems without hard links: a rename after a fresh look is
+        // the best they allow.
+        if ((err == EPERM || err == ENOTSUP || err == ENOSYS) && !std::filesystem::exists(path, ec) &&
+            rename(temp.c_str(), path.c_str()) == 0)
+            return;
+        unlink(temp.c_str());
+        if (err == EEXIST)
+            throw Error("Database already exists.");
+        throw Error("Cannot create '" + path + "': " + std::strerror(err));
+    }
+    unlink(temp.c_str());
+}
+
+} // namespace querlin::data

@@ -1,0 +1,238 @@
+#include "grid/GridGeometry.h"
+
+#include <algorithm>
+
+namespace querlin::grid {
+
+void GridGeometry::SetColCount(int count)
+{
+    colWidths_.resize(std::size_t(std::max(count, 0)), defaultColWidth_);
+    SetFixedCols(fixedCols_);
+    SetLeftCol(leftCol_);
+}
+
+void GridGeometry::SetRowCount(int count)
+{
+    rowHeights_.resize(std::size_t(std::max(count, 0)), defaultRowHeight_);
+    SetFixedRows(fixedRows_);
+    SetTopRow(topRow_);
+}
+
+void GridGeometry::SetFixedCols(int count)
+{
+    fixedCols_ = std::clamp(count, 0, std::max(ColCount() - 1, 0));
+    SetLeftCol(leftCol_);
+}
+
+void GridGeometry::SetFixedRows(int count)
+{
+    fixedRows_ = std::clamp(count, 0, std::max(RowCount() - 1, 0));
+    SetTopRow(topRow_);
+}
+
+void GridGeometry::SetDefaultRowHeight(int height)
+{
+    defaultRowHeight_ = height;
+    std::fill(rowHeights_.begin(), rowHeights_.end(), height);
+}
+
+int GridGeometry::ColWidth(int col) const
+{
+    return col >= 0 && col < ColCount() ? colWidths_[std::size_t(col)] : 0;
+}
+
+void GridGeometry::SetColWidth(int col, int width)
+{
+    if (col >= 0 && col < ColCount())
+        colWidths_[std::size_t(col)] = width;
+}
+
+int GridGeometry::RowHeight(int row) const
+{
+    return row >= 0 && row < RowCount() ? rowHeights_[std::size_t(row)] : 0;
+}
+
+void GridGeometry::SetRowHeight(int row, int height)
+{
+    if (row >= 0 && row < RowCount())
+        rowHeights_[std::size_t(row)] = height;
+}
+
+void GridGeometry::SetLineWidths(int vertical, int horizontal)
+{
+    vertLineWidth_ = std::max(vertical, 0);
+    horzLineWidth_ = std::max(horizontal, 0);
+}
+
+void GridGeometry::SetLeftCol(int col)
+{
+    leftCol_ = std::clamp(col, fixedCols_, std::max(ColCount() - 1, fixedCols_));
+}
+
+void GridGeometry::SetTopRow(int row)
+{
+    topRow_ = std::clamp(row, fixedRows_, std::max(RowCount() - 1, fixedRows_));
+}
+
+int GridGeometry::ColSpan(int col) const
+{
+    return std::max(ColWidth(col) + vertLineWidth_, 0);
+}
+
+int GridGeometry::RowSpan(int row) const
+{
+    return std::max(RowHeight(row) + horzLineWidth_, 0);
+}
+
+int GridGeometry::FixedWidth() const
+{
+    int width = 0;
+    for (int c = 0; c < fixedCols_; ++c)
+        width += ColSpan(c);
+    return width;
+}
+
+int GridGeometry::FixedHeight() const
+{
+    int height = 0;
+    for (int r = 0; r < fixedRows_; ++r)
+        height += RowSpan(r);
+    return height;
+}
+
+int GridGeometry::ColLeft(int col) const
+{
+    if (col < 0 || col >= ColCount())
+        return -1;
+    int x = 0;
+    if (col < fixedCols_) {
+        for (int c = 0; c < col; ++c)
+            x += ColSpan(c);
+        return x;
+    }
+    if (col < leftCol_)
+        return -1;
+    x = FixedWidth();
+    for (int c = leftCol_; c < col; ++c)
+        x += ColSpan(c);
+    return x;
+}
+
+int GridGeometry::RowTop(int row) const
+{
+    if (row < 0 || row >= RowCount())
+        return -1;
+    int y = 0;
+    if (row < fixedRows_) {
+        for (int r = 0; r < row; ++r)
+            y += RowSpan(r);
+        return y;
+    }
+    if (row < topRow_)
+        return -1;
+    y = FixedHeight();
+    for (int r = topRow_; r < row; ++r)
+        y += RowSpan(r);
+    return y;
+}
+
+QRect GridGeometry::CellRect(int col, int row) const
+{
+    int x = ColLeft(col);
+    int y = RowTop(row);
+    if (x < 0 || y < 0)
+        return {};
+    return QRect(x, y, std::max(ColWidth(col), 0), std::max(RowHeight(row), 0));
+}
+
+QPoint GridGeometry::CellAt(QPoint point) const
+{
+    auto find = [](int pos, int count, int fixed, int first, auto span) {
+        if (pos < 0)
+            return -1;
+        int edge = 0;
+        for (int i = 0; i < fixed; ++i) {
+            edge += span(i);
+            if (pos < edge)
+                return i;
+        }
+        for (int i = first; i < count; ++i) {
+            edge += span(i);
+            if (pos < edge)
+                return i;
+        }
+        return -1;
+    };
+    int col = find(point.x(), ColCount(), fixedCols_, leftCol_, [this](int c) { return ColSpan(c); });
+    int row = find(point.y(), RowCount(), fixedRows_, topRow_, [this](int r) { return RowSpan(r); });
+    if (col < 0 || row < 0)
+        return {-1, -1};
+    return {col, row};
+}
+
+int GridGeometry::GridRight() const
+{
+    int x = FixedWidth();
+    for (int c = leftCol_; c < ColCount() && x < client_.width(); ++c)
+        x += ColSpan(c);
+    return x;
+}
+
+int GridGeometry::GridBottom() const
+{
+    int y = FixedHeight();
+    for (int r = topRow_; r < RowCount() && y < client_.height(); ++r)
+        y += RowSpan(r);
+    return y;
+}
+
+int GridGeometry::FullyVisibleRows() const
+{
+    int y = FixedHeight();
+    int rows = 0;
+    for (int r = topRow_; r < RowCount(); ++r) {
+        y += RowHeight(r);
+        if (y > client_.height())
+            break;
+        y += horzLineWidth_;
+        ++rows;
+    }
+    return rows;
+}
+
+int GridGeometry::LastFullyVisibleCol() const
+{
+    int x = FixedWidth();
+    int last = leftCol_;
+    for (int c = leftCol_; c < ColCount(); ++c) {
+        if (x + std::max(ColWidth(c), 0) > client_.width())
+            break;
+        x += ColSpan(c);
+        last = c;
+    }
+    return last;
+}
+
+int GridGeometry::MaxLeftCol() const
+{
+    int room = client_.width() - FixedWidth();
+    int col = ColCount() - 1;
+    int used = 0;
+    for (int c = ColCount() - 1; c >= fixedCols_; --c) {
+        used += ColSpan(c);
+        // The line after the last column may fall past the edge.
+        if (used - vertLineWidth_ > room)
+            break;
+        col = c;
+    }
+    return std::max(col, fixedCols_);
+}
+
+int GridGeometry::RowWindowSize(int clientHeight, int fixedPart, int rowPitch)
+{
+    if (rowPitch <= 0)
+        return 1;
+    return std::max((clientHeight - fixedPart) / rowPitch, 1);
+}
+
+} // namespace querlin::grid

@@ -1,0 +1,93 @@
+#pragma once
+// Small value types shared by the grid classes, their painting and the
+// windows that handle grid events: sets of options and cell states, fonts
+// with a colour, and the canvas a draw hook paints on.
+
+#include "grid/GridColors.h"
+
+#include <QFont>
+
+#include <cstdint>
+#include <initializer_list>
+
+class QPainter;
+
+namespace querlin::grid {
+
+// A set over a small enumeration (at most 32 members), used like the option
+// and state sets of the grid: `options.Contains(dgTitles)`, `state + gdSelected`.
+template <typename Enum>
+class TSet {
+public:
+    constexpr TSet() = default;
+    constexpr TSet(std::initializer_list<Enum> items)
+    {
+        for (Enum item : items)
+            bits_ |= Bit(item);
+    }
+    constexpr bool Contains(Enum item) const { return (bits_ & Bit(item)) != 0; }
+    constexpr bool Empty() const { return bits_ == 0; }
+    constexpr TSet operator+(Enum item) const { TSet s = *this; s.bits_ |= Bit(item); return s; }
+    constexpr TSet operator-(Enum item) const { TSet s = *this; s.bits_ &= ~Bit(item); return s; }
+    constexpr TSet operator+(TSet other) const { TSet s = *this; s.bits_ |= other.bits_; return s; }
+    constexpr TSet operator-(TSet other) const { TSet s = *this; s.bits_ &= ~other.bits_; return s; }
+    constexpr TSet operator*(TSet other) const { TSet s = *this; s.bits_ &= other.bits_; return s; }
+    TSet& operator+=(Enum item) { bits_ |= Bit(item); return *this; }
+    TSet& operator-=(Enum item) { bits_ &= ~Bit(item); return *this; }
+    constexpr bool operator==(const TSet&) const = default;
+
+private:
+    static constexpr std::uint32_t Bit(Enum item) { return std::uint32_t(1) << unsigned(item); }
+    std::uint32_t bits_ = 0;
+};
+
+enum TGridDrawStateItem { gdSelected, gdFocused, gdFixed };
+using TGridDrawState = TSet<TGridDrawStateItem>;
+
+// Options of the data grid.
+enum TDataGridOption {
+    dgEditing, dgAlwaysShowEditor, dgTitles, dgIndicator, dgColumnResize, dgColLines,
+    dgRowLines, dgTabs, dgRowSelect, dgAlwaysShowSelection, dgConfirmDelete,
+    dgCancelOnExit, dgMultiSelect,
+};
+using TDataGridOptions = TSet<TDataGridOption>;
+
+enum TDataGridOptionEx {
+    dgxFixed3D, dgxHighlightFocus, dgxClearSelection, dgxDialogFind, dgxFitRowHeightToText,
+};
+using TDataGridOptionsEx = TSet<TDataGridOptionEx>;
+
+// Options of the cell grid, which the data grid's options are translated into.
+enum TGridOption {
+    goFixedVertLine, goFixedHorzLine, goVertLine, goHorzLine, goRangeSelect,
+    goDrawFocusSelected, goRowSizing, goColSizing, goRowMoving, goColMoving,
+    goEditing, goTabs, goRowSelect, goAlwaysShowEditor, goThumbTracking,
+};
+using TGridOptions = TSet<TGridOption>;
+
+enum class TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
+
+enum class TTextLayout { tlTop, tlCenter, tlBottom };
+
+// A font with its colour, as cells and titles are painted with it.
+struct TFont {
+    QFont Font;
+    TColor Color = clWindowText;
+    bool operator==(const TFont&) const = default;
+};
+
+struct TBrush {
+    TColor Color = clWindow;
+};
+
+// What a draw hook paints with. It holds the font and brush the grid's own
+// painting left for the cell; a hook may change them, and they stay changed
+// for the rest of that cell only. Painter is the device being painted and is
+// valid only while the grid paints.
+struct TCanvas {
+    TFont Font;
+    TBrush Brush;
+    QPainter* Painter = nullptr;
+};
+
+} // namespace querlin::grid

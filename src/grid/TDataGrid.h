@@ -1,0 +1,376 @@
+#pragma once
+// The data grid: a cell grid bound to a record set through a TDataSource.
+//
+// TCustomDataGrid owns its column collection (TDataGridColumns) and its data
+// link (TGridDataLink); the window that creates the grid owns the data source
+// and the record set, which must outlive the binding. Columns are built from
+// the record set's fields by the layout pass whenever the record set opens or
+// closes or its field layout changes. Painting is GridPainter's.
+// GUI thread only.
+//
+// Settings follow a stored-value-or-default rule: a column or title property
+// never assigned reads its default each time from its owner (a column from
+// its grid and field, a title from its grid).
+
+#include "data/DataSet.h"
+#include "grid/TCustomCellGrid.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace querlin::grid {
+
+class TCustomDataGrid;
+class TGridColumn;
+
+// The title of one column.
+class TColumnTitle {
+public:
+    explicit TColumnTitle(TGridColumn& column) : column_(column) {}
+
+    std::string Caption() const;
+    void SetCaption(const std::string& caption);
+    data::TAlignment Alignment() const;
+    void SetAlignment(data::TAlignment alignment);
+    TColor Color() const;
+    void SetColor(TColor color);
+    TFont Font() const;
+    void SetFont(const TFont& font);
+    bool EndEllipsis() const;
+    void SetEndEllipsis(bool endEllipsis);
+    void RestoreDefaults();
+
+private:
+    void Changed();
+
+    TGridColumn& column_;
+    std::optional<std::string> caption_;
+    std::optional<data::TAlignment> alignment_;
+    std::optional<TColor> color_;
+    std::optional<TFont> font_;
+    std::optional<bool> endEllipsis_;
+};
+
+// One column of a data grid, as handed to the grid's events.
+class TGridColumn {
+public:
+    TGridColumn(TCustomDataGrid* grid, bool stored);
+    virtual ~TGridColumn();
+    TGridColumn(const TGridColumn&) = delete;
+    TGridColumn& operator=(const TGridColumn&) = delete;
+
+    TCustomDataGrid* Grid() const { return grid_; }
+    // Set for a column that belongs to the form, clear for a default column.
+    bool Stored() const { return stored_; }
+    int Index() const;  // position in the collection
+
+    // The field shown, or none. A column that lost its field looks it up
+    // again by FieldName while the record set is open.
+    data::TField* Field() const;
+    void SetField(data::TField* field);
+    const std::string& FieldName() const { return fieldName_; }
+    void SetFieldName(const std::string& name);
+
+    int Width() const;
+    void SetWidth(int width);
+    int DefaultWidth() const;
+    bool WidthAssigned() const { return width_.has_value(); }
+    bool Visible() const;
+    void SetVisible(bool visible);
+    int MinWidth() const { return minWidth_; }
+    void SetMinWidth(int width) { minWidth_ = width; }
+    int MaxWidth() const { return maxWidth_; }
+    void SetMaxWidth(int width) { maxWidth_ = width; }
+    data::TAlignment Alignment() const;
+    void SetAlignment(data::TAlignment alignment);
+    TColor Color() const;
+    void SetColor(TColor color);
+    TFont Font() const;
+    void SetFont(const TFont& font);
+    bool ReadOnly() const;
+    void SetReadOnly(bool readOnly);
+    bool EndEllipsis() const;
+    void SetEndEllipsis(bool endEllipsis);
+    bool WordWrap() const;
+    void SetWordWrap(bool wordWrap);
+    TTextLayout Layout() const;
+    void SetLayout(TTextLayout layout);
+    bool Checkboxes() const;
+    void SetCheckboxes(bool checkboxes);
+
+    TColumnTitle& Title() { return title_; }
+    const TColumnTitle& Title() const { return title_; }
+
+    // Forgets every assigned value, so all properties follow their defaults.
+    void RestoreDefaults();
+
+private:
+    friend class TCustomDataGrid;
+    friend class TColumnTitle;
+    void Changed();
+    // Stores a width without the field feedback (see TCustomDataGrid).
+    void StoreWidth(int width);
+
+    TCustomDataGrid* grid_;
+    bool stored_;
+    mutable data::TField* field_ = nullptr;
+    std::string fieldName_;
+    std::optional<int> width_;
+    std::optional<bool> visible_;
+    int minWidth_ = 0;
+    int maxWidth_ = 0;
+    std::optional<data::TAlignment> alignment_;
+    std::optional<TColor> color_;
+    std::optional<TFont> font_;
+    std::optional<bool> readOnly_;
+    std::optional<bool> endEllipsis_;
+    std::optional<bool> wordWrap_;
+    std::optional<TTextLayout> layout_;
+    std::optional<bool> checkboxes_;
+    TColumnTitle title_;
+};
+
+class TDataGridColumn : public TGridColumn {
+public:
+    using TGridColumn::TGridColumn;
+};
+
+enum class TColumnsState { csDefault, csCustomized };
+
+// The columns of a data grid in display order. Owned by the grid.
+class TDataGridColumns {
+public:
+    explicit TDataGridColumns(TCustomDataGrid& grid) : grid_(grid) {}
+
+    int Count() const { return int(items_.size()); }
+    TDataGridColumn& operator[](int index) const { return *items_[std::size_t(index)]; }
+    // Customized when it holds a column and its first column is stored.
+    TColumnsState State() const;
+
+    // A stored column at the end (the form's own columns); requests a layout pass.
+    TDataGridColumn& Add();
+    void Delete(int index);  // requests a layout pass
+    void Clear();
+    int IndexOf(const TGridColumn& column) const;
+
+private:
+    friend class TCustomDataGrid;
+    TDataGridColumn& Insert(int index, bool stored);
+    void RemoveAt(int index);
+    void Move(int from, int to);
+
+    TCustomDataGrid& grid_;
+    std::vector<std::unique_ptr<TDataGridColumn>> items_;
+};
+
+// The grid's link to its record set: the field map, and the notifications
+// handed on to the grid.
+class TGridDataLink : public data::TDataLink {
+public:
+    explicit TGridDataLink(TCustomDataGrid& grid) : grid_(grid) {}
+
+    // Field indexes of the record set in column order; -1 for a name that
+    // matches no field.
+    const std::vector<int>& FieldMap() const { return fieldMap_; }
+    bool SparseMap() const { return sparse_; }
+    data::TField* Fields(int position) const;
+
+protected:
+    void ActiveChanged() override;
+    void EditingChanged() override;
+    void DataSetChanged() override;
+    void DataSetScrolled(int distance) override;
+    void RecordChanged(data::TField* field) override;
+    void LayoutChanged() override;
+
+private:
+    friend class TCustomDataGrid;
+    void ClearMapping();
+    void AddMapping(int fieldIndex);
+
+    TCustomDataGrid& grid_;
+    std::vector<int> fieldMap_;
+    bool sparse_ = false;
+};
+
+class TCustomDataGrid : public TCustomCellGrid {
+    Q_OBJECT
+public:
+    explicit TCustomDataGrid(QWidget* parent = nullptr);
+    ~TCustomDataGrid() override;
+
+    data::TDataSource* DataSource() const { return dataLink_.DataSource(); }
+    void SetDataSource(data::TDataSource* source);
+    TGridDataLink& DataLink() { return dataLink_; }
+    const TGridDataLink& DataLink() const { return dataLink_; }
+    TDataGridColumns& Columns() { return columns_; }
+    const TDataGridColumns& Columns() const { return columns_; }
+    // The visible columns in collection order.
+    const std::vector<TDataGridColumn*>& VisibleColumns() const { return visibleColumns_; }
+    // The column shown in a grid column, or nullptr for the indicator.
+    TDataGridColumn* ColumnAt(int gridCol) const;
+
+    TDataGridOptions Options() const { return options_; }
+    void SetOptions(TDataGridOptions options);
+    TDataGridOptionsEx OptionsEx() const { return optionsEx_; }
+    void SetOptionsEx(TDataGridOptionsEx options);
+    bool ReadOnly() const { return readOnly_; }
+    void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
+    bool Flat() const { return flat_; }
+    void SetFlat(bool flat);
+    bool DefaultDrawing() const { return defaultDrawing_; }
+    void SetDefaultDrawing(bool on) { defaultDrawing_ = on; InvalidateGrid(); }
+
+    // The grid's font with its colour; the font itself is the widget's.
+    TFont Font() const;
+    void SetFont(const TFont& font);
+    bool ParentFont() const { return parentFont_; }
+    void SetParentFont(bool on);
+    TFont TitleFont() const { return titleFont_; }
+    void SetTitleFont(const TFont& font);  // clears ParentFont
+    TFont FooterFont() const { return footerFont_; }
+    void SetFooterFont(const TFont& font) { footerFont_ = font; }
+    TColor FooterColor() const { return footerColor_; }
+    void SetFooterColor(TColor color) { footerColor_ = color; }
+    int FooterRowCount() const { return 0; }
+
+    int RowHeight() const { return rowHeight_; }
+    void SetRowHeight(int height);
+    int RowLines() const { return rowLines_; }
+    void SetRowLines(int lines);
+    int TitleHeight() const { return titleHeight_; }
+    void SetTitleHeight(int height);
+    int TitleLines() const { return titleLines_; }
+    void SetTitleLines(int lines);
+    bool UseMultiTitle() const { return false; }
+    int VTitleMargin() const { return 10; }
+    bool AutoFitColWidths() const { return false; }
+    int FrozenCols() const { return 0; }
+    int ContraColCount() const { return 0; }
+
+    // Row colours; unassigned they follow Color.
+    TColor EvenRowColor() const { return evenRowColor_.value_or(Color()); }
+    void SetEvenRowColor(TColor color) { evenRowColor_ = color; InvalidateGrid(); }
+    TColor OddRowColor() const { return oddRowColor_.value_or(Color()); }
+    void SetOddRowColor(TColor color) { oddRowColor_ = color; InvalidateGrid(); }
+    bool RowColorsAssigned() const { return evenRowColor_ || oddRowColor_; }
+
+    // Fixed columns left of the first data column, fixed rows above the first
+    // data row.
+    int IndicatorOffset() const { return indicatorOffset_; }
+    int TitleOffset() const { return titleOffset_; }
+    int TitleRowHeight() const { return titleRowHeight_; }
+    int DataRowHeight() const { return DefaultRowHeight(); }
+    // Records the link asked to buffer (the rows that fit in the client).
+    int RowWindowSize() const { return rowWindowSize_; }
+    int UpdateLock() const { return updateLock_; }
+
+    void BeginUpdate();
+    void EndUpdate();
+    void BeginLayout();
+    void EndLayout();
+    // A request for a layout pass: runs it unless a lock is held.
+    void LayoutChanged();
+
+    // The events of the painting.
+    std::function<void(TCustomDataGrid* Sender, const QRect& Rect, int DataCol,
+                       TGridColumn* Column, TGridDrawState State)>
+        OnDrawColumnCell;
+    std::function<void(TCustomDataGrid* Sender, const QRect& Rect, data::TField* Field,
+                       TGridDrawState State)>
+        OnDrawDataCell;
+    std::function<void(TCustomDataGrid* Sender, TGridColumn* Column, TFont& AFont,
+                       TColor& Background, TGridDrawState State)>
+        OnGetCellParams;
+
+    // The canvas of the cell being painted: valid inside the draw events.
+    TCanvas& Canvas() { return canvas_; }
+    // Fills Rect with the canvas brush and writes the field's display text
+    // in the canvas font, at the place the grid's own painting puts it.
+    void DrawFieldText(const QRect& Rect, data::TField* Field, TGridDrawState State);
+
+    // Default width of a column showing the field (see the .cpp).
+    int DefaultColumnWidth(const TGridColumn& column) const;
+    // Width set by program or by column sizing: the field feedback and the
+    // storing rules.
+    void ColumnWidthSet(TGridColumn& column, int width, bool fromLayoutChange = false);
+
+    void PaintGrid(QPainter& painter, const QRegion& region) override;
+
+    // Whether the grid paints as focused (has the keyboard focus); the
+    // value used for the last paint is kept to repaint on a change.
+    bool GridFocused() const;
+
+protected:
+    void GridResized() override;
+    void FocusChanged() override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    friend class TGridDataLink;
+    friend class TGridColumn;
+    friend class TColumnTitle;
+    friend class TDataGridColumns;
+
+    void RunLayoutPass();
+    void BuildFieldMap();
+    void BuildColumns();
+    void ApplyColumnAttributes();
+    void ApplyRowHeights();
+    void UpdateRowCount();
+    void UpdateCurrentRow();
+    void UpdateVertScrollBar();
+    void ApplyOptions();
+    void ColumnChanged(TGridColumn& column);
+
+    void LinkActiveChanged();
+    void LinkEditingChanged();
+    void LinkDataChanged();
+    void LinkScrolled(int distance);
+    void LinkRecordChanged(data::TField* field);
+    void LinkLayoutChanged();
+
+    TDataGridColumns columns_;
+    std::vector<TDataGridColumn*> visibleColumns_;
+    TDataGridOptions options_;
+    TDataGridOptionsEx optionsEx_;
+    bool readOnly_ = false;
+    bool flat_ = false;
+    bool defaultDrawing_ = true;
+    bool parentFont_ = true;
+    TColor fontColor_ = clWindowText;
+    TFont titleFont_;
+    TFont footerFont_;
+    TColor footerColor_ = clWindow;
+    int rowHeight_ = 0;
+    int rowLines_ = 0;
+    int titleHeight_ = 0;
+    int titleLines_ = 0;
+    std::optional<TColor> evenRowColor_;
+    std::optional<TColor> oddRowColor_;
+    int indicatorOffset_ = 1;
+    int titleOffset_ = 1;
+    int rowWindowSize_ = 1;
+    int titleRowHeight_ = 0;
+    int updateLock_ = 0;
+    int layoutLock_ = 0;
+    bool layoutPending_ = false;
+    bool resizePending_ = false;
+    bool inRowCountUpdate_ = false;
+    bool destroying_ = false;
+    bool paintedFocused_ = false;
+    TCanvas canvas_;
+    // Last: released first, so no notification reaches a half-destroyed grid.
+    TGridDataLink dataLink_;
+};
+
+class TDataGrid : public TCustomDataGrid {
+    Q_OBJECT
+public:
+    explicit TDataGrid(QWidget* parent = nullptr) : TCustomDataGrid(parent) {}
+};
+
+} // namespace querlin::grid

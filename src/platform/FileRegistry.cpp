@@ -1,0 +1,770 @@
+#include "platform/FileRegistry.h"
+
+#include "platform/Error.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace querlin::platform {
+
+namespace {
+
+const char* const kHeader = "Windows Registry Editor Version 5.00";
+const char* const kRoot = "HKEY_LOCAL_MACHINE";
+
+// ---- UTF-8 and UTF-16 ----------------------------------------------------
+
+void AppendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+// Decodes one code point at pos and advances past it; a malformed
+// sequence gives U+FFFD for its first byte.
+char32_t NextCodePoint(const std::string& s, size_t& pos)
+{
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+    unsigned char b = byte(pos);
+    int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
+    if (extra == 0) {
+        ++pos;
+        return b;
+    }
+    if (extra < 0 || pos + extra >= s.size()) {
+        ++pos;
+        return 0xFFFD;
+    }
+    char32_t c = b & (0x3F >> extra);
+    for (int i = 1; i <= extra; ++i) {
+        unsigned char cont = byte(pos + i);
+        if ((cont & 0xC0) != 0x80) {
+            ++pos;
+            return 0xFFFD;
+        }
+        c = (c << 6) | (cont & 0x3F);
+    }
+    pos += extra + 1;
+    return c;
+}
+
+std::string Utf8ToUtf16Le(const std::string& text)
+{
+    std::string out;
+    for (size_t pos = 0; pos < text.size();) {
+        char32_t c = NextCodePoint(text, pos);
+        auto put = [&](char16_t unit) {
+            out += char(unit & 0xFF);
+            out += char(unit >> 8);
+        };
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            put(char16_t(0xD800 + (c >> 10)));
+            put(char16_t(0xDC00 + (c & 0x3FF)));
+        } else {
+            put(char16_t(c));
+        }
+    }
+    return out;
+}
+
+std::string Utf16LeToUtf8(const std::string& bytes)
+{
+    std::string out;
+    size_t units = bytes.size() / 2;
+    auto unit = [&](size_t i) {
+        return char16_t(static_cast<unsigned char>(bytes[2 * i]) |
+                        (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    };
+    for (size_t i = 0; i < units; ++i) {
+        char16_t u = unit(i);
+        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000) {
+            AppendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
+            ++i;
+        } else if (u >= 0xD800 && u < 0xE000) {
+            AppendUtf8(out, 0xFFFD);
+        } else {
+            AppendUtf8(out, u);
+        }
+    }
+    return out;
+}
+
+bool IsText(RegType type) { return type == RegType::Sz || type == RegType::ExpandSz; }
+
+// ---- Parsing ---------------------------------------------------------------
+
+class Parser {
+public:
+    Parser(const std::string& fileName) : fileName_(fileName) {}
+
+    [[noreturn]] void Fail(const std::string& why) const
+    {
+        throw Error("The registry file '" + fileName_ + "' is damaged (line " + std::to_string(line_) + ": " +
+                    why + ")");
+    }
+
+    hive::Hive Run(const std::string& raw)
+    {
+        std::string text = Decode(raw);
+        std::vector<std::string> lines;
+        {
+            std::string current;
+            for (char c : text) {
+                if (c == '\n') {
+                    lines.push_back(current);
+                    current.clear();
+                } else {
+                    current += c;
+                }
+            }
+            lines.push_back(current);
+            for (auto& l : lines)
+                if (!l.empty() && l.back() == '\r')
+                    l.pop_back();
+        }
+
+        hive::Hive result;
+        hive::Key* key = nullptr;
+        bool headerSeen = false;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            line_ = int(i) + 1;
+            std::string l = TrimLeft(lines[i]);
+            if (l.empty() || l[0] == ';')
+                continue;
+            if (!headerSeen) {
+                if (TrimRight(l) != kHeader)
+                    Fail("expected \"" + std::string(kHeader) + "\"");
+                headerSeen = true;
+                continue;
+            }
+            if (l[0] == '[') {
+                l = TrimRight(l);
+                if (l.back() != ']' || l.size() < 3)
+                    Fail("a key name must be closed by ']'");
+                std::string path = l.substr(1, l.size() - 2);
+                if (path[0] == '-')
+                    Fail("key deletions do not belong in a hive");
+                result.AddKey(path);
+                key = result.FindKey(path);
+                if (!key) {
+                    result.keys.push_back({path, {}});
+                    key = &result.keys.back();
+                }
+                continue;
+            }
+            if (l[0] != '"' && l[0] != '@')
+                Fail("expected a key in brackets or a value");
+            if (!key)
+                Fail("a value before the first key");
+            // Long hex data continues on the next lines after a backslash.
+            while (true) {
+                std::string t = TrimRight(l);
+                if (t.empty() || t.back() != '\\' || !IsHexLine(t))
+                    break;
+                if (i + 1 >= lines.size())
+                    Fail("the value's data breaks off at the end of the file");
+                t.pop_back();
+                l = t + TrimLeft(lines[++i]);
+            }
+            ParseValue(l, *key);
+        }
+        if (!headerSeen && !TrimLeft(text).empty())
+            Fail("expected \"" + std::string(kHeader) + "\"");
+        return result;
+    }
+
+private:
+    static std::string TrimLeft(const std::string& s)
+    {
+        size_t p = s.find_first_not_of(" \t");
+        return p == std::string::npos ? std::string() : s.substr(p);
+    }
+    static std::string TrimRight(const std::string& s)
+    {
+        size_t p = s.find_last_not_of(" \t");
+        return p == std::string::npos ? std::string() : s.substr(0, p + 1);
+    }
+    static bool IsHexLine(const std::string& l)
+    {
+        // The name is quoted, so look for "=hex" after its closing quote.
+        size_t eq = l.find("\"=hex");
+        if (l[0] == '@')
+            return l.rfind("@=hex", 0) == 0;
+        return eq != std::string::npos;
+    }
+
+    std::string Decode(const std::string& raw) const
+    {
+        if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF && static_cast<unsigned char>(raw[1]) == 0xFE)
+            return Utf16LeToUtf8(raw.substr(2));
+        if (raw.rfind("\xEF\xBB\xBF", 0) == 0)
+            return raw.substr(3);
+        return raw;
+    }
+
+    // A quoted string starting at pos; leaves pos after the closing quote.
+    std::string Quoted(const std::string& l, size_t& pos) const
+    {
+        std::string out;
+        ++pos;
+        while (true) {
+            if (pos >= l.size())
+                Fail("a quoted text is not closed");
+            char c = l[pos++];
+            if (c == '"')
+                return out;
+            if (c == '\\') {
+                if (pos >= l.size() || (l[pos] != '\\' && l[pos] != '"'))
+                    Fail("a backslash in a quoted text must be followed by \\ or \"");
+                out += l[pos++];
+            } else {
+                out += c;
+            }
+        }
+    }
+
+    std::string HexBytes(const std::string& list) const
+    {
+        std::string out;
+        std::string t = TrimRight(list);
+        if (t.empty())
+            return out;
+        size_t pos = 0;
+        while (pos < t.size()) {
+            while (pos < t.size() && (t[pos] == ' ' || t[pos] == '\t'))
+                ++pos;
+            size_t end = t.find(',', pos);
+            std::string item = TrimRight(t.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+            if (item.size() != 2 || !isxdigit(static_cast<unsigned char>(item[0])) ||
+                !isxdigit(static_cast<unsigned char>(item[1])))
+                Fail("\"" + item + "\" is not a hexadecimal byte");
+            out += char(std::stoi(item, nullptr, 16));
+            if (end == std::string::npos)
+                break;
+            pos = end + 1;
+            if (pos >= t.size())
+                Fail("a byte list ends in a comma");
+        }
+        return out;
+    }
+
+    void ParseValue(const std::string& l, hive::Key& key) const
+    {
+        size_t pos = 0;
+        std::string name;
+        if (l[0] == '@')
+            pos = 1;
+        else
+            name = Quoted(l, pos);
+        if (pos >= l.size() || l[pos] != '=')
+            Fail("expected '=' after the value name");
+        ++pos;
+        std::string data = l.substr(pos);
+        RegValue value;
+        if (!data.empty() && data[0] == '"') {
+            size_t p = 0;
+            value.type = RegType::Sz;
+            value.data = Quoted(data, p);
+            if (!TrimLeft(data.substr(p)).empty())
+                Fail("text after the closing quote");
+        } else if (data.rfind("dword:", 0) == 0) {
+            std::string digits = TrimRight(data.substr(6));
+            if (digits.empty() || digits.size() > 8 ||
+                digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+                Fail("\"" + digits + "\" is not a dword");
+            unsigned long n = std::stoul(digits, nullptr, 16);
+            value.type = RegType::Dword;
+            for (int i = 0; i < 4; ++i)
+                value.data += char((n >> (8 * i)) & 0xFF);
+        } else if (data.rfind("hex:", 0) == 0) {
+            value.type = RegType::Binary;
+            value.data = HexBytes(data.substr(4));
+        } else if (data.rfind("hex(", 0) == 0) {
+            size_t close = data.find("):");
+            std::string digits = close == std::string::npos ? std::string() : data.substr(4, close - 4);
+            if (digits.empty() || digits.size() > 8 ||
+                digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+                Fail("a value type must read hex(N): with N in hexadecimal");
+            value.type = static_cast<RegType>(std::stoul(digits, nullptr, 16));
+            value.data = HexBytes(data.substr(close + 2));
+            if (IsText(value.type)) {
+                if (value.data.size() % 2 != 0)
+                    Fail("a text value of an odd number of bytes");
+                std::string text = Utf16LeToUtf8(value.data);
+                // The bytes hold the terminating NUL; the text does not.
+                if (!text.empty() && text.back() == '\0')
+                    text.pop_back();
+                value.data = text;
+            }
+        } else if (data == "-") {
+            Fail("value deletions do not belong in a hive");
+        } else {
+            Fail("unknown value data \"" + data + "\"");
+        }
+        if (hive::Value* existing = hive::FindValue(key, name))
+            existing->value = value;
+        else
+            key.values.push_back({name, value});
+    }
+
+    std::string fileName_;
+    int line_ = 0;
+};
+
+// ---- Formatting ------------------------------------------------------------
+
+std::string Escape(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+void AppendHex(std::string& line, std::string& out, const std::string& bytes)
+{
+    static const char* digits = "0123456789abcdef";
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        unsigned char b = static_cast<unsigned char>(bytes[i]);
+        line += digits[b >> 4];
+        line += digits[b & 15];
+        if (i + 1 < bytes.size()) {
+            line += ',';
+            // Wrap as regedit does, so the file stays readable.
+            if (line.size() > 76) {
+                out += line + "\\\n";
+                line = "  ";
+            }
+        }
+    }
+}
+
+} // namespace
+
+// ---- hive ------------------------------------------------------------------
+
+namespace hive {
+
+std::string FoldCase(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t pos = 0; pos < text.size();) {
+        size_t start = pos;
+        char32_t c = NextCodePoint(text, pos);
+        char32_t folded = c;
+        if (c >= 'a' && c <= 'z')
+            folded = c - 32;
+        else if ((c >= 0xE0 && c <= 0xFE && c != 0xF7))
+            folded = c - 32;
+        else if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2)
+            folded = c - 32;
+        else if (c >= 0x430 && c <= 0x44F)
+            folded = c - 32;
+        else if (c >= 0x450 && c <= 0x45F)
+            folded = c - 80;
+        if (folded == c)
+            out.append(text, start, pos - start);
+        else
+            AppendUtf8(out, folded);
+    }
+    return out;
+}
+
+Key* Hive::FindKey(const std::string& path)
+{
+    std::string folded = FoldCase(path);
+    for (auto& k : keys)
+        if (FoldCase(k.path) == folded)
+            return &k;
+    return nullptr;
+}
+
+const Key* Hive::FindKey(const std::string& path) const
+{
+    return const_cast<Hive*>(this)->FindKey(path);
+}
+
+bool Hive::AddKey(const std::string& path)
+{
+    // Every prefix below the root is a key of its own, as regedit lists
+    // them; the root alone always exists and is not written.
+    bool added = false;
+    for (size_t sep = path.find('\\'); ; sep = path.find('\\', sep + 1)) {
+        std::string prefix = sep == std::string::npos ? path : path.substr(0, sep);
+        if (prefix.find('\\') != std::string::npos && !FindKey(prefix)) {
+            keys.push_back({prefix, {}});
+            added = true;
+        }
+        if (sep == std::string::npos)
+            break;
+    }
+    return added;
+}
+
+Value* FindValue(Key& key, const std::string& name)
+{
+    std::string folded = FoldCase(name);
+    for (auto& v : key.values)
+        if (FoldCase(v.name) == folded)
+            return &v;
+    return nullptr;
+}
+
+const Value* FindValue(const Key& key, const std::string& name)
+{
+    return FindValue(const_cast<Key&>(key), name);
+}
+
+Hive Parse(const std::string& bytes, const std::string& fileName)
+{
+    return Parser(fileName).Run(bytes);
+}
+
+std::string Format(const Hive& hive)
+{
+    std::string out = std::string(kHeader) + "\n";
+    for (const auto& key : hive.keys) {
+        out += "\n[" + key.path + "]\n";
+        for (const auto& v : key.values) {
+            std::string line = v.name.empty() ? "@=" : "\"" + Escape(v.name) + "\"=";
+            const RegValue& value = v.value;
+            bool plainText = value.type == RegType::Sz &&
+                             value.data.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+            if (plainText) {
+                line += "\"" + Escape(value.data) + "\"";
+            } else if (value.type == RegType::Dword && value.data.size() == 4) {
+                unsigned long n = 0;
+                for (int i = 3; i >= 0; --i)
+                    n = (n << 8) | static_cast<unsigned char>(value.data[i]);
+                char buf[16];
+                std::snprintf(buf, sizeof buf, "dword:%08lx", n);
+                line += buf;
+            } else {
+                if (value.type == RegType::Binary) {
+                    line += "hex:";
+                } else {
+                    char buf[24];
+                    std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(value.type));
+                    line += buf;
+                }
+                std::string bytes = value.data;
+                if (IsText(value.type))
+                    bytes = Utf8ToUtf16Le(value.data) + std::string(2, '\0');
+                AppendHex(line, out, bytes);
+            }
+            out += line + "\n";
+        }
+    }
+    return out;
+}
+
+} // namespace hive
+
+// ---- FileRegistry ----------------------------------------------------------
+
+namespace {
+
+class FileRegistryKey : public RegistryKey {
+public:
+    FileRegistryKey(FileRegistry& registry, std::string path) : registry_(&registry), path_(std::move(path)) {}
+
+    bool ValueExists(const std::string& name) override { return ReadValue(name).has_value(); }
+
+    std::optional<RegValue> ReadValue(const std::string& name) override
+    {
+        return Registry().Read(path_, name);
+    }
+
+    void WriteString(const std::string& name, const std::string& text, RegType type) override
+    {
+        if (!IsText(type))
+            throw Error("Failed to set data for '" + name + "'");
+        Registry().Write(path_, name, RegValue{type, text});
+    }
+
+    void Close() override { registry_ = nullptr; }
+
+private:
+    FileRegistry& Registry()
+    {
+        if (!registry_)
+            throw Error("The registry key '" + path_ + "' is closed");
+        return *registry_;
+    }
+
+    FileRegistry* registry_;
+    std::string path_;
+};
+
+// The full path of a key given below HKEY_LOCAL_MACHINE, leading backslash
+// or not; empty parts (doubled or trailing separators) are dropped.
+std::string FullPath(const std::string& path)
+{
+    std::string full = kRoot;
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t sep = path.find('\\', pos);
+        std::string part = path.substr(pos, sep == std::string::npos ? std::string::npos : sep - pos);
+        if (!part.empty())
+            full += "\\" + part;
+        if (sep == std::string::npos)
+            break;
+        pos = sep + 1;
+    }
+    return full;
+}
+
+std::string Folder(const std::string& fileName)
+{
+    auto parent = std::filesystem::path(fileName).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
+#ifndef _WIN32
+class FileLock {
+public:
+    explicit FileLock(const std::string& lockName)
+    {
+        fd_ = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0)
+            return;
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                ::close(fd_);
+                fd_ = -1;
+                return;
+            }
+        }
+    }
+    ~FileLock()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);  // releases the lock
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool Held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+bool WriteAll(int fd, const std::string& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += size_t(n);
+    }
+    return true;
+}
+#endif
+
+// True when every key and value name of before is still in after: a change
+// adds or replaces, it never drops what the file held.
+bool Covers(const hive::Hive& before, const hive::Hive& after)
+{
+    for (const auto& key : before.keys) {
+        const hive::Key* kept = after.FindKey(key.path);
+        if (!kept)
+            return false;
+        for (const auto& v : key.values)
+            if (!hive::FindValue(*kept, v.name))
+                return false;
+    }
+    return true;
+}
+
+// True when both hold the same keys and values with the same data.
+bool Same(const hive::Hive& a, const hive::Hive& b)
+{
+    if (a.keys.size() != b.keys.size() || !Covers(a, b))
+        return false;
+    for (const auto& key : a.keys) {
+        const hive::Key* other = b.FindKey(key.path);
+        if (other->values.size() != key.values.size())
+            return false;
+        for (const auto& v : key.values) {
+            const hive::Value* w = hive::FindValue(*other, v.name);
+            if (w->value.type != v.value.type || w->value.data != v.value.data)
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+FileRegistry::FileRegistry(std::string fileName) : fileName_(std::move(fileName)) {}
+
+hive::Hive FileRegistry::Load() const
+{
+    std::ifstream in(fileName_, std::ios::binary);
+    if (!in) {
+        std::error_code ec;
+        if (!std::filesystem::exists(fileName_, ec))
+            return {};
+        throw Error("The registry file '" + fileName_ + "' cannot be read");
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (in.bad())
+        throw Error("The registry file '" + fileName_ + "' cannot be read");
+    return hive::Parse(bytes.str(), fileName_);
+}
+
+template <class Change> bool FileRegistry::Modify(Change&& change)
+{
+#ifdef _WIN32
+    (void)change;
+    return false;
+#else
+    std::error_code ec;
+    std::filesystem::create_directories(Folder(fileName_), ec);
+    if (::access(Folder(fileName_).c_str(), W_OK) != 0)
+        return false;
+    if (::access(fileName_.c_str(), F_OK) == 0 && ::access(fileName_.c_str(), W_OK) != 0)
+        return false;
+    FileLock lock(fileName_ + ".lock");
+    if (!lock.Held())
+        return false;
+    // Another program may have written since we last looked: start from
+    // what the file holds now.
+    hive::Hive before = Load();
+    hive::Hive after = before;
+    if (!change(after))
+        return true;
+    if (!StoreLocked(before, after))
+        return false;
+    ++writeCount_;
+    return true;
+#endif
+}
+
+bool FileRegistry::StoreLocked(const hive::Hive& before, const hive::Hive& after)
+{
+#ifdef _WIN32
+    (void)before;
+    (void)after;
+    return false;
+#else
+    std::string text = hive::Format(after);
+    // What goes to disk must read back as what we meant to store.
+    hive::Hive check = hive::Parse(text, fileName_);
+    if (!Covers(before, after) || !Same(after, check))
+        return false;
+
+    std::string temp = fileName_ + ".XXXXXX";
+    std::vector<char> name(temp.begin(), temp.end());
+    name.push_back('\0');
+    int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        return false;
+    std::string tempName(name.data());
+    struct stat st {};
+    mode_t mode = ::stat(fileName_.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok)
+        ok = ::rename(tempName.c_str(), fileName_.c_str()) == 0;
+    if (!ok) {
+        ::unlink(tempName.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    int dir = ::open(Folder(fileName_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+#endif
+}
+
+std::unique_ptr<RegistryKey> FileRegistry::OpenOrCreateKey(const std::string& path)
+{
+    std::string full = FullPath(path);
+    // Full access is asked for, so a hive we may not write is not opened
+    // at all, whether the key exists or not.
+    bool ok = Modify([&](hive::Hive& hive) { return hive.AddKey(full); });
+    if (!ok)
+        return nullptr;
+    return std::make_unique<FileRegistryKey>(*this, full);
+}
+
+std::optional<RegValue> FileRegistry::Read(const std::string& keyPath, const std::string& name) const
+{
+    hive::Hive hive = Load();
+    const hive::Key* key = hive.FindKey(keyPath);
+    if (!key)
+        return std::nullopt;
+    const hive::Value* value = hive::FindValue(*key, name);
+    if (!value)
+        return std::nullopt;
+    return value->value;
+}
+
+void FileRegistry::Write(const std::string& keyPath, const std::string& name, const RegValue& value)
+{
+    bool ok = Modify([&](hive::Hive& hive) {
+        hive.AddKey(keyPath);
+        hive::Key* key = hive.FindKey(keyPath);
+        if (!key) {
+            hive.keys.push_back({keyPath, {}});
+            key = &hive.keys.back();
+        }
+        // An existing value keeps the spelling of its name.
+        if (hive::Value* existing = hive::FindValue(*key, name))
+            existing->value = value;
+        else
+            key->values.push_back({name, value});
+        return true;
+    });
+    if (!ok)
+        throw Error("Failed to set data for '" + name + "'");
+}
+
+std::string MachineRegistryFileName()
+{
+    const char* env = std::getenv("QUERLIN_REGISTRY");
+    if (env && *env)
+        return env;
+    return "/var/lib/querlin/registry.reg";
+}
+
+} // namespace querlin::platform

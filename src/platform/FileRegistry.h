@@ -1,0 +1,103 @@
+#pragma once
+// The registry kept in one hive file in the regedit text format, the
+// machine registry on Linux. The file looks like what regedit exports:
+//
+//   Windows Registry Editor Version 5.00
+//
+//   [HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBC.INI\site042]
+//   "DSN"="site042"
+//   "path"=hex(2):25,00,...,00,00
+//   "BufferSize"=dword:0000ffff
+//
+// Text values are "name"="text" (backslash and quote escaped), expandable
+// strings hex(2): with their UTF-16LE bytes, other types hex: or hex(N):,
+// numbers dword:. The file is UTF-8; a UTF-16LE file as regedit writes it
+// is read as well.
+//
+// Every read looks at the file as it is now, so several programs may share
+// one hive. Every write takes an exclusive lock (flock on the file name
+// plus ".lock"), reads the file again under the lock, applies its one change
+// and replaces the file atomically (write beside, flush, rename), so two
+// programs never lose each other's values and a crash never leaves half a
+// file. A damaged file raises querlin::Error naming the file and the line,
+// and is never written over.
+//
+// The folder or file cannot be written: the "no rights" case, in which
+// OpenOrCreateKey returns nullptr.
+//
+// GUI thread only; one instance per hive file per process.
+
+#include "platform/Registry.h"
+
+#include <string>
+#include <vector>
+
+namespace querlin::platform {
+
+namespace hive {
+
+struct Value {
+    std::string name;  // as first written; compared without regard to case
+    RegValue value;
+};
+
+struct Key {
+    std::string path;  // full path with its root, "HKEY_LOCAL_MACHINE\\SOFTWARE\\..."
+    std::vector<Value> values;
+};
+
+struct Hive {
+    std::vector<Key> keys;  // in file order
+
+    Key* FindKey(const std::string& path);
+    const Key* FindKey(const std::string& path) const;
+    // Adds the key and each of its missing parents; true when anything was added.
+    bool AddKey(const std::string& path);
+};
+
+Value* FindValue(Key& key, const std::string& name);
+const Value* FindValue(const Key& key, const std::string& name);
+
+// Parses the hive text; throws querlin::Error naming fileName and the line
+// when the text is damaged.
+Hive Parse(const std::string& bytes, const std::string& fileName);
+std::string Format(const Hive& hive);
+
+// Case folding used for key paths and value names: ASCII, Latin-1, Greek
+// and Cyrillic letters fold to upper case; everything else compares as is.
+std::string FoldCase(const std::string& text);
+
+} // namespace hive
+
+class FileRegistry : public Registry {
+public:
+    explicit FileRegistry(std::string fileName);
+
+    std::unique_ptr<RegistryKey> OpenOrCreateKey(const std::string& path) override;
+
+    const std::string& FileName() const { return fileName_; }
+    // How many times this instance has replaced the file: one per key
+    // created and one per value written.
+    int WriteCount() const { return writeCount_; }
+
+    // The key operations; keyPath is a full path as hive::Key holds it.
+    std::optional<RegValue> Read(const std::string& keyPath, const std::string& name) const;
+    // Throws "Failed to set data for '%s'" when the file cannot be replaced.
+    void Write(const std::string& keyPath, const std::string& name, const RegValue& value);
+
+private:
+    hive::Hive Load() const;
+    // Runs change on the hive as it is under the lock and stores the result
+    // when change returns true. False when the file cannot be written.
+    template <class Change> bool Modify(Change&& change);
+    bool StoreLocked(const hive::Hive& before, const hive::Hive& after);
+
+    std::string fileName_;
+    int writeCount_ = 0;
+};
+
+// Where the machine hive lives: $QUERLIN_REGISTRY, else
+// /var/lib/querlin/registry.reg.
+std::string MachineRegistryFileName();
+
+} // namespace querlin::platform

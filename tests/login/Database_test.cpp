@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include "login/Database.h"
+
+using namespace querlin::login;
+
+namespace {
+
+// The connection string as the unquoted template writes it.
+std::string Template(const std::string& pass, const std::string& user, const std::string& sid)
+{
+    return "Provider=MSDASQL.1;Password=" + pass + ";Persist Security Info=True;User ID=" + user +
+           ";Mode=Read;Extended Properties=\"DSN=" + sid + ";UID=" + user + ";PWD=" + pass +
+           ";SERVER=" + sid + ";\"";
+}
+
+struct OrdinaryCase {
+    const char* label;
+    const char* password;
+    const char* user;
+    const char* sid;
+};
+
+} // namespace
+
+TEST(DatabaseConnectionString, OrdinaryValuesAreWrittenAsTheTemplateWritesThem)
+{
+    const OrdinaryCase cases[] = {
+        {"typical", "manager", "system", "site042"},
+        {"empty password", "", "system", "site042"},
+        {"punctuation that needs no quotes", "p@ss-w0rd!#%", "SCOTT", "ORCL"},
+        {"inner blank", "two words", "system", "site042"},
+        {"chinese", "密码", "用户", "站点"},
+        {"quote not leading", "ab'c", "system", "site042"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DatabaseConnectionString(c.password, c.user, c.sid), Template(c.password, c.user, c.sid))
+            << c.label;
+}
+
+TEST(DatabaseConnectionString, HostileValuesAreQuotedOnBothLevels)
+{
+    struct Case {
+        const char* label;
+        const char* password;
+        const char* user;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"semicolon", "a;b", "system",
+         "Provider=MSDASQL.1;Password=\"a;b\";Persist Security Info=True;User ID=system;Mode=Read;"
+         "Extended Properties=\"DSN=site042;UID=system;PWD={a;b};SERVER=site042;\""},
+        {"smuggled attribute", "x;DSN=other", "system",
+         "Provider=MSDASQL.1;Password=\"x;DSN=other\";Persist Security Info=True;User ID=system;Mode=Read;"
+         "Extended Properties=\"DSN=site042;UID=system;PWD={x;DSN=other};SERVER=site042;\""},
+        {"double quote", "a\"b", "system",
+         "Provider=MSDASQL.1;Password=a\"b;Persist Security Info=True;User ID=system;Mode=Read;"
+         "Extended Properties=\"DSN=site042;UID=system;PWD=a\"\"b;SERVER=site042;\""},
+        {"braces", "{x}}y", "system",
+         "Provider=MSDASQL.1;Password={x}}y;Persist Security Info=True;User ID=system;Mode=Read;"
+         "Extended Properties=\"DSN=site042;UID=system;PWD={{x}}}}y};SERVER=site042;\""},
+        {"leading quote and semicolon in user", "pw", "'o;k",
+         "Provider=MSDASQL.1;Password=pw;Persist Security Info=True;User ID=\"'o;k\";Mode=Read;"
+         "Extended Properties=\"DSN=site042;UID={'o;k};PWD=pw;SERVER=site042;\""},
+        {"leading double quote", "\"x", "system",
+         "Provider=MSDASQL.1;Password=\"\"\"x\";Persist Security Info=True;User ID=system;Mode=Read;"
+         "Extended Properties=\"DSN=site042;UID=system;PWD=\"\"x;SERVER=site042;\""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DatabaseConnectionString(c.password, c.user, "site042"), c.expected) << c.label;
+}
+
+TEST(DatabaseSql, FormsAreWrittenExactly)
+{
+    EXPECT_EQ(UsersSql(), "SELECT username as 用户 FROM ALL_USERS  order by 用户");
+    EXPECT_EQ(TablesSql("SCOTT"),
+              "SELECT TABLE_NAME as 用户表 FROM SYS.ALL_TABLES WHERE OWNER = 'SCOTT' order by 用户表");
+    EXPECT_EQ(RowsSql("TELMIR.KJBASEUNITINFO"), "SELECT * FROM TELMIR.KJBASEUNITINFO");
+    EXPECT_EQ(DataCaptionFor("TELMIR.KJBASEUNITINFO"), "数据表：TELMIR.KJBASEUNITINFO");
+}
+
+TEST(DatabaseSql, QuoteInUserNameIsDoubledInsideTheLiteral)
+{
+    EXPECT_EQ(TablesSql("O'HARA"),
+              "SELECT TABLE_NAME as 用户表 FROM SYS.ALL_TABLES WHERE OWNER = 'O''HARA' order by 用户表");
+    EXPECT_EQ(TablesSql("X' OR '1'='1"),
+              "SELECT TABLE_NAME as 用户表 FROM SYS.ALL_TABLES WHERE OWNER = 'X'' OR ''1''=''1' order by 用户表");
+}
+
+TEST(DatabaseSql, TableNamesStayVerbatim)
+{
+    EXPECT_EQ(RowsSql("a'b.\"C\""), "SELECT * FROM a'b.\"C\"");
+}

@@ -323,19 +323,8 @@ private:
     {
         if (IsBinaryKind(kind_))
             return store_.SetRef(column_, row_, value);
-        if (text::IsEightBitText(kind_)) {
-            // The driver may pad or terminate inside the buffer: cut at the first NUL.
-            const std::size_t nul = value.find('\0');
-            if (nul != std::string_view::npos)
-                value = value.substr(0, nul);
-        }
-        std::string repaired;
-        if (!text::IsValidUtf8(value)) {
-            repaired = text::SanitizeUtf8(value);
-            value = repaired;
-        }
-        if (text::IsEightBitText(kind_) && size_ > 0)
-            value = value.substr(0, text::Utf8PrefixBytes(value, static_cast<std::size_t>(size_)));
+        std::string scratch;
+        value = text::StoredText(kind_, size_, value, scratch);
         store_.SetRef(column_, row_, value);
     }
 

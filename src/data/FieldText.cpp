@@ -669,6 +669,24 @@ std::string TextToBytes(std::string_view text)
     return out;
 }
 
+std::string_view StoredText(TFieldType kind, int size, std::string_view value, std::string& scratch)
+{
+    const bool eightBit = IsEightBitText(kind);
+    if (eightBit) {
+        // The driver may pad or terminate inside its buffer: cut at the first NUL.
+        const std::size_t nul = value.find('\0');
+        if (nul != std::string_view::npos)
+            value = value.substr(0, nul);
+    }
+    if (!IsValidUtf8(value)) {
+        scratch = SanitizeUtf8(value);
+        value = scratch;
+    }
+    if (eightBit && size > 0)
+        value = value.substr(0, Utf8PrefixBytes(value, static_cast<std::size_t>(size)));
+    return value;
+}
+
 bool EqualNoCase(std::string_view a, std::string_view b)
 {
     std::size_t i = 0, j = 0;

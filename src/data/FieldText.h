@@ -78,6 +78,10 @@ std::size_t Utf8PrefixChars(std::string_view text, std::size_t maxChars);
 std::string BytesToText(std::string_view bytes);
 // The reverse; characters above U+00FF keep their low byte.
 std::string TextToBytes(std::string_view text);
+// A text value from a provider as a field of the kind holds it: 8-bit kinds
+// cut at an embedded NUL and to Size bytes without splitting a character;
+// invalid UTF-8 repaired. The result views value or scratch.
+std::string_view StoredText(TFieldType kind, int size, std::string_view value, std::string& scratch);
 // Equality without regard to letter case.
 bool EqualNoCase(std::string_view a, std::string_view b);
 

@@ -1055,6 +1055,17 @@ std::string OdbcConnectText(const ConnectionString& settings)
 {
     std::string text = settings.Value("Extended Properties").value_or("");
     const ConnectionString odbc = ConnectionString::ParseOdbc(text);
+    // Beside a data source, SERVER is the Oracle net service name, which
+    // only the Oracle client resolves (through tnsnames.ora); the drivers
+    // that stand in for it take SERVER for a host name and would miss the
+    // server the data source names. So it is left to the data source.
+    if (odbc.Has("DSN") && odbc.Has("SERVER")) {
+        std::vector<ConnectionString::Entry> kept;
+        for (const auto& entry : odbc.Entries())
+            if (!SameKey(entry.first, "SERVER"))
+                kept.push_back(entry);
+        text = BuildOdbc(kept);
+    }
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
         text.pop_back();
     auto add = [&](const char* key, const std::string& value) {

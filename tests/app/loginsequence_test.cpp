@@ -138,8 +138,9 @@ TEST_P(LoginSequenceFailure, IsReportedAndASecondLoginStartsAgain)
     EXPECT_EQ(frmmain->ipsid->text(), "orcl");
     EXPECT_EQ(fs::is_regular_file(NetServiceFile()), c.fileWritten);
     EXPECT_EQ(Text(kDataSourceList, "orcl"), "<absent>");
-    if (!c.fileWritten)
+    if (!c.fileWritten) {
         EXPECT_EQ(Text(kEnvironment, "TNS_ADMIN"), "<absent>") << "nothing is registered";
+    }
 
     c.mendIt(NetServiceFile(), *hive);
     reports.clear();

@@ -1,1 +1,10 @@
-// placeholder until this layer lands
+#include "app/Globals.h"
+
+namespace querlin {
+
+Tfrmmain* frmmain = nullptr;
+TForm1* Form1 = nullptr;
+std::atomic<bool> ExportIdle{false};
+std::string FavouritesFileName;
+
+} // namespace querlin

@@ -1,1 +1,274 @@
-// placeholder until this layer lands
+#include "login/NetServiceFile.h"
+
+#include "platform/Error.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace querlin::login {
+
+namespace {
+
+const char* const LineEnd = "\r\n";
+// The layout of the lines the writer fills in. The reader recognises its own
+// lines by them (see IsWriterLayout).
+const std::string_view AddressPrefix = "      (ADDRESS = (PROTOCOL = TCP)(HOST = ";
+const std::string_view SidPrefix = "       (SID = ";
+const std::string_view EntryNameSuffix = " =";
+
+std::string UpperAscii(std::string_view line)
+{
+    std::string s(line);
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return s;
+}
+
+std::string Trim(std::string_view s)
+{
+    auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+    std::size_t first = 0;
+    std::size_t last = s.size();
+    while (first < last && blank(s[first]))
+        ++first;
+    while (last > first && blank(s[last - 1]))
+        --last;
+    return std::string(s.substr(first, last - first));
+}
+
+// The arithmetic below is done in 1-based positions, 0 meaning "not found",
+// so that it reads exactly as the rules are stated; Pos and Delete are the
+// only places that translate to std::string indices.
+std::size_t Pos(const std::string& s, std::string_view what)
+{
+    auto at = s.find(what);
+    return at == std::string::npos ? 0 : at + 1;
+}
+
+// Deletes the first count characters; a count past the end empties s.
+void DeleteFirst(std::string& s, long long count)
+{
+    if (count <= 0)
+        return;
+    s.erase(0, std::min<std::size_t>(static_cast<std::size_t>(count), s.size()));
+}
+
+// The count characters starting at 1-based position start, trimmed; the
+// empty text when count is zero or less.
+std::string Cut(const std::string& s, long long start, long long count)
+{
+    if (count <= 0 || start < 1 || static_cast<std::size_t>(start) > s.size())
+        return {};
+    return Trim(std::string_view(s).substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count)));
+}
+
+// Text between the first "=" and the first ")" of s, when s holds an "=".
+std::optional<std::string> ValueBetweenEqualsAndParen(const std::string& s)
+{
+    auto e = static_cast<long long>(Pos(s, "="));
+    if (e == 0)
+        return std::nullopt;
+    auto r = static_cast<long long>(Pos(s, ")"));
+    return Cut(s, e + 1, r - e - 1);
+}
+
+// A line the writer can produce: the entry name line, the address line or
+// the SID line. Those are always read by the rules alone, whatever texts were
+// put into them, so that a written file reads back as the rules give.
+bool IsWriterLayout(std::string_view line)
+{
+    return line.starts_with(AddressPrefix) || line.starts_with(SidPrefix) || line.ends_with(EntryNameSuffix);
+}
+
+void ReadLine(std::string_view line, CompactForms compact, NetServiceEntry& entry)
+{
+    const bool acceptCompact = compact == CompactForms::Accept && !IsWriterLayout(line);
+    std::string s = UpperAscii(line);
+
+    if (auto p = Pos(s, "HOST"); p != 0) {
+        DeleteFirst(s, p); // s now starts with "OST"
+        if (auto host = ValueBetweenEqualsAndParen(s))
+            entry.host = std::move(*host);
+
+        if (auto q = static_cast<long long>(Pos(s, "PORT")); q != 0) {
+            DeleteFirst(s, q + 3);
+            auto e = static_cast<long long>(Pos(s, "="));
+            // The writer puts a blank behind the "=", and the count drops it;
+            // in "PORT=1521" the character behind the "=" is the first digit.
+            bool keepNext = acceptCompact && e != 0 && static_cast<std::size_t>(e) < s.size() &&
+                            static_cast<unsigned char>(s[static_cast<std::size_t>(e)]) > 32;
+            DeleteFirst(s, keepNext ? e : e + 1);
+            auto r = Pos(s, ")");
+            entry.port = r == 0 ? std::string() : Trim(std::string_view(s).substr(0, r - 1));
+        }
+    }
+
+    if (auto p = static_cast<long long>(Pos(s, "SID")); p != 0) {
+        // The count drops the character after "SID", the writer's blank; in
+        // "SID=ORCL" that character is the "=" itself.
+        bool keepEquals = acceptCompact && static_cast<std::size_t>(p + 2) < s.size() &&
+                          s[static_cast<std::size_t>(p + 2)] == '=';
+        DeleteFirst(s, keepEquals ? p + 2 : p + 3);
+        if (auto sid = ValueBetweenEqualsAndParen(s))
+            entry.sid = std::move(*sid);
+    }
+}
+
+std::string FullPath(const std::filesystem::path& file)
+{
+    std::error_code ec;
+    auto full = std::filesystem::absolute(file, ec);
+    return (ec ? file : full).lexically_normal().string();
+}
+
+[[noreturn]] void ThrowCannotCreate(const std::filesystem::path& file, int error)
+{
+    throw Error("Cannot create file \"" + FullPath(file) + "\". " + std::strerror(error));
+}
+
+[[noreturn]] void ThrowCannotOpen(const std::filesystem::path& file, int error)
+{
+    throw Error("Cannot open file \"" + FullPath(file) + "\". " + std::strerror(error));
+}
+
+bool WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// A name beside the file that no other writer uses at the same time.
+std::filesystem::path TemporarySibling(const std::filesystem::path& file)
+{
+    static std::atomic<unsigned> counter{0};
+    auto name = "." + file.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
+                std::to_string(counter.fetch_add(1));
+    return file.parent_path() / name;
+}
+
+} // namespace
+
+std::string NetServiceText(const std::string& host, const std::string& port, const std::string& sid)
+{
+    const std::string lines[] = {
+        "# TNSNAMES.ORA Network Configuration File:C:\\oracle\\ora90\\network\\admin\\tnsnames.ora",
+        "# Generated by Oracle configuration tools.",
+        "",
+        sid + std::string(EntryNameSuffix),
+        "  (DESCRIPTION =",
+        "    (ADDRESS_LIST =",
+        std::string(AddressPrefix) + host + ")(PORT = " + port + "))",
+        "    )",
+        "    (CONNECT_DATA =",
+        std::string(SidPrefix) + sid + ")",
+        "    )",
+        "  )",
+    };
+    std::string text;
+    for (const auto& line : lines)
+        text += line + LineEnd;
+    return text;
+}
+
+NetServiceEntry ParseNetServiceText(std::string_view bytes, CompactForms compact)
+{
+    if (auto nul = bytes.find('\0'); nul != std::string_view::npos)
+        bytes = bytes.substr(0, nul);
+
+    NetServiceEntry entry;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        auto end = bytes.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            ReadLine(bytes.substr(start), compact, entry);
+            break;
+        }
+        ReadLine(bytes.substr(start, end - start), compact, entry);
+        start = end + 1;
+        if (bytes[end] == '\r' && start < bytes.size() && bytes[start] == '\n')
+            ++start;
+    }
+    return entry;
+}
+
+void WriteNetServiceFile(const std::filesystem::path& file, const std::string& host, const std::string& port,
+                         const std::string& sid)
+{
+    const std::string text = NetServiceText(host, port, sid);
+    const auto temporary = TemporarySibling(file);
+
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        ThrowCannotCreate(file, errno);
+
+    auto fail = [&](int error) {
+        if (fd >= 0)
+            ::close(fd);
+        ::unlink(temporary.c_str());
+        ThrowCannotCreate(file, error);
+    };
+
+    if (!WriteAll(fd, text) || ::fsync(fd) != 0)
+        fail(errno);
+    int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0)
+        fail(errno);
+    if (::rename(temporary.c_str(), file.c_str()) != 0)
+        fail(errno);
+
+    // Make the rename itself durable; the new file is complete either way,
+    // so a folder that refuses this is no reason to report a failure.
+    auto folder = file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path();
+    int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+}
+
+NetServiceEntry ReadNetServiceFile(const std::filesystem::path& file)
+{
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return {};
+        ThrowCannotOpen(file, errno);
+    }
+
+    std::string bytes;
+    char buffer[8192];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            int error = errno;
+            ::close(fd);
+            ThrowCannotOpen(file, error);
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ParseNetServiceText(bytes);
+}
+
+} // namespace querlin::login

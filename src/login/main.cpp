@@ -1,0 +1,248 @@
+#include "login/main.h"
+
+#include "app/Globals.h"
+#include "app/Guard.h"
+#include "app/Shell.h"
+#include "browser/Unit1.h"
+#include "platform/ProgramDirectory.h"
+#include "platform/Registry.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace querlin {
+
+namespace {
+
+QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top, int width, int height)
+{
+    auto* label = new QLabel(QString::fromUtf8(text), parent);
+    label->setGeometry(left, top, width, height);
+    label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* text, int left, int top, int width, int height)
+{
+    auto* edit = new QLineEdit(QString::fromUtf8(text), parent);
+    edit->setGeometry(left, top, width, height);
+    return edit;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* text, int left, int top, int width, int height)
+{
+    auto* button = new QPushButton(QString::fromUtf8(text), parent);
+    button->setGeometry(left, top, width, height);
+    // Neither button is a default button: Enter in a field never logs in.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+} // namespace
+
+Tfrmmain::Tfrmmain(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("frmmain"));
+    setWindowTitle(QString::fromUtf8("登录窗口"));
+    // System menu and close box only: no minimise or maximise box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    // The platform substitutes its nearest font where this one is missing.
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSize(8);
+    setFont(font);
+    // The client area fits the two group boxes exactly.
+    setFixedSize(249, 216);
+
+    grp1 = new QGroupBox(QString::fromUtf8("数据库连接设置"), this);
+    grp1->setGeometry(0, 0, 249, 167);
+    Label1 = MakeLabel(grp1, "主机地址:", 7, 22, 63, 13);
+    Label2 = MakeLabel(grp1, "端口:", 15, 51, 55, 13);
+    Label5 = MakeLabel(grp1, "SID:", 15, 80, 55, 13);
+    Label4 = MakeLabel(grp1, "\u3000用户名:", 19, 109, 51, 13);
+    Label3 = MakeLabel(grp1, "密码:", 15, 138, 55, 13);
+    ipadd = MakeEdit(grp1, "192.168.10.42", 72, 16, 169, 21);
+    ipport = MakeEdit(grp1, "1521", 72, 48, 169, 21);
+    // Read-only, yet it keeps taking the focus in the tab and Enter chain.
+    ipport->setReadOnly(true);
+    ipsid = MakeEdit(grp1, "site042", 72, 76, 169, 21);
+    uname = MakeEdit(grp1, "system", 72, 104, 169, 21);
+    upass = MakeEdit(grp1, "", 72, 134, 169, 21);
+    upass->setEchoMode(QLineEdit::Password);
+    // Every character of the password shows as '*' (Qt's styles default to a bullet).
+    upass->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
+
+    grp2 = new QGroupBox(this);
+    grp2->setGeometry(0, 167, 249, 49);
+    btn1 = MakeButton(grp2, "登录(&L)", 8, 11, 114, 33);
+    btn2 = MakeButton(grp2, "取消(&C)", 125, 10, 114, 33);
+
+    const QWidget* chain[] = {ipadd, ipport, ipsid, uname, upass, btn1, btn2};
+    for (size_t i = 0; i + 1 < std::size(chain); ++i)
+        setTabOrder(const_cast<QWidget*>(chain[i]), const_cast<QWidget*>(chain[i + 1]));
+    ipadd->setFocus();
+
+    for (QWidget* w : std::initializer_list<QWidget*>{ipadd, ipport, ipsid, uname, upass, btn1, btn2})
+        w->installEventFilter(this);
+    connect(btn1, &QPushButton::clicked, this, [this] { app::Guard([this] { btn1Click(); }); });
+    connect(btn2, &QPushButton::clicked, this, [this] { app::Guard([this] { btn2Click(); }); });
+}
+
+bool Tfrmmain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    auto* keyEvent = static_cast<QKeyEvent*>(event);
+    bool enter = keyEvent->key() == Qt::Key_Return || keyEvent->key() == Qt::Key_Enter;
+
+    // A focused button is pressed by Enter as well as by Space.
+    if (watched == btn1 || watched == btn2) {
+        if (enter && keyEvent->modifiers() == Qt::NoModifier) {
+            static_cast<QPushButton*>(watched)->click();
+            return true;
+        }
+        return false;
+    }
+
+    // Character keys reach the field's key-press handler; Enter is
+    // carriage return whichever of the two Enter keys was pressed.
+    char16_t key = 0;
+    if (enter)
+        key = 13;
+    else if (keyEvent->text().size() == 1)
+        key = keyEvent->text().at(0).unicode();
+    if (key == 0)
+        return false;
+    void (Tfrmmain::*handler)(char16_t&) = nullptr;
+    if (watched == ipadd)
+        handler = &Tfrmmain::ipaddKeyPress;
+    else if (watched == ipport)
+        handler = &Tfrmmain::ipportKeyPress;
+    else if (watched == ipsid)
+        handler = &Tfrmmain::ipsidKeyPress;
+    else if (watched == uname)
+        handler = &Tfrmmain::unameKeyPress;
+    else if (watched == upass)
+        handler = &Tfrmmain::upassKeyPress;
+    if (!handler)
+        return false;
+    app::Guard([&] { (this->*handler)(key); });
+    // A handler that clears the key keeps it from the field.
+    return key == 0;
+}
+
+void Tfrmmain::showEvent(QShowEvent* event)
+{
+    app::Guard([this] {
+        // Centred on the screen when first shown.
+        if (centred_)
+            return;
+        centred_ = true;
+        if (QScreen* s = screen()) {
+            // The frame is known once the native window exists, which it
+            // does by now; where the window manager adds it later, the
+            // client size stands in for it.
+            QRect frame = frameGeometry();
+            frame.moveCenter(s->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    });
+    QWidget::showEvent(event);
+}
+
+void Tfrmmain::closeEvent(QCloseEvent* event)
+{
+    // The main window: closing it hides it and ends the program.
+    event->accept();
+    app::Terminate();
+}
+
+void Tfrmmain::FormCreate()
+{
+    platform::EnterProgramDirectory();
+    readora();
+    FillFromDataSource();
+}
+
+void Tfrmmain::FillFromDataSource()
+{
+    // Opened with full access and created when absent, so a first start
+    // leaves an empty data-source key behind and then empties both fields.
+    std::unique_ptr<platform::RegistryKey> key =
+        platform::MachineRegistry().OpenOrCreateKey("\\SOFTWARE\\ODBC\\ODBC.INI\\" + ipsid->text().toStdString());
+    if (!key)
+        return;  // no rights: the fields keep their values
+    ipsid->setText(QString::fromStdString(platform::ReadRegString(*key, "DSN")));
+    uname->setText(QString::fromStdString(platform::ReadRegString(*key, "UID")));
+    key->Close();
+}
+
+void Tfrmmain::ipaddKeyPress(char16_t& Key)
+{
+    if (Key == 13)
+        ipport->setFocus();
+}
+
+void Tfrmmain::ipportKeyPress(char16_t& Key)
+{
+    if (Key == 13)
+        ipsid->setFocus();
+}
+
+void Tfrmmain::ipsidKeyPress(char16_t& Key)
+{
+    if (Key == 13)
+        uname->setFocus();
+}
+
+void Tfrmmain::unameKeyPress(char16_t& Key)
+{
+    if (Key == 13)
+        upass->setFocus();
+}
+
+void Tfrmmain::upassKeyPress(char16_t& Key)
+{
+    if (Key == 13)
+        btn1->setFocus();
+}
+
+void Tfrmmain::btn1Click()
+{
+    creatora();
+    regcreat();
+    setora();
+    hide();
+    Form1->show();
+    Form1->raise();
+    Form1->activateWindow();
+}
+
+void Tfrmmain::btn2Click()
+{
+    close();
+}
+
+void Tfrmmain::readora()
+{
+}
+
+void Tfrmmain::creatora()
+{
+}
+
+void Tfrmmain::regcreat()
+{
+}
+
+void Tfrmmain::setora()
+{
+}
+
+} // namespace querlin

@@ -1,0 +1,71 @@
+#pragma once
+// The login window (unit "main"): the program's main window. It collects
+// host address, listener port, SID, user name and password in its five edit
+// fields, which the net service name file, the client registration and the
+// database opening read at the moment they need them. Its single instance is
+// the global frmmain; it lives for the whole run. GUI thread only.
+
+#include <QWidget>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace querlin {
+
+class Tfrmmain : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Tfrmmain(QWidget* parent = nullptr);
+
+    QGroupBox* grp1;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label5;
+    QLabel* Label4;
+    QLabel* Label3;
+    QLineEdit* ipadd;
+    QLineEdit* ipport;
+    QLineEdit* ipsid;
+    QLineEdit* uname;
+    QLineEdit* upass;
+    QGroupBox* grp2;
+    QPushButton* btn1;
+    QPushButton* btn2;
+
+    // Event handlers; each runs inside the application's guard.
+    void FormCreate();
+    void ipaddKeyPress(char16_t& Key);
+    void ipportKeyPress(char16_t& Key);
+    void ipsidKeyPress(char16_t& Key);
+    void unameKeyPress(char16_t& Key);
+    void upassKeyPress(char16_t& Key);
+    void btn1Click();
+    void btn2Click();
+
+    // Fills ipadd, ipport and ipsid from "tnsnames.ora" in the current
+    // directory, if it exists.
+    void readora();
+    // Writes "tnsnames.ora" into the program directory from ipadd, ipport
+    // and ipsid.
+    void creatora();
+    // Registers the client environment and the ODBC data source named by
+    // ipsid for the user uname.
+    void regcreat();
+    // Opens the database as uname with upass and fills the browser window.
+    void setora();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FillFromDataSource();
+
+    bool centred_ = false;
+};
+
+} // namespace querlin

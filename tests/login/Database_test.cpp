@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "data/ConnectionString.h"
 #include "login/Database.h"
 
 using namespace querlin::login;
@@ -90,4 +91,41 @@ TEST(DatabaseSql, QuoteInUserNameIsDoubledInsideTheLiteral)
 TEST(DatabaseSql, TableNamesStayVerbatim)
 {
     EXPECT_EQ(RowsSql("a'b.\"C\""), "SELECT * FROM a'b.\"C\"");
+}
+
+TEST(DatabaseConnectionString, EveryValueReadsBackWholeThroughBothLevels)
+{
+    struct Case {
+        const char* label;
+        const char* password;
+        const char* user;
+    };
+    const Case cases[] = {
+        {"plain", "manager", "system"},
+        {"semicolon", "pa;ss", "system"},
+        {"smuggled attributes", "x;DSN=nosuch;UID=postgres", "system"},
+        {"double quotes", "\"quoted\"", "system"},
+        {"single quotes", "'x'", "it's"},
+        {"braces", "{a}b}", "system"},
+        {"closing brace then semicolon", "a};b", "system"},
+        {"outer blanks", " pad ", "system"},
+        {"everything", "'\";{}=; x", "fav;o'k\"u"},
+        {"chinese", "密码;{}", "用户"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto outer = querlin::data::ConnectionString::ParseAdo(
+            DatabaseConnectionString(c.password, c.user, "site042"));
+        EXPECT_EQ(outer.Value("Password"), c.password);
+        EXPECT_EQ(outer.Value("User ID"), c.user);
+        EXPECT_EQ(outer.Value("Provider"), "MSDASQL.1");
+        EXPECT_EQ(outer.Value("Mode"), "Read");
+        EXPECT_EQ(outer.Entries().size(), 6u);
+        const auto inner = querlin::data::ConnectionString::ParseOdbc(*outer.Value("Extended Properties"));
+        ASSERT_EQ(inner.Entries().size(), 4u);
+        EXPECT_EQ(inner.Value("DSN"), "site042");
+        EXPECT_EQ(inner.Value("UID"), c.user);
+        EXPECT_EQ(inner.Value("PWD"), c.password);
+        EXPECT_EQ(inner.Value("SERVER"), "site042");
+    }
 }

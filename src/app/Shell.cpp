@@ -1,0 +1,90 @@
+#include "app/Shell.h"
+
+#include "app/Globals.h"
+#include "app/Guard.h"
+#include "browser/Unit1.h"
+#include "login/main.h"
+
+#include <QApplication>
+#include <QIcon>
+
+namespace querlin::app {
+
+namespace {
+
+bool terminationRequested = false;
+
+// Assigns the global before the window's creation handler runs, so the
+// handler may reach its own window through it, as other code does.
+template <class Form> void CreateForm(Form*& global)
+{
+    Form* form = new Form();
+    global = form;
+    Guard([form] { form->FormCreate(); });
+}
+
+} // namespace
+
+void InitialiseApplication(QApplication& application)
+{
+    // The title goes into captions explicitly; Qt's display name is left
+    // unset because Linux window managers would append it to every caption.
+    QCoreApplication::setApplicationName(QString::fromUtf8(ApplicationTitle));
+    QCoreApplication::setOrganizationName(QString::fromUtf8(ApplicationTitle));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUERLIN_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("querlin"));
+    QIcon icon;
+    for (int size : {16, 32, 48})
+        icon.addFile(QStringLiteral(":/icons/querlin-%1.png").arg(size), QSize(size, size));
+    application.setWindowIcon(icon);
+    // Only closing the login window ends the program; hiding a window, or
+    // closing the last visible one, does not.
+    application.setQuitOnLastWindowClosed(false);
+}
+
+void CreateWindows()
+{
+    CreateForm(frmmain);
+    // The main window's native window exists from here on.
+    frmmain->winId();
+    CreateForm(Form1);
+}
+
+void ShowMainWindow()
+{
+    frmmain->show();
+}
+
+int RunMessageLoop()
+{
+    ShowMainWindow();
+    if (terminationRequested)
+        return 0;
+    return QApplication::exec();
+}
+
+void DestroyWindows()
+{
+    delete Form1;
+    Form1 = nullptr;
+    delete frmmain;
+    frmmain = nullptr;
+}
+
+void Terminate()
+{
+    terminationRequested = true;
+    QCoreApplication::exit(0);
+}
+
+bool TerminationRequested()
+{
+    return terminationRequested;
+}
+
+void ResetTerminationForTesting()
+{
+    terminationRequested = false;
+}
+
+} // namespace querlin::app

@@ -1,0 +1,95 @@
+#include "favourites/Favourites.h"
+
+#include "platform/Automation.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace querlin::favourites {
+
+namespace {
+
+// The columns of the user list and of the table list the add reads from.
+constexpr char kUserColumn[] = "用户";
+constexpr char kTableColumn[] = "用户表";
+
+std::string UpperAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+std::string FillFileName(const char* pattern, const std::string& fileName)
+{
+    std::string text = pattern;
+    return text.replace(text.find("%s"), 2, fileName);
+}
+
+} // namespace
+
+std::string CreationConnectionString(const std::string& fileName)
+{
+    return FillFileName("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%s;", fileName);
+}
+
+std::string StoreConnectionString(const std::string& fileName)
+{
+    return FillFileName("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%s;Mode=ReadWrite;Persist Security Info=false;",
+                        fileName);
+}
+
+bool TableExist(data::TADOConnection& connection, const std::string& tableName)
+{
+    std::vector<std::string> names;
+    connection.TableNames(names, true);
+    const std::string wanted = UpperAscii(tableName);
+    for (const auto& name : names)
+        if (UpperAscii(name) == wanted)
+            return true;
+    return false;
+}
+
+void EnsureAndOpen(std::string& favouritesFileName, data::TADOConnection& con1, data::TADOQuery& qry3)
+{
+    favouritesFileName = kFileName;
+    std::error_code ignored;
+    if (!std::filesystem::exists(favouritesFileName, ignored)) {
+        RegisterCatalogClass();
+        auto catalog = platform::CreateOleObject(kCatalogProgId);
+        catalog->Invoke(kCatalogCreate, {CreationConnectionString(favouritesFileName)});
+    }
+    const std::string connectionString = StoreConnectionString(favouritesFileName);
+    con1.SetConnectionString(connectionString);
+    qry3.SetConnectionString(connectionString);
+    if (!TableExist(con1, kTableName)) {
+        qry3.SetSQL(kCreateTableSql);
+        qry3.Execute();
+        qry3.SetSQL(kFavouritesSql);
+        qry3.Open();
+        for (const char* seed : kSeeds) {
+            qry3.AppendRow();
+            qry3.FieldNamed(kFavouriteColumn).SetValue(seed);
+            qry3.PostRow();
+        }
+    }
+    qry3.SetSQL(kFavouritesSql);
+    qry3.Open();
+}
+
+void AddSelectedTable(data::TADOQuery& qry3, const data::TADOQuery& qry1, const data::TADOQuery& qry2)
+{
+    qry3.AppendRow();
+    const std::string user = qry1.FieldNamed(kUserColumn).PlainText();
+    const std::string table = qry2.FieldNamed(kTableColumn).PlainText();
+    qry3.FieldNamed(kFavouriteColumn).SetValue(user + "." + table);
+    qry3.PostRow();
+}
+
+void RemoveCurrent(data::TADOQuery& qry3)
+{
+    qry3.DeleteRow();
+}
+
+} // namespace querlin::favourites

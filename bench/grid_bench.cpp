@@ -31,8 +31,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int Columns = 20;
-constexpr int WindowRows = 40;
+constexpr int kColumns = 20;
+constexpr int kWindowRows = 40;
 
 void Execute(const std::string& connection, const std::string& sql)
 {
@@ -45,7 +45,7 @@ void Execute(const std::string& connection, const std::string& sql)
 void MakeTable(const std::string& connection, const std::string& table, int rows)
 {
     std::string columns, values;
-    for (int c = 0; c < Columns; ++c) {
+    for (int c = 0; c < kColumns; ++c) {
         columns += (c ? ", c" : "c") + std::to_string(c) + " INTEGER";
         values += (c ? ", x * " : "x * ") + std::to_string(c + 1);
     }
@@ -86,14 +86,14 @@ Measured Measure(const std::string& connection, const std::string& table, int cu
     int width = 0;
     for (int c = 0; c < grid.ColCount(); ++c)
         width += grid.ColWidths(c) + 1;
-    int height = grid.TitleRowHeight() + 1 + WindowRows * pitch;
+    int height = grid.TitleRowHeight() + 1 + kWindowRows * pitch;
     QSize frame = grid.size() - grid.viewport()->size();
     grid.resize(QSize(width, height) + frame + QSize(40, 40));  // room for the bars
     QApplication::processEvents();
     QSize extra = grid.viewport()->size() - QSize(width, height);
     grid.resize(grid.size() - extra);
     QApplication::processEvents();
-    if (grid.RowWindowSize() != WindowRows || grid.Geometry().LastFullyVisibleCol() != Columns) {
+    if (grid.RowWindowSize() != kWindowRows || grid.Geometry().LastFullyVisibleCol() != kColumns) {
         std::fprintf(stderr, "grid window is %d rows, last column %d\n", grid.RowWindowSize(),
                      grid.Geometry().LastFullyVisibleCol());
         std::exit(1);

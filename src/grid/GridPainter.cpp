@@ -14,15 +14,15 @@ using data::TAlignment;
 namespace {
 
 // Rows from top to bottom, '#' black, '.' transparent.
-constexpr std::array<const char*, 11> ArrowRows{
+constexpr std::array<const char*, 11> kArrowRows{
     "#.....", "##....", "###...", "####..", "#####.", "######",
     "#####.", "####..", "###...", "##....", "#.....",
 };
-constexpr std::array<const char*, 11> EditRows{
+constexpr std::array<const char*, 11> kEditRows{
     "##..##", "..##..", "..##..", "..##..", "..##..", "..##..",
     "..##..", "..##..", "..##..", "..##..", "##..##",
 };
-constexpr std::array<const char*, 11> InsertRows{
+constexpr std::array<const char*, 11> kInsertRows{
     "......", "......", "......", ".#..#.", "..##..", "######",
     "..##..", ".#..#.", "......", "......", "......",
 };
@@ -71,8 +71,8 @@ GridPainter::GridPainter(TCustomDataGrid& grid, QPainter& painter) : grid_(grid)
 
 const QImage& GridPainter::IndicatorGlyph(int index)
 {
-    static const std::array<QImage, 3> glyphs{MakeGlyph(ArrowRows), MakeGlyph(EditRows),
-                                              MakeGlyph(InsertRows)};
+    static const std::array<QImage, 3> glyphs{MakeGlyph(kArrowRows), MakeGlyph(kEditRows),
+                                              MakeGlyph(kInsertRows)};
     return glyphs[std::size_t(std::clamp(index, 0, 2))];
 }
 

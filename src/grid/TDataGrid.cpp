@@ -19,10 +19,10 @@ using data::TFieldType;
 namespace {
 
 // The field map never holds more than this many entries.
-constexpr std::size_t MaxMappedFields = 268435455;
+constexpr std::size_t kMaxMappedFields = 268435455;
 
-constexpr int IndicatorWidth = 11;
-constexpr int ClosedColumnWidth = 64;
+constexpr int kIndicatorWidth = 11;
+constexpr int kClosedColumnWidth = 64;
 
 } // namespace
 
@@ -131,7 +131,7 @@ void TGridColumn::SetFieldName(const std::string& name)
 int TGridColumn::DefaultWidth() const
 {
     if (!grid_)
-        return ClosedColumnWidth;
+        return kClosedColumnWidth;
     TField* field = Field();
     if (!field)
         return grid_->DefaultColWidth();
@@ -348,7 +348,7 @@ void TGridDataLink::ClearMapping()
 
 void TGridDataLink::AddMapping(int fieldIndex)
 {
-    if (fieldMap_.size() >= MaxMappedFields)
+    if (fieldMap_.size() >= kMaxMappedFields)
         throw Error("Grid requested to display more than 256 columns");
     fieldMap_.push_back(fieldIndex);
 }
@@ -698,7 +698,7 @@ void TCustomDataGrid::ApplyColumnAttributes()
         SetColWidths(i + indicatorOffset_, width);
     }
     if (indicatorOffset_ > 0)
-        SetColWidths(0, IndicatorWidth);
+        SetColWidths(0, kIndicatorWidth);
 }
 
 int TCustomDataGrid::DefaultColumnWidth(const TGridColumn& column) const

@@ -33,6 +33,7 @@ public:
     GridPainter(TCustomDataGrid& grid, QPainter& painter);
 
     void Paint(const QRegion& region);
+    bool Paints(const QPainter& painter) const { return &painter_ == &painter; }
 
     void FillRect(const QRect& rect, TColor color);
     // Writes one line of text in a rectangle: from left + dx, or ending 3

@@ -918,7 +918,13 @@ void TCustomDataGrid::LinkLayoutChanged()
 void TCustomDataGrid::PaintGrid(QPainter& painter, const QRegion& region)
 {
     paintedFocused_ = GridFocused();
-    GridPainter(*this, painter).Paint(region);
+    GridPainter gridPainter(*this, painter);
+    struct Active {
+        GridPainter*& slot;
+        ~Active() { slot = nullptr; }
+    } active{activePainter_};
+    activePainter_ = &gridPainter;
+    gridPainter.Paint(region);
 }
 
 void TCustomDataGrid::DrawFieldText(const QRect& Rect, TField* Field, TGridDrawState State)
@@ -926,11 +932,15 @@ void TCustomDataGrid::DrawFieldText(const QRect& Rect, TField* Field, TGridDrawS
     (void)State;
     if (!canvas_.Painter)
         return;
-    GridPainter painter(*this, *canvas_.Painter);
-    painter.FillRect(Rect, canvas_.Brush.Color);
+    // Inside a paint the grid's own painter writes, with its measured fonts.
+    std::optional<GridPainter> own;
+    GridPainter* painter = activePainter_;
+    if (!painter || !painter->Paints(*canvas_.Painter))
+        painter = &own.emplace(*this, *canvas_.Painter);
+    painter->FillRect(Rect, canvas_.Brush.Color);
     if (!Field)
         return;
-    painter.WriteText(Rect, 2, 2, QString::fromStdString(Field->DisplayText()), Field->Alignment(),
+    painter->WriteText(Rect, 2, 2, QString::fromStdString(Field->DisplayText()), Field->Alignment(),
                       canvas_.Font, canvas_.Brush.Color, true);
 }
 

@@ -402,8 +402,6 @@ TDataGridColumn* TCustomDataGrid::ColumnAt(int gridCol) const
 
 void TCustomDataGrid::SetOptions(TDataGridOptions options)
 {
-    if (options.Contains(dgRowSelect))
-        options = options - dgEditing - dgAlwaysShowEditor;
     const TDataGridOptions layoutOptions{dgEditing, dgAlwaysShowEditor, dgTitles, dgIndicator,
                                          dgColLines, dgRowLines, dgRowSelect,
                                          dgAlwaysShowSelection};
@@ -429,9 +427,10 @@ void TCustomDataGrid::ApplyOptions()
         grid += goTabs;
     if (options_.Contains(dgRowSelect))
         grid += goRowSelect;
-    if (options_.Contains(dgEditing))
+    // Whole-row selection leaves no cell to edit.
+    if (options_.Contains(dgEditing) && !options_.Contains(dgRowSelect))
         grid += goEditing;
-    if (options_.Contains(dgAlwaysShowEditor))
+    if (options_.Contains(dgAlwaysShowEditor) && !options_.Contains(dgRowSelect))
         grid += goAlwaysShowEditor;
     SetGridOptions(grid);
 }
@@ -622,10 +621,13 @@ void TCustomDataGrid::BuildColumns()
     if (!dataLink_.Active()) {
         columns_.items_.clear();
     } else {
+        // Pointers are only compared, never followed: a column may still
+        // hold a field of an earlier opening.
         for (int i = columns_.Count() - 1; i >= 0; --i) {
             TField* field = columns_[i].field_;
-            bool mapped = field && std::find(map.begin(), map.end(), field->Index()) != map.end() &&
-                          &dataLink_.DataSet()->FieldAt(field->Index()) == field;
+            bool mapped = false;
+            for (int p = 0; field && !mapped && p < int(map.size()); ++p)
+                mapped = dataLink_.Fields(p) == field;
             if (!mapped)
                 columns_.RemoveAt(i);
         }

@@ -9,10 +9,20 @@
 #include "data/Provider.h"
 
 #include <memory>
+#include <string>
 
 namespace querlin::data {
 
 // Connects; throws querlin::Error with the driver's diagnostics on failure.
 std::unique_ptr<Connection> OpenOdbc(const ConnectionString& settings);
+
+// The ODBC connection string handed to the driver: "Extended Properties",
+// with DSN from "Data Source", UID from "User ID" and PWD from "Password"
+// added (quoted as needed) when it has none of its own.
+std::string OdbcConnectText(const ConnectionString& settings);
+
+// The column type the OLE DB provider for ODBC reports for an ODBC SQL
+// type (SQL_VARCHAR, SQL_NUMERIC, ...); Unsupported for types with no kind.
+AdoType AdoTypeForSqlType(int sqlType, bool isUnsigned);
 
 } // namespace querlin::data

@@ -53,25 +53,47 @@ std::size_t DecodeUtf8(std::string_view bytes, std::size_t i, char32_t& cp)
 
 } // namespace
 
-void AppendUtf16AsUtf8(std::string& out, const char16_t* units, std::size_t count)
+std::size_t Utf16ToUtf8(const char16_t* units, std::size_t count, char* out)
 {
-    for (std::size_t i = 0; i < count; ++i) {
+    char* start = out;
+    std::size_t i = 0;
+    while (i < count) {
         char16_t u = units[i];
         if (u < 0x80) {
-            out += static_cast<char>(u);
+            *out++ = static_cast<char>(u);
+            ++i;
             continue;
         }
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            char32_t cp = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(units[i + 1]) - 0xDC00);
-            AppendCodePoint(out, cp);
+        char32_t cp = u;
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(units[i + 1]) - 0xDC00);
             ++i;
         } else if (u >= 0xD800 && u <= 0xDFFF) {
-            AppendCodePoint(out, 0xFFFD);
+            cp = 0xFFFD;
+        }
+        ++i;
+        if (cp < 0x800) {
+            *out++ = static_cast<char>(0xC0 | (cp >> 6));
+            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            *out++ = static_cast<char>(0xE0 | (cp >> 12));
+            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
         } else {
-            AppendCodePoint(out, u);
+            *out++ = static_cast<char>(0xF0 | (cp >> 18));
+            *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
         }
     }
+    return static_cast<std::size_t>(out - start);
+}
+
+void AppendUtf16AsUtf8(std::string& out, const char16_t* units, std::size_t count)
+{
+    const std::size_t old = out.size();
+    out.resize(old + 3 * count);
+    out.resize(old + Utf16ToUtf8(units, count, out.data() + old));
 }
 
 std::u16string Utf8ToUtf16(std::string_view utf8)

@@ -13,6 +13,11 @@ namespace querlin::data {
 // Appends UTF-16 code units as UTF-8.
 void AppendUtf16AsUtf8(std::string& out, const char16_t* units, std::size_t count);
 
+// Writes UTF-16 code units as UTF-8 to out, which must hold 3 * count
+// bytes; returns the number of bytes written. A high surrogate at the very
+// end is written as U+FFFD: callers that read in pieces keep it back.
+std::size_t Utf16ToUtf8(const char16_t* units, std::size_t count, char* out);
+
 // UTF-8 to UTF-16; invalid input bytes become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view utf8);
 

@@ -1,7 +1,9 @@
 // The connection-string parser and builders, provider choice, and the local
 // store behind the favourites.
 #include "data/ConnectionString.h"
+#include "data/OdbcProvider.h"
 #include "data/Provider.h"
+#include "data/ProviderText.h"
 #include "data/SqliteProvider.h"
 #include "platform/Error.h"
 #include "testsupport/TestSupport.h"
@@ -210,6 +212,80 @@ TEST(Builders, OrdinaryValuesMatchTheTemplate)
     EXPECT_EQ(BuildOdbc({{"DSN", "a b"}, {"PWD", "x;y"}}), "DSN=a b;PWD={x;y};");
     EXPECT_EQ(BuildAdo({{"Data Source", "table.mdb"}, {"Password", " x"}}),
               "Data Source=table.mdb;Password=\" x\";");
+}
+
+TEST(OdbcConnectText, UserAndPasswordFillOnlyWhatIsMissing)
+{
+    struct Case {
+        const char* ado;
+        const char* odbc;
+    } cases[] = {
+        {"Provider=MSDASQL.1;Password=p;User ID=u;Extended Properties=\"DSN=d;UID=x;PWD=y;SERVER=s;\"",
+         "DSN=d;UID=x;PWD=y;SERVER=s;"},
+        {"Provider=MSDASQL.1;Password= a b ;User ID=u;Extended Properties=\"DSN=d\"", "DSN=d;UID=u;PWD=a b;"},
+        {"Provider=MSDASQL.1;Password=\"a;b}\";User ID=u;Extended Properties=\"DSN=d;\"",
+         "DSN=d;UID=u;PWD={a;b}}};"},
+        {"Provider=MSDASQL.1;Data Source=orcl;User ID=u", "DSN=orcl;UID=u;"},
+        {"Provider=MSDASQL.1;Extended Properties=\"DRIVER={PostgreSQL Unicode};uid=x\";User ID=u",
+         "DRIVER={PostgreSQL Unicode};uid=x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ado);
+        EXPECT_EQ(OdbcConnectText(ConnectionString::ParseAdo(c.ado)), c.odbc);
+    }
+}
+
+TEST(OdbcTypes, MappedAsTheOdbcProviderDid)
+{
+    struct Case {
+        int sqlType;
+        bool isUnsigned;
+        AdoType type;
+    } cases[] = {
+        {1, false, AdoType::Char},           {12, false, AdoType::VarChar},       {-1, false, AdoType::LongVarChar},
+        {-8, false, AdoType::WChar},         {-9, false, AdoType::VarWChar},      {-10, false, AdoType::LongVarWChar},
+        {2, false, AdoType::Numeric},        {3, false, AdoType::Numeric},        {5, false, AdoType::SmallInt},
+        {5, true, AdoType::UnsignedSmallInt}, {4, false, AdoType::Integer},       {4, true, AdoType::UnsignedInt},
+        {-5, false, AdoType::BigInt},        {-5, true, AdoType::UnsignedBigInt}, {7, false, AdoType::Single},
+        {6, false, AdoType::Double},         {8, false, AdoType::Double},         {-7, false, AdoType::Boolean},
+        {-6, false, AdoType::TinyInt},       {-6, true, AdoType::UnsignedTinyInt}, {-2, false, AdoType::Binary},
+        {-3, false, AdoType::VarBinary},     {-4, false, AdoType::LongVarBinary}, {91, false, AdoType::DBDate},
+        {92, false, AdoType::DBTime},        {93, false, AdoType::DBTimeStamp},   {-11, false, AdoType::Guid},
+        {103, false, AdoType::Unsupported},  {-152, false, AdoType::Unsupported}, {0, false, AdoType::Unsupported},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sqlType);
+        EXPECT_EQ(AdoTypeForSqlType(c.sqlType, c.isUnsigned), c.type);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Text from the sources
+
+TEST(ProviderText, InvalidInputBecomesReplacementCharacters)
+{
+    struct Case {
+        const char* label;
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"valid", "汉字abc", "汉字abc"},
+        {"lone continuation", "a\x80" "b", "a\xEF\xBF\xBD" "b"},
+        {"cut sequence", "a\xE6\xB1", "a\xEF\xBF\xBD"},
+        {"overlong", "\xC0\xAF", "\xEF\xBF\xBD"},
+        {"surrogate", "\xED\xA0\x80", "\xEF\xBF\xBD"},
+        {"GBK bytes", "\xD6\xD0\xCE\xC4", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(ValidUtf8(c.in), c.out);
+        EXPECT_TRUE(IsValidUtf8(ValidUtf8(c.in)));
+    }
+    const char16_t units[] = {u'a', 0xD83D, 0xDE00, 0xDC00, u'b', 0xD800};
+    std::string out;
+    AppendUtf16AsUtf8(out, units, 6);
+    EXPECT_EQ(out, "a\xF0\x9F\x98\x80\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+    EXPECT_EQ(Utf8ToUtf16("a😀\xFF"), (std::u16string{u'a', 0xD83D, 0xDE00, 0xFFFD}));
 }
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,441 @@
+// The ODBC provider against the PostgreSQL test server through psqlODBC:
+// types, values, the dictionary queries, failures in the middle of results.
+#include "data/ConnectionString.h"
+#include "data/Provider.h"
+#include "platform/Error.h"
+#include "testsupport/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <unistd.h>
+
+using namespace querlin::data;
+
+namespace {
+
+// Every value as a tagged text, so a test states the kind of call too.
+class TaggedSink : public RowSink {
+public:
+    std::vector<std::vector<std::string>> rows;
+    void BeginRow() override { rows.emplace_back(); }
+    void Null(int) override { Add("null"); }
+    void Int(int, std::int64_t v) override { Add("int:" + std::to_string(v)); }
+    void UInt(int, std::uint64_t v) override { Add("uint:" + std::to_string(v)); }
+    void Double(int, double v) override
+    {
+        char text[40];
+        std::snprintf(text, sizeof text, "double:%.15g", v);
+        Add(text);
+    }
+    void Bool(int, bool v) override { Add(v ? "bool:true" : "bool:false"); }
+    void Text(int, std::string_view v) override { Add("text:" + std::string(v)); }
+    void Bytes(int, std::string_view v) override
+    {
+        std::string hex = "bytes:";
+        for (unsigned char c : v) {
+            char two[3];
+            std::snprintf(two, sizeof two, "%02x", c);
+            hex += two;
+        }
+        Add(hex);
+    }
+    void Decimal(int, std::string_view v) override { Add("dec:" + std::string(v)); }
+    void Date(int, const DateParts& d) override
+    {
+        char text[32];
+        std::snprintf(text, sizeof text, "date:%04d-%02d-%02d", d.year, d.month, d.day);
+        Add(text);
+    }
+    void Time(int, const TimeParts& t) override
+    {
+        char text[32];
+        std::snprintf(text, sizeof text, "time:%02d:%02d:%02d", t.hour, t.minute, t.second);
+        Add(text);
+    }
+    void Timestamp(int, const TimestampParts& ts) override
+    {
+        char text[48];
+        std::snprintf(text, sizeof text, "ts:%04d-%02d-%02d %02d:%02d:%02d.%03d", ts.date.year, ts.date.month,
+                      ts.date.day, ts.time.hour, ts.time.minute, ts.time.second, ts.time.millisecond);
+        Add(text);
+    }
+    void EndRow() override {}
+
+private:
+    void Add(std::string v) { rows.back().push_back(std::move(v)); }
+};
+
+// Keeps only the sizes and a few characters of long values.
+class LongValueSink : public TaggedSink {
+public:
+    std::string text;
+    std::string bytes;
+    void Text(int, std::string_view v) override { text = v; }
+    void Bytes(int, std::string_view v) override { bytes = v; }
+};
+
+const querlin::test::TestDatabase& Db()
+{
+    return querlin::test::RequireTestDatabase();
+}
+
+// Read-write, for setting up and for watching the server.
+std::string AdminString()
+{
+    return "Provider=MSDASQL.1;Extended Properties=\"" + Db().OdbcConnectionString() + ";\"";
+}
+
+std::vector<std::vector<std::string>> ReadAll(Connection& connection, const std::string& sql,
+                                              std::vector<ColumnInfo>* columns = nullptr)
+{
+    auto reader = connection.Query(sql);
+    if (!reader)
+        throw std::runtime_error("no result set for " + sql);
+    if (columns)
+        *columns = reader->Columns();
+    TaggedSink sink;
+    while (reader->Read(sink, 100) > 0) {
+    }
+    return sink.rows;
+}
+
+std::string ErrorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const querlin::Error& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+std::string Contains(const std::string& haystack, const std::string& needle)
+{
+    return haystack.find(needle) != std::string::npos ? needle : haystack;
+}
+
+struct KindCase {
+    const char* column;
+    AdoType type;
+    std::int64_t size;
+    int precision;
+    int scale;
+    const char* value;    // row 1
+    const char* extreme;  // row 3
+};
+
+void PrintTo(const KindCase& c, std::ostream* os)
+{
+    *os << c.column;
+}
+
+class EveryKind : public ::testing::TestWithParam<KindCase> {
+protected:
+    static void SetUpTestSuite()
+    {
+        auto connection = Connect(Db().AdoConnectionString());
+        rows_ = ReadAll(*connection, "SELECT * FROM QLTEST.ALLKINDS order by id", &columns_);
+    }
+    static std::vector<ColumnInfo> columns_;
+    static std::vector<std::vector<std::string>> rows_;
+};
+std::vector<ColumnInfo> EveryKind::columns_;
+std::vector<std::vector<std::string>> EveryKind::rows_;
+
+} // namespace
+
+TEST_P(EveryKind, ArrivesWithItsTypeAndValues)
+{
+    const KindCase& c = GetParam();
+    ASSERT_EQ(rows_.size(), 3u);
+    std::size_t index = 0;
+    while (index < columns_.size() && columns_[index].name != c.column)
+        ++index;
+    ASSERT_LT(index, columns_.size()) << "no column " << c.column;
+    const ColumnInfo& info = columns_[index];
+    EXPECT_EQ(info.type, c.type);
+    EXPECT_EQ(info.size, c.size);
+    EXPECT_EQ(info.precision, c.precision);
+    if (c.type == AdoType::Numeric) {
+        EXPECT_EQ(info.scale, c.scale);
+    }
+    EXPECT_EQ(info.baseTable, "qltest.allkinds");
+    EXPECT_EQ(info.baseColumn, c.column);
+    EXPECT_FALSE(info.autoIncrement);
+    EXPECT_EQ(rows_[0][index], c.value);
+    EXPECT_EQ(rows_[1][index], "null");
+    EXPECT_EQ(rows_[2][index], c.extreme);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Columns, EveryKind,
+    ::testing::Values(
+        KindCase{"n9", AdoType::Numeric, 0, 9, 0, "dec:123456789", "dec:-999999999"},
+        KindCase{"n10", AdoType::Numeric, 0, 10, 0, "dec:1234567890", "dec:-9999999999"},
+        KindCase{"n12_4", AdoType::Numeric, 0, 12, 4, "dec:12345678.1234", "dec:-0.0001"},
+        KindCase{"n6_2", AdoType::Numeric, 0, 6, 2, "dec:-1234.50", "dec:0.01"},
+        KindCase{"r", AdoType::Single, 0, 0, 0, "double:1.5", "double:-3.25e-05"},
+        KindCase{"d", AdoType::Double, 0, 0, 0, "double:0.1", "double:1e+20"},
+        KindCase{"s", AdoType::SmallInt, 0, 0, 0, "int:12", "int:-32768"},
+        KindCase{"i", AdoType::Integer, 0, 0, 0, "int:123", "int:-2147483648"},
+        KindCase{"b", AdoType::BigInt, 0, 0, 0, "int:1234567890123", "int:-9223372036854775808"},
+        KindCase{"flag", AdoType::Boolean, 0, 0, 0, "bool:true", "bool:false"},
+        KindCase{"day", AdoType::DBDate, 0, 0, 0, "date:2024-02-29", "date:1899-12-30"},
+        KindCase{"clock", AdoType::DBTime, 0, 0, 0, "time:13:14:15", "time:00:00:00"},
+        KindCase{"stamp", AdoType::DBTimeStamp, 0, 0, 0, "ts:2024-02-29 13:14:15.500", "ts:2000-01-01 00:00:00.000"},
+        KindCase{"code", AdoType::WChar, 5, 0, 0, "text:007  ", "text:abcde"},
+        KindCase{"name", AdoType::VarWChar, 20, 0, 0, "text:00420", "text:中文字符"},
+        KindCase{"note", AdoType::LongVarWChar, 8190, 0, 0, "text:备注：汉字", "text:"},
+        KindCase{"bin", AdoType::LongVarBinary, 0, 0, 0, "bytes:00ff10", "bytes:"},
+        KindCase{"uid", AdoType::Guid, 16, 0, 0, "text:{0E37DF36-F698-11E6-8DD4-CB9CED3DF976}",
+                 "text:{00000000-0000-0000-0000-000000000000}"}),
+    [](const auto& info) { return std::string(info.param.column); });
+
+TEST(OdbcDictionary, TheProgramsQueriesRunUnchanged)
+{
+    auto connection = Connect(Db().AdoConnectionString());
+    std::vector<ColumnInfo> columns;
+    auto users = ReadAll(*connection, "SELECT username as 用户 FROM ALL_USERS  order by 用户", &columns);
+    ASSERT_EQ(columns.size(), 1u);
+    EXPECT_EQ(columns[0].name, "用户");
+    EXPECT_EQ(columns[0].type, AdoType::VarWChar);  // bounded: not a memo
+    EXPECT_EQ(users, (std::vector<std::vector<std::string>>{
+                         {"text:BRAVEL"}, {"text:QLTEST"}, {"text:TELMIR"}, {"text:ZZEMPTY"}}));
+
+    auto tables = ReadAll(*connection,
+                          "SELECT TABLE_NAME as 用户表 FROM SYS.ALL_TABLES WHERE OWNER = 'TELMIR' order by 用户表",
+                          &columns);
+    EXPECT_EQ(columns[0].name, "用户表");
+    EXPECT_EQ(columns[0].type, AdoType::VarWChar);
+    EXPECT_EQ(tables, (std::vector<std::vector<std::string>>{
+                          {"text:KJASSISTANTREF"}, {"text:KJBASEUNITACCOUNT"}, {"text:KJBASEUNITINFO"}}));
+    EXPECT_TRUE(ReadAll(*connection, "SELECT TABLE_NAME as 用户表 FROM SYS.ALL_TABLES WHERE OWNER = 'ZZEMPTY' "
+                                     "order by 用户表")
+                    .empty());
+
+    for (const char* favourite : {"BRAVEL.T_RUDATASOURCETYPE", "TELMIR.KJBASEUNITINFO", "TELMIR.KJASSISTANTREF",
+                                  "TELMIR.KJBASEUNITACCOUNT"}) {
+        SCOPED_TRACE(favourite);
+        EXPECT_FALSE(ReadAll(*connection, std::string("SELECT * FROM ") + favourite).empty());
+    }
+    auto units = ReadAll(*connection, "SELECT * FROM TELMIR.KJBASEUNITINFO", &columns);
+    ASSERT_EQ(units.size(), 3u);
+    EXPECT_EQ(units[0], (std::vector<std::string>{"text:0001", "text:总公司", "dec:1"}));
+    EXPECT_EQ(columns[2].precision, 9);
+}
+
+TEST(OdbcConnect, FailuresCarryTheDriversMessage)
+{
+    Db();
+    EXPECT_EQ(Contains(ErrorOf([] {
+                  Connect("Provider=MSDASQL.1;Password=wrong;User ID=" + Db().user + ";Extended Properties=\"DSN=" +
+                          Db().dsn + ";\"");
+              }),
+                       "password authentication failed"),
+              "password authentication failed");
+    EXPECT_EQ(Contains(ErrorOf([] { Connect("Provider=MSDASQL.1;Extended Properties=\"DSN=NO_SUCH_SOURCE;\""); }),
+                       "Data source name not found"),
+              "Data source name not found");
+    // The ODBC part's own UID and PWD win over User ID and Password.
+    EXPECT_NO_THROW(Connect("Provider=MSDASQL.1;Password=wrong;User ID=nobody;Extended Properties=\"" +
+                            Db().OdbcConnectionString() + "\""));
+    // User ID and Password fill in what the ODBC part lacks.
+    EXPECT_NO_THROW(Connect("Provider=MSDASQL;Password=" + Db().password + ";User ID=" + Db().user +
+                            ";Extended Properties=\"DSN=" + Db().dsn + "\""));
+}
+
+TEST(OdbcConnect, ReadOnlyModeIsARequestTheDriverMayIgnore)
+{
+    auto connection = Connect(Db().AdoConnectionString());  // carries Mode=Read
+    EXPECT_EQ(ReadAll(*connection, "SELECT count(*) AS n FROM QLTEST.LETTERS")[0][0], "int:4");
+}
+
+TEST(OdbcConnect, HostilePasswordsReachTheServerWhole)
+{
+    auto admin = Connect(AdminString());
+    const std::string passwords[] = {"a;b", "x\"y", "it's", "{brace", "brace}", "}}{{", "a=b;c=d", " spaced ",
+                                     "密码;\"'{}= ", "PWD=evil;UID=x"};
+    int n = 0;
+    for (const std::string& password : passwords) {
+        SCOPED_TRACE("password [" + password + "]");
+        const std::string role = "hostile" + std::to_string(getpid()) + "_" + std::to_string(n++);
+        std::string literal;
+        for (char c : password) {
+            literal += c;
+            if (c == '\'')
+                literal += c;
+        }
+        admin->Execute("CREATE ROLE " + role + " LOGIN PASSWORD '" + literal + "'");
+        const std::string odbc = "DSN=" + QuoteOdbcValue(Db().dsn) + ";UID=" + QuoteOdbcValue(role) +
+                                 ";PWD=" + QuoteOdbcValue(password) + ";";
+        const std::string ado = "Provider=MSDASQL.1;Password=" + QuoteAdoValue(password) +
+                                ";Persist Security Info=True;User ID=" + QuoteAdoValue(role) +
+                                ";Mode=Read;Extended Properties=" + QuoteAdoValue(odbc);
+        std::string result = ErrorOf([&] {
+            auto connection = Connect(ado);
+            EXPECT_EQ(ReadAll(*connection, "SELECT current_user AS u")[0][0], "text:" + role);
+        });
+        EXPECT_EQ(result, "(no error)");
+        // And only the whole password does.
+        const std::string cut = "Provider=MSDASQL.1;Extended Properties=" +
+                                QuoteAdoValue("DSN=" + Db().dsn + ";UID=" + role + ";PWD=" +
+                                              QuoteOdbcValue(password.substr(0, password.size() - 1)) + ";");
+        EXPECT_NE(ErrorOf([&] { Connect(cut); }), "(no error)");
+        admin->Execute("DROP ROLE " + role);
+    }
+}
+
+TEST(OdbcCatalog, TablesListsTablesAndViews)
+{
+    auto connection = Connect(Db().AdoConnectionString());
+    bool table = false, view = false;
+    for (const auto& entry : connection->Tables()) {
+        table = table || (entry.name == "allkinds" && entry.type == "TABLE");
+        view = view || (entry.name == "all_users" && entry.type == "VIEW");
+    }
+    EXPECT_TRUE(table);
+    EXPECT_TRUE(view);
+}
+
+TEST(OdbcLongValues, TenMegabyteMemoArrivesWhole)
+{
+    auto connection = Connect(Db().AdoConnectionString());
+    // 10 MB of characters, with characters outside the basic plane that
+    // take two UTF-16 units and so straddle the pieces they are read in.
+    auto reader = connection->Query("SELECT repeat('汉字abc😀', 1747627) AS memo, 7 AS after");
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->Columns()[0].type, AdoType::LongVarWChar);
+    LongValueSink sink;
+    EXPECT_EQ(reader->Read(sink, 10), 1u);
+    EXPECT_EQ(reader->Read(sink, 10), 0u);
+    const std::string unit = "汉字abc😀";
+    ASSERT_EQ(sink.text.size(), unit.size() * 1747627);
+    bool whole = true;
+    for (std::size_t at = 0; at < sink.text.size() && whole; at += unit.size())
+        whole = sink.text.compare(at, unit.size(), unit) == 0;
+    EXPECT_TRUE(whole);
+    EXPECT_EQ(sink.rows[0], (std::vector<std::string>{"int:7"}));
+}
+
+TEST(OdbcLongValues, LargeBinaryArrivesWhole)
+{
+    auto connection = Connect(Db().AdoConnectionString());
+    auto reader = connection->Query("SELECT decode(repeat('00ff7f80', 300000), 'hex') AS blob");
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->Columns()[0].type, AdoType::LongVarBinary);
+    LongValueSink sink;
+    reader->Read(sink, 1);
+    ASSERT_EQ(sink.bytes.size(), 1200000u);
+    EXPECT_EQ(sink.bytes.substr(0, 4), std::string("\x00\xff\x7f\x80", 4));
+    EXPECT_EQ(sink.bytes.substr(1199996), std::string("\x00\xff\x7f\x80", 4));
+}
+
+TEST(OdbcLongValues, TextLongerThanTheDriverDeclaredIsNotCut)
+{
+    // psqlODBC declares varchar without a length as 255 characters.
+    auto connection = Connect(Db().AdoConnectionString());
+    auto rows = ReadAll(*connection,
+                        "SELECT repeat('长', n)::varchar AS v, n FROM generate_series(250, 1250, 500) n ORDER BY n");
+    ASSERT_EQ(rows.size(), 3u);
+    std::string expected;
+    for (int i = 0; i < 1250; ++i)
+        expected += "长";
+    EXPECT_EQ(rows[2][0], "text:" + expected);
+    EXPECT_EQ(rows[2][1], "int:1250");
+    EXPECT_EQ(rows[0][0].size(), 5u + 250 * 3);
+}
+
+TEST(OdbcFailures, ErrorInTheMiddleOfAResult)
+{
+    auto connection = Connect(Db().AdoConnectionString());
+    // The whole result is fetched at once: the error surfaces on running it.
+    EXPECT_EQ(Contains(ErrorOf([&] { connection->Query("SELECT 1 / (1500 - n) AS q FROM generate_series(1, 2000) n"); }),
+                       "division by zero"),
+              "division by zero");
+    // The connection goes on working.
+    EXPECT_EQ(ReadAll(*connection, "SELECT 1 AS one")[0][0], "int:1");
+
+    // Fetched in slices, the error comes while rows are being read.
+    auto sliced = Connect("Provider=MSDASQL.1;Extended Properties=\"" + Db().OdbcConnectionString() +
+                          ";UseDeclareFetch=1;Fetch=100\"");
+    auto reader = sliced->Query("SELECT 1 / (1500 - n) AS q FROM generate_series(1, 2000) n");
+    ASSERT_TRUE(reader);
+    TaggedSink sink;
+    std::string error = ErrorOf([&] {
+        while (reader->Read(sink, 50) > 0) {
+        }
+    });
+    EXPECT_EQ(Contains(error, "division by zero"), "division by zero");
+    EXPECT_GT(sink.rows.size(), 0u);
+    EXPECT_LT(sink.rows.size(), 1500u);
+    // Once failed, the reader keeps saying so.
+    EXPECT_EQ(ErrorOf([&] { reader->Read(sink, 50); }), error);
+}
+
+TEST(OdbcFailures, LostConnectionInTheMiddleOfAFetch)
+{
+    auto admin = Connect(AdminString());
+    auto victim = Connect("Provider=MSDASQL.1;Extended Properties=\"" + Db().OdbcConnectionString() +
+                          ";UseDeclareFetch=1;Fetch=100\"");
+    const std::string pid = ReadAll(*victim, "SELECT pg_backend_pid() AS pid")[0][0].substr(4);
+    auto reader = victim->Query("SELECT n, repeat('x', 100) AS pad FROM generate_series(1, 100000) n");
+    ASSERT_TRUE(reader);
+    TaggedSink sink;
+    EXPECT_EQ(reader->Read(sink, 150), 150u);
+    ReadAll(*admin, "SELECT pg_terminate_backend(" + pid + ") AS gone");
+    std::string error = ErrorOf([&] {
+        while (reader->Read(sink, 1000) > 0) {
+        }
+    });
+    EXPECT_NE(error, "(no error)");
+    EXPECT_FALSE(error.empty());
+    EXPECT_LT(sink.rows.size(), 100000u);
+    // The dead connection answers with errors, not crashes.
+    EXPECT_NE(ErrorOf([&] { victim->Query("SELECT 1"); }), "(no error)");
+
+    // Lost before the result is fetched at all.
+    auto second = Connect(Db().AdoConnectionString());
+    const std::string pid2 = ReadAll(*second, "SELECT pg_backend_pid() AS pid")[0][0].substr(4);
+    ReadAll(*admin, "SELECT pg_terminate_backend(" + pid2 + ") AS gone");
+    EXPECT_NE(ErrorOf([&] { second->Query("SELECT * FROM QLTEST.ALLKINDS"); }), "(no error)");
+}
+
+TEST(OdbcRows, InsertAndOptimisticDelete)
+{
+    auto admin = Connect(AdminString());
+    const std::string table = "qltest.scratch" + std::to_string(getpid());
+    admin->Execute("CREATE TABLE " + table + " (id integer, label varchar(20))");
+    admin->Execute("INSERT INTO " + table + " VALUES (1, 'one'), (2, 'two'), (2, 'two')");
+    auto connection = Connect(AdminString());
+    auto text = [](const char* column, const char* value) {
+        NamedValue v;
+        v.column = column;
+        v.value.kind = ParamValue::Kind::Text;
+        v.value.text = value;
+        return v;
+    };
+    auto number = [](const char* column, std::int64_t value) {
+        NamedValue v;
+        v.column = column;
+        v.value.kind = ParamValue::Kind::Int;
+        v.value.intValue = value;
+        return v;
+    };
+    NamedValue nothing;
+    nothing.column = "label";
+    connection->InsertRow(table, {number("id", 3), text("label", "三")});
+    connection->InsertRow(table, {number("id", 4), nothing});
+    EXPECT_EQ(ReadAll(*connection, "SELECT label FROM " + table + " WHERE id = 3")[0][0], "text:三");
+
+    connection->DeleteRow(table, {number("id", 1), text("label", "one")});
+    connection->DeleteRow(table, {number("id", 4), nothing});
+    const std::string gone =
+        "Row cannot be located for updating. Some values may have been changed since it was last read.";
+    EXPECT_EQ(ErrorOf([&] { connection->DeleteRow(table, {number("id", 1), text("label", "one")}); }), gone);
+    // Two equal rows: neither is deleted.
+    EXPECT_NE(ErrorOf([&] { connection->DeleteRow(table, {number("id", 2), text("label", "two")}); }), "(no error)");
+    EXPECT_EQ(ReadAll(*connection, "SELECT count(*) AS n FROM " + table)[0][0], "int:3");
+    EXPECT_NE(ErrorOf([&] { connection->InsertRow(table, {number("nosuchcolumn", 1)}); }), "(no error)");
+    admin->Execute("DROP TABLE " + table);
+}

@@ -26,8 +26,9 @@ struct HookCall {
 bool IsRed(QRgb p) { return qRed(p) > 200 && qGreen(p) < 90 && qBlue(p) < 90; }
 bool IsBlue(QRgb p) { return qBlue(p) > 200 && qRed(p) < 90 && qGreen(p) < 90; }
 
-int CountPixels(const QImage& image, const QRect& rect, bool (*test)(QRgb))
+int CountPixels(const QImage& image, QRect rect, bool (*test)(QRgb))
 {
+    rect &= image.rect();
     int count = 0;
     for (int y = rect.top(); y <= rect.bottom(); ++y)
         for (int x = rect.left(); x <= rect.right(); ++x)
@@ -37,8 +38,10 @@ int CountPixels(const QImage& image, const QRect& rect, bool (*test)(QRgb))
 }
 
 // Every pixel of the rectangle that is not the given colour.
-int CountOther(const QImage& image, const QRect& rect, QRgb colour)
+// Only the part of the rectangle inside the image counts.
+int CountOther(const QImage& image, QRect rect, QRgb colour)
 {
+    rect &= image.rect();
     int count = 0;
     for (int y = rect.top(); y <= rect.bottom(); ++y)
         for (int x = rect.left(); x <= rect.right(); ++x)

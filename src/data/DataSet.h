@@ -117,6 +117,7 @@ public:
 private:
     friend class TDataLink;
     friend class TDataSource;
+    friend class FieldImpl;
     struct Impl;
     std::unique_ptr<Impl> d_;
 };

@@ -606,7 +606,7 @@ public:
     {
         // The first row is fetched now: a failing statement fails here, and
         // expression columns (which declare no type) are typed from it.
-        Step();
+        Step(false);
         const int count = sqlite3_column_count(stmt_);
         columns_.reserve(count);
         for (int c = 0; c < count; ++c) {
@@ -646,6 +646,11 @@ public:
             }
             columns_.push_back(std::move(info));
         }
+        // An empty result keeps its statement until its columns are known.
+        if (!hasRow_) {
+            sqlite3_finalize(stmt_);
+            stmt_ = nullptr;
+        }
     }
 
     ~SqliteReader() override { sqlite3_finalize(stmt_); }
@@ -667,7 +672,7 @@ public:
     }
 
 private:
-    void Step()
+    void Step(bool letGoAtEnd = true)
     {
         if (!stmt_)
             return;
@@ -677,6 +682,8 @@ private:
             return;
         }
         hasRow_ = false;
+        if (rc == SQLITE_DONE && !letGoAtEnd)
+            return;
         std::string message = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(db_);
         // Done (or failed): let go of the file at once, so other connections
         // to it can write while the rows are being looked at.

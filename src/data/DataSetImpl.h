@@ -1,0 +1,122 @@
+#pragma once
+// Inside of the record set: shared by DataSet.cpp (opening, fields, storing
+// rows) and RowWindow.cpp (the row window, links and notifications).
+
+#include "data/DataSet.h"
+#include "data/Provider.h"
+#include "data/Snapshot.h"
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace querlin::data {
+
+class FieldImpl;
+
+// What a link is told. Check, record change and the state changes need no
+// view adjustment; the other three do.
+enum class LinkEvent { DataChange, Scroll, LayoutChange };
+
+struct TADOQuery::Impl {
+    explicit Impl(TADOQuery& owner);
+    ~Impl();
+
+    TADOQuery& self;
+    std::string name;
+    std::string connectionString;
+    std::string sql;
+    TDataSetState state = TDataSetState::dsInactive;
+
+    std::unique_ptr<Connection> connection;  // kept while open, for storing and deleting rows
+    std::vector<std::unique_ptr<FieldImpl>> fields;
+    std::unique_ptr<Snapshot> rows;
+    std::vector<std::int64_t> deleted;  // physical rows deleted through this set, ascending
+
+    // The row being appended: a one-row snapshot with the same columns.
+    std::unique_ptr<Snapshot> pending;
+    std::vector<bool> pendingAssigned;
+    bool pendingModified = false;
+
+    // Row window. A held row with physical index -1 is the row being appended.
+    struct HeldRow {
+        std::int64_t physical;
+        int recordNumber;
+    };
+    std::deque<HeldRow> window;
+    int activeIndex = 0;
+    int windowSize = 1;  // N
+    bool atStart = false;
+    bool atEnd = false;
+
+    // Links, through their data sources.
+    std::vector<TDataSource*> sources;
+    int holdCount = 0;
+    TDataSetState stateAtHold = TDataSetState::dsInactive;
+    LinkEvent plannedAtResume = LinkEvent::DataChange;
+    int notifying = 0;  // depth of notification calls in progress
+
+    // Messages.
+    std::string Prefixed(const std::string& message) const
+    {
+        return name.empty() ? message : name + ": " + message;
+    }
+    [[noreturn]] void Fail(const std::string& message) const;
+    void CheckOpen() const;
+    // A link handling a notification must not move the record set.
+    void CheckNotNotifying(const char* operation) const;
+
+    // Snapshot positions, skipping deleted rows.
+    std::int64_t LiveCount() const;
+    bool IsDeleted(std::int64_t physical) const;
+    std::int64_t NextLive(std::int64_t physical) const;   // -1 when none
+    std::int64_t PriorLive(std::int64_t physical) const;  // -1 when none
+    std::int64_t PhysicalAt(std::int64_t position) const;
+    std::int64_t PositionOf(std::int64_t physical) const;
+
+    // Where the active row's values live; false when there is no active row.
+    bool ActiveCell(const Snapshot*& store, std::int64_t& row) const;
+
+    // Row window (RowWindow.cpp).
+    std::vector<TDataLink*> Links() const;
+    int DesiredWindowSize() const;
+    bool FetchNext(int* slides);
+    bool FetchPrior(int* slides, int* putInFront);
+    void FillFromStart();
+    void RefillAbout(std::int64_t physical, bool centred);
+    void Resize(int newSize);
+    void UpdateWindowSize();
+    void ClampViews();
+    int AdjustView(TDataLink* link, int slide);
+    void Notify(LinkEvent event, int slide = 0);
+    void NotifyCheckBrowse();
+    void NotifyRecordChange(TField* field);
+    void UpdateLinkStates();
+    void LinkJoined(TDataLink* link);
+    void LinkLeft(TDataLink* link, bool tellLink);
+    // Check before leaving, then store or drop a pending row.
+    void LeaveRow();
+
+    // Rows (DataSet.cpp).
+    std::int64_t StorePending();  // throws the provider's text unprefixed
+    void DropPending();
+    void NewPending();
+    void DeleteCurrent();
+};
+
+struct TDataSource::Impl {
+    TADOQuery* dataSet = nullptr;
+    std::vector<TDataLink*> links;
+};
+
+struct TDataLink::Impl {
+    TDataSource* source = nullptr;
+    int bufferCount = 1;
+    int firstOffset = 0;
+    bool active = false;
+    bool editing = false;
+};
+
+} // namespace querlin::data

@@ -1,0 +1,709 @@
+#include "data/FieldText.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cwctype>
+#include <locale.h>
+#include <wctype.h>
+
+namespace querlin::data::text {
+
+TFieldType KindFor(const ColumnInfo& column)
+{
+    using T = TFieldType;
+    switch (column.type) {
+    case AdoType::TinyInt:
+    case AdoType::SmallInt: return T::ftSmallint;
+    case AdoType::Integer:
+    case AdoType::UnsignedInt:
+    case AdoType::Error: return column.autoIncrement ? T::ftAutoInc : T::ftInteger;
+    case AdoType::UnsignedTinyInt:
+    case AdoType::UnsignedSmallInt: return T::ftWord;
+    case AdoType::BigInt:
+    case AdoType::UnsignedBigInt: return T::ftLargeint;
+    case AdoType::Single:
+    case AdoType::Double: return T::ftFloat;
+    case AdoType::Currency:
+    case AdoType::Decimal:
+    case AdoType::VarNumeric: return T::ftBCD;
+    case AdoType::Numeric:
+        // A precision of 0 means the provider did not say: such a column may
+        // hold fractions, so it is kept exact rather than cut to integers.
+        return column.scale == 0 && column.precision > 0 && column.precision < 10 ? T::ftInteger
+                                                                                  : T::ftBCD;
+    case AdoType::Boolean: return T::ftBoolean;
+    case AdoType::DBDate: return T::ftDate;
+    case AdoType::DBTime: return T::ftTime;
+    case AdoType::Date:
+    case AdoType::DBTimeStamp:
+    case AdoType::FileTime:
+    case AdoType::DBFileTime: return T::ftDateTime;
+    case AdoType::VarChar: return T::ftString;
+    case AdoType::Char: return T::ftFixedChar;
+    case AdoType::BSTR:
+    case AdoType::WChar:
+    case AdoType::VarWChar: return T::ftWideString;
+    case AdoType::LongVarChar:
+    case AdoType::LongVarWChar: return T::ftMemo;
+    case AdoType::Binary: return T::ftBytes;
+    case AdoType::VarBinary: return T::ftVarBytes;
+    case AdoType::LongVarBinary: return T::ftBlob;
+    case AdoType::Guid: return T::ftGuid;
+    case AdoType::Variant:
+    case AdoType::PropVariant: return T::ftVariant;
+    case AdoType::Unsupported: break;
+    }
+    return T::ftUnknown;
+}
+
+int SizeFor(TFieldType kind, const ColumnInfo& column)
+{
+    using T = TFieldType;
+    auto clampSize = [](std::int64_t size) {
+        return size < 0 ? 0 : size > INT32_MAX ? INT32_MAX : static_cast<int>(size);
+    };
+    switch (kind) {
+    case T::ftString:
+    case T::ftFixedChar:
+    case T::ftWideString:
+    case T::ftBytes:
+    case T::ftVarBytes: return clampSize(column.size);
+    case T::ftGuid: return 38;
+    case T::ftBCD: return column.scale < 0 ? 4 : column.scale;
+    default: return 0;
+    }
+}
+
+int PrecisionFor(TFieldType kind, const ColumnInfo& column)
+{
+    if (kind == TFieldType::ftBCD)
+        return column.precision < 0 ? 0 : column.precision;
+    if (kind == TFieldType::ftFloat)
+        return 15;
+    return 0;
+}
+
+int DefaultDisplayWidth(TFieldType kind, int size, int precision)
+{
+    using T = TFieldType;
+    switch (kind) {
+    case T::ftString:
+    case T::ftFixedChar:
+    case T::ftWideString: return size;
+    case T::ftGuid: return 38;
+    case T::ftLargeint: return 15;
+    case T::ftBCD: return precision == 0 ? 10 : precision + 1;
+    case T::ftBoolean: return 5;
+    case T::ftDateTime: return 18;
+    case T::ftVariant: return 15;
+    default: return 10;
+    }
+}
+
+TAlignment AlignmentFor(TFieldType kind)
+{
+    using T = TFieldType;
+    switch (kind) {
+    case T::ftSmallint:
+    case T::ftInteger:
+    case T::ftWord:
+    case T::ftAutoInc:
+    case T::ftLargeint:
+    case T::ftFloat:
+    case T::ftBCD: return TAlignment::taRightJustify;
+    default: return TAlignment::taLeftJustify;
+    }
+}
+
+bool IsEightBitText(TFieldType kind)
+{
+    return kind == TFieldType::ftString || kind == TFieldType::ftFixedChar ||
+           kind == TFieldType::ftGuid;
+}
+
+const char* KindName(TFieldType kind)
+{
+    using T = TFieldType;
+    switch (kind) {
+    case T::ftUnknown: return "Unknown";
+    case T::ftString: return "String";
+    case T::ftSmallint: return "Smallint";
+    case T::ftInteger: return "Integer";
+    case T::ftWord: return "Word";
+    case T::ftBoolean: return "Boolean";
+    case T::ftFloat: return "Float";
+    case T::ftBCD: return "BCD";
+    case T::ftDate: return "Date";
+    case T::ftTime: return "Time";
+    case T::ftDateTime: return "DateTime";
+    case T::ftBytes: return "Bytes";
+    case T::ftVarBytes: return "VarBytes";
+    case T::ftAutoInc: return "AutoInc";
+    case T::ftBlob: return "Blob";
+    case T::ftMemo: return "Memo";
+    case T::ftFixedChar: return "FixedChar";
+    case T::ftWideString: return "WideString";
+    case T::ftLargeint: return "Largeint";
+    case T::ftVariant: return "Variant";
+    case T::ftGuid: return "Guid";
+    }
+    return "Unknown";
+}
+
+std::string TypeLabel(TFieldType kind, bool isNull)
+{
+    std::string label = std::string("(") + KindName(kind) + ")";
+    if (!isNull) {
+        for (char& c : label)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return label;
+}
+
+std::string FormatGeneral(double value, const std::string& decimalSeparator)
+{
+    if (std::isnan(value))
+        return "NAN";
+    if (std::isinf(value))
+        return value > 0 ? "INF" : "-INF";
+    if (value == 0)
+        return "0";
+    // Rounding to 15 significant digits first decides the notation, so a
+    // value that rounds up to 1E15 is shown as such.
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.14e", value);
+    const char* p = buffer;
+    std::string sign;
+    if (*p == '-') {
+        sign = "-";
+        ++p;
+    }
+    std::string digits;
+    for (; *p && *p != 'e'; ++p) {
+        if (std::isdigit(static_cast<unsigned char>(*p)))
+            digits += *p;
+    }
+    const int exponent = *p == 'e' ? std::atoi(p + 1) : 0;
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
+
+    std::string out = sign;
+    if (exponent >= -4 && exponent < 15) {
+        std::string integerPart, fraction;
+        if (exponent >= 0) {
+            const std::size_t integerDigits = static_cast<std::size_t>(exponent) + 1;
+            if (digits.size() <= integerDigits) {
+                integerPart = digits + std::string(integerDigits - digits.size(), '0');
+            } else {
+                integerPart = digits.substr(0, integerDigits);
+                fraction = digits.substr(integerDigits);
+            }
+        } else {
+            integerPart = "0";
+            fraction = std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+        }
+        out += integerPart;
+        if (!fraction.empty())
+            out += decimalSeparator + fraction;
+        return out;
+    }
+    out += digits[0];
+    if (digits.size() > 1)
+        out += decimalSeparator + digits.substr(1);
+    out += "E";
+    if (exponent < 0)
+        out += "-";
+    out += std::to_string(std::abs(exponent));
+    return out;
+}
+
+bool BcdFromDouble(double value, std::int64_t& scaled)
+{
+    if (!std::isfinite(value))
+        return false;
+    const double s = std::round(value * static_cast<double>(kBcdScale));
+    // 2^63 is exactly representable; anything at or beyond it cannot be held.
+    if (s >= 9223372036854775808.0 || s <= -9223372036854775808.0)
+        return false;
+    scaled = static_cast<std::int64_t>(s);
+    return true;
+}
+
+bool ParseBcd(std::string_view text, std::int64_t& scaled)
+{
+    std::size_t i = 0, end = text.size();
+    while (i < end && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    while (end > i && std::isspace(static_cast<unsigned char>(text[end - 1])))
+        --end;
+    if (i == end)
+        return false;
+    for (std::size_t k = i; k < end; ++k) {
+        if (text[k] == 'e' || text[k] == 'E') {
+            const std::string copy(text.substr(i, end - i));
+            char* stop = nullptr;
+            const double value = std::strtod(copy.c_str(), &stop);
+            if (stop != copy.c_str() + copy.size())
+                return false;
+            return BcdFromDouble(value, scaled);
+        }
+    }
+    bool negative = false;
+    if (text[i] == '-' || text[i] == '+') {
+        negative = text[i] == '-';
+        ++i;
+    }
+    const unsigned __int128 limit = static_cast<unsigned __int128>(INT64_MAX);
+    unsigned __int128 magnitude = 0;
+    bool anyDigit = false;
+    for (; i < end && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
+        anyDigit = true;
+        if (magnitude > limit)
+            return false;
+    }
+    int decimals = 0;
+    bool roundUp = false;
+    if (i < end && text[i] == '.') {
+        ++i;
+        for (; i < end && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+            anyDigit = true;
+            if (decimals < 4) {
+                magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
+                ++decimals;
+            } else if (decimals == 4) {
+                roundUp = text[i] >= '5';
+                ++decimals;
+            }
+        }
+    }
+    if (i != end || !anyDigit)
+        return false;
+    for (; decimals < 4; ++decimals)
+        magnitude *= 10;
+    if (roundUp)
+        magnitude += 1;
+    if (magnitude > limit)
+        return false;
+    scaled = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+    return true;
+}
+
+std::string FormatBcd(std::int64_t scaled, const std::string& decimalSeparator)
+{
+    const bool negative = scaled < 0;
+    const std::uint64_t magnitude =
+        negative ? static_cast<std::uint64_t>(-(scaled + 1)) + 1 : static_cast<std::uint64_t>(scaled);
+    std::string out = negative ? "-" : "";
+    out += FormatUnsigned(magnitude / kBcdScale);
+    std::uint64_t fraction = magnitude % kBcdScale;
+    if (fraction != 0) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%04u", static_cast<unsigned>(fraction));
+        std::string f(digits);
+        while (!f.empty() && f.back() == '0')
+            f.pop_back();
+        out += decimalSeparator + f;
+    }
+    return out;
+}
+
+std::string BcdToDecimalText(std::int64_t scaled)
+{
+    return FormatBcd(scaled, ".");
+}
+
+std::string FormatInteger(std::int64_t value)
+{
+    return std::to_string(value);
+}
+
+std::string FormatUnsigned(std::uint64_t value)
+{
+    return std::to_string(value);
+}
+
+std::int32_t PackDate(int year, int month, int day)
+{
+    return year * 10000 + month * 100 + day;
+}
+
+void UnpackDate(std::int32_t packed, int& year, int& month, int& day)
+{
+    year = packed / 10000;
+    month = packed / 100 % 100;
+    day = packed % 100;
+}
+
+std::int32_t PackTime(int hour, int minute, int second, int millisecond)
+{
+    return ((hour * 60 + minute) * 60 + second) * 1000 + millisecond;
+}
+
+void UnpackTime(std::int32_t packed, int& hour, int& minute, int& second, int& millisecond)
+{
+    millisecond = packed % 1000;
+    packed /= 1000;
+    second = packed % 60;
+    packed /= 60;
+    minute = packed % 60;
+    hour = packed / 60;
+}
+
+namespace {
+constexpr std::int64_t kTimestampDateFactor = 100000000;  // above the milliseconds of a day
+}
+
+std::int64_t PackTimestamp(std::int32_t date, std::int32_t time)
+{
+    return static_cast<std::int64_t>(date) * kTimestampDateFactor + time;
+}
+
+std::int32_t TimestampDate(std::int64_t packed)
+{
+    return static_cast<std::int32_t>(packed / kTimestampDateFactor);
+}
+
+std::int32_t TimestampTime(std::int64_t packed)
+{
+    return static_cast<std::int32_t>(packed % kTimestampDateFactor);
+}
+
+std::string FormatDate(std::int32_t packed, const platform::LocaleSettings& locale)
+{
+    int y, m, d;
+    UnpackDate(packed, y, m, d);
+    return platform::FormatDateTime(locale.shortDateFormat, y, m, d, 0, 0, 0, 0);
+}
+
+std::string FormatTime(std::int32_t packed, const platform::LocaleSettings& locale)
+{
+    int h, n, s, z;
+    UnpackTime(packed, h, n, s, z);
+    return platform::FormatDateTime(locale.longTimeFormat, 1899, 12, 30, h, n, s, z);
+}
+
+std::string FormatTimestamp(std::int64_t packed, const platform::LocaleSettings& locale)
+{
+    std::string out = FormatDate(TimestampDate(packed), locale);
+    int h, n, s, z;
+    UnpackTime(TimestampTime(packed), h, n, s, z);
+    if (h != 0 || n != 0 || s != 0)
+        out += " " + FormatTime(TimestampTime(packed), locale);
+    return out;
+}
+
+std::string IsoDate(std::int32_t packed)
+{
+    int y, m, d;
+    UnpackDate(packed, y, m, d);
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", y, m, d);
+    return buffer;
+}
+
+std::string IsoTime(std::int32_t packed)
+{
+    int h, n, s, z;
+    UnpackTime(packed, h, n, s, z);
+    char buffer[32];
+    if (z != 0)
+        std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", h, n, s, z);
+    else
+        std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", h, n, s);
+    return buffer;
+}
+
+std::string IsoTimestamp(std::int64_t packed)
+{
+    return IsoDate(TimestampDate(packed)) + " " + IsoTime(TimestampTime(packed));
+}
+
+namespace {
+
+bool ReadNumber(std::string_view text, std::size_t& at, int digits, int& value)
+{
+    value = 0;
+    for (int k = 0; k < digits; ++k, ++at) {
+        if (at >= text.size() || !std::isdigit(static_cast<unsigned char>(text[at])))
+            return false;
+        value = value * 10 + (text[at] - '0');
+    }
+    return true;
+}
+
+bool ReadDate(std::string_view text, std::size_t& at, std::int32_t& packed)
+{
+    int y, m, d;
+    if (!ReadNumber(text, at, 4, y) || at >= text.size() || text[at++] != '-' ||
+        !ReadNumber(text, at, 2, m) || at >= text.size() || text[at++] != '-' ||
+        !ReadNumber(text, at, 2, d))
+        return false;
+    if (m < 1 || m > 12 || d < 1 || d > 31)
+        return false;
+    packed = PackDate(y, m, d);
+    return true;
+}
+
+bool ReadTime(std::string_view text, std::size_t& at, std::int32_t& packed)
+{
+    int h, n, s = 0, z = 0;
+    if (!ReadNumber(text, at, 2, h) || at >= text.size() || text[at++] != ':' ||
+        !ReadNumber(text, at, 2, n))
+        return false;
+    if (at < text.size() && text[at] == ':') {
+        ++at;
+        if (!ReadNumber(text, at, 2, s))
+            return false;
+        if (at < text.size() && text[at] == '.') {
+            ++at;
+            int scale = 100;
+            while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) {
+                z += (text[at] - '0') * scale;
+                scale /= 10;
+                ++at;
+            }
+        }
+    }
+    if (h > 23 || n > 59 || s > 59)
+        return false;
+    packed = PackTime(h, n, s, z);
+    return true;
+}
+
+} // namespace
+
+bool ParseIsoDate(std::string_view text, std::int32_t& packed)
+{
+    std::size_t at = 0;
+    return ReadDate(text, at, packed) && at == text.size();
+}
+
+bool ParseIsoTime(std::string_view text, std::int32_t& packed)
+{
+    std::size_t at = 0;
+    return ReadTime(text, at, packed) && at == text.size();
+}
+
+bool ParseIsoTimestamp(std::string_view text, std::int64_t& packed)
+{
+    std::size_t at = 0;
+    std::int32_t date = 0, time = 0;
+    if (!ReadDate(text, at, date))
+        return false;
+    if (at < text.size()) {
+        if (text[at] != ' ' && text[at] != 'T')
+            return false;
+        ++at;
+        if (!ReadTime(text, at, time) || at != text.size())
+            return false;
+    }
+    packed = PackTimestamp(date, time);
+    return true;
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence at text[at], or 0 when it is invalid.
+std::size_t ValidSequence(std::string_view text, std::size_t at)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char b0 = byte(at);
+    if (b0 < 0x80)
+        return 1;
+    std::size_t length;
+    unsigned char low = 0x80, high = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) length = 2;
+    else if (b0 == 0xE0) { length = 3; low = 0xA0; }
+    else if (b0 >= 0xE1 && b0 <= 0xEC) length = 3;
+    else if (b0 == 0xED) { length = 3; high = 0x9F; }
+    else if (b0 >= 0xEE && b0 <= 0xEF) length = 3;
+    else if (b0 == 0xF0) { length = 4; low = 0x90; }
+    else if (b0 >= 0xF1 && b0 <= 0xF3) length = 4;
+    else if (b0 == 0xF4) { length = 4; high = 0x8F; }
+    else return 0;
+    if (at + length > text.size())
+        return 0;
+    if (byte(at + 1) < low || byte(at + 1) > high)
+        return 0;
+    for (std::size_t k = 2; k < length; ++k) {
+        if (byte(at + k) < 0x80 || byte(at + k) > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
+} // namespace
+
+bool IsValidUtf8(std::string_view text)
+{
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (static_cast<unsigned char>(text[at]) < 0x80) {
+            ++at;
+            continue;
+        }
+        const std::size_t length = ValidSequence(text, at);
+        if (length == 0)
+            return false;
+        at += length;
+    }
+    return true;
+}
+
+std::string SanitizeUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t length = ValidSequence(text, at);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";
+            ++at;
+        } else {
+            out.append(text, at, length);
+            at += length;
+        }
+    }
+    return out;
+}
+
+std::size_t Utf8PrefixBytes(std::string_view text, std::size_t maxBytes)
+{
+    if (text.size() <= maxBytes)
+        return text.size();
+    std::size_t at = maxBytes;
+    // Step back over continuation bytes so that no character is split.
+    while (at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80)
+        --at;
+    return at;
+}
+
+std::size_t Utf8PrefixChars(std::string_view text, std::size_t maxChars)
+{
+    std::size_t at = 0, chars = 0;
+    while (at < text.size() && chars < maxChars) {
+        ++at;
+        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80)
+            ++at;
+        ++chars;
+    }
+    return at;
+}
+
+std::string BytesToText(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    for (unsigned char b : bytes) {
+        if (b < 0x80) {
+            out += static_cast<char>(b);
+        } else {
+            out += static_cast<char>(0xC0 | (b >> 6));
+            out += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// Decodes one character; invalid bytes decode as themselves.
+char32_t DecodeOne(std::string_view text, std::size_t& at)
+{
+    const std::size_t length = ValidSequence(text, at);
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    char32_t c;
+    switch (length) {
+    case 1: c = byte(at); break;
+    case 2: c = (char32_t(byte(at) & 0x1F) << 6) | (byte(at + 1) & 0x3F); break;
+    case 3:
+        c = (char32_t(byte(at) & 0x0F) << 12) | (char32_t(byte(at + 1) & 0x3F) << 6) |
+            (byte(at + 2) & 0x3F);
+        break;
+    case 4:
+        c = (char32_t(byte(at) & 0x07) << 18) | (char32_t(byte(at + 1) & 0x3F) << 12) |
+            (char32_t(byte(at + 2) & 0x3F) << 6) | (byte(at + 3) & 0x3F);
+        break;
+    default: c = 0xDC00 + byte(at); at += 1; return c;
+    }
+    at += length;
+    return c;
+}
+
+locale_t CaseLocale()
+{
+    static const locale_t loc = [] {
+        for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+            if (locale_t l = newlocale(LC_CTYPE_MASK, name, locale_t(nullptr)))
+                return l;
+        }
+        return locale_t(nullptr);
+    }();
+    return loc;
+}
+
+char32_t Lower(char32_t c)
+{
+    if (c < 0x80)
+        return c >= 'A' && c <= 'Z' ? c + 32 : c;
+    if (locale_t loc = CaseLocale())
+        return static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), loc));
+    return c;
+}
+
+} // namespace
+
+std::string TextToBytes(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const char32_t c = DecodeOne(text, at);
+        out += static_cast<char>(c >= 0xDC00 && c <= 0xDCFF ? c - 0xDC00 : c & 0xFF);
+    }
+    return out;
+}
+
+std::string_view StoredText(TFieldType kind, int size, std::string_view value, std::string& scratch)
+{
+    const bool eightBit = IsEightBitText(kind);
+    if (eightBit) {
+        // The driver may pad or terminate inside its buffer: cut at the first NUL.
+        const std::size_t nul = value.find('\0');
+        if (nul != std::string_view::npos)
+            value = value.substr(0, nul);
+    }
+    if (!IsValidUtf8(value)) {
+        scratch = SanitizeUtf8(value);
+        value = scratch;
+    }
+    if (eightBit && size > 0)
+        value = value.substr(0, Utf8PrefixBytes(value, static_cast<std::size_t>(size)));
+    return value;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b)
+{
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const unsigned char ca = static_cast<unsigned char>(a[i]);
+        const unsigned char cb = static_cast<unsigned char>(b[j]);
+        if (ca < 0x80 && cb < 0x80) {
+            if (Lower(ca) != Lower(cb))
+                return false;
+            ++i;
+            ++j;
+            continue;
+        }
+        if (Lower(DecodeOne(a, i)) != Lower(DecodeOne(b, j)))
+            return false;
+    }
+    return i == a.size() && j == b.size();
+}
+
+} // namespace querlin::data::text

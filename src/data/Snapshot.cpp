@@ -1,0 +1,148 @@
+#include "data/Snapshot.h"
+
+#include <cstring>
+
+namespace querlin::data {
+
+namespace {
+
+int WidthOf(SlotKind kind)
+{
+    return kind == SlotKind::Int32 ? 4 : 8;
+}
+
+// Arena positions: the block in the high half, the offset in the low half.
+std::uint64_t MakeRef(std::size_t block, std::size_t offset)
+{
+    return (static_cast<std::uint64_t>(block) << 32) | static_cast<std::uint64_t>(offset);
+}
+
+std::size_t LengthPrefixSize(std::size_t length)
+{
+    std::size_t n = 1;
+    while (length >= 0x80) {
+        length >>= 7;
+        ++n;
+    }
+    return n;
+}
+
+} // namespace
+
+Snapshot::Snapshot(std::vector<SlotKind> columns)
+{
+    columns_.reserve(columns.size());
+    for (SlotKind kind : columns)
+        columns_.push_back(Column{kind, WidthOf(kind), {}});
+}
+
+void Snapshot::Clear()
+{
+    for (Column& c : columns_)
+        c.chunks.clear();
+    arena_.clear();
+    fillingBlock_ = SIZE_MAX;
+    rowCount_ = 0;
+}
+
+std::int64_t Snapshot::AddRow()
+{
+    const std::int64_t row = rowCount_;
+    if ((row & static_cast<std::int64_t>(kChunkMask)) == 0) {
+        const std::size_t nullBytes = kChunkRows / 8;
+        for (Column& c : columns_) {
+            Chunk chunk;
+            const std::size_t bytes = nullBytes + static_cast<std::size_t>(kChunkRows) * c.width;
+            chunk.storage.reset(new unsigned char[bytes]);
+            chunk.nulls = reinterpret_cast<std::uint64_t*>(chunk.storage.get());
+            chunk.slots = chunk.storage.get() + nullBytes;
+            // Every cell starts null; a value clears its bit.
+            std::memset(chunk.nulls, 0xFF, nullBytes);
+            c.chunks.push_back(std::move(chunk));
+        }
+    }
+    ++rowCount_;
+    return row;
+}
+
+void Snapshot::SetNull(int column, std::int64_t row)
+{
+    Chunk& chunk = columns_[column].chunks[static_cast<std::size_t>(row >> kChunkShift)];
+    const std::uint64_t bit = static_cast<std::uint64_t>(row) & kChunkMask;
+    chunk.nulls[bit >> 6] |= std::uint64_t(1) << (bit & 63);
+}
+
+void Snapshot::SetRef(int column, std::int64_t row, std::string_view bytes)
+{
+    const std::size_t need = LengthPrefixSize(bytes.size()) + bytes.size();
+    std::size_t blockIndex;
+    if (need > kArenaBlock / 4) {
+        // A large value gets a block of its own, so the shared blocks stay small.
+        arena_.push_back(ArenaBlock{std::unique_ptr<char[]>(new char[need]), need, 0});
+        blockIndex = arena_.size() - 1;
+    } else {
+        if (fillingBlock_ >= arena_.size() || arena_[fillingBlock_].size - arena_[fillingBlock_].used < need) {
+            arena_.push_back(ArenaBlock{std::unique_ptr<char[]>(new char[kArenaBlock]), kArenaBlock, 0});
+            fillingBlock_ = arena_.size() - 1;
+        }
+        blockIndex = fillingBlock_;
+    }
+    ArenaBlock& block = arena_[blockIndex];
+    const std::size_t offset = block.used;
+    char* p = block.bytes.get() + offset;
+    std::size_t length = bytes.size();
+    while (length >= 0x80) {
+        *p++ = static_cast<char>((length & 0x7F) | 0x80);
+        length >>= 7;
+    }
+    *p++ = static_cast<char>(length);
+    if (!bytes.empty())
+        std::memcpy(p, bytes.data(), bytes.size());
+    block.used += need;
+    Write<std::uint64_t>(column, row, MakeRef(blockIndex, offset));
+}
+
+std::string_view Snapshot::Ref(int column, std::int64_t row) const
+{
+    const std::uint64_t ref = Read<std::uint64_t>(column, row);
+    const ArenaBlock& block = arena_[static_cast<std::size_t>(ref >> 32)];
+    const char* p = block.bytes.get() + (ref & 0xFFFFFFFFu);
+    std::size_t length = 0;
+    int shift = 0;
+    for (;;) {
+        const unsigned char b = static_cast<unsigned char>(*p++);
+        length |= static_cast<std::size_t>(b & 0x7F) << shift;
+        if (!(b & 0x80))
+            break;
+        shift += 7;
+    }
+    return {p, length};
+}
+
+void Snapshot::CopyRow(const Snapshot& from, std::int64_t fromRow, std::int64_t toRow)
+{
+    for (int c = 0; c < ColumnCount(); ++c) {
+        if (from.IsNull(c, fromRow)) {
+            SetNull(c, toRow);
+            continue;
+        }
+        switch (columns_[c].kind) {
+        case SlotKind::Int32: SetInt32(c, toRow, from.Int32(c, fromRow)); break;
+        case SlotKind::Int64: SetInt64(c, toRow, from.Int64(c, fromRow)); break;
+        case SlotKind::Float64: SetFloat64(c, toRow, from.Float64(c, fromRow)); break;
+        case SlotKind::Ref: SetRef(c, toRow, from.Ref(c, fromRow)); break;
+        }
+    }
+}
+
+std::size_t Snapshot::AllocatedBytes() const
+{
+    std::size_t total = 0;
+    for (const Column& c : columns_)
+        total += c.chunks.size() * (kChunkRows / 8 + static_cast<std::size_t>(kChunkRows) * c.width);
+    for (const ArenaBlock& b : arena_)
+        total += b.size;
+    return total;
+}
+
+} // namespace querlin::data

@@ -1,0 +1,277 @@
+#include "platform/Locale.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <langinfo.h>
+#include <locale.h>
+#include <mutex>
+#include <optional>
+
+namespace querlin::platform {
+
+namespace {
+
+std::mutex localeMutex;
+std::optional<LocaleSettings> currentLocale;
+
+// The locale name that governs one category, resolved the way the C library
+// does: LC_ALL, then the category's own variable, then LANG.
+std::string LocaleNameFor(const char* categoryVariable)
+{
+    for (const char* name : {"LC_ALL", categoryVariable, "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value && *value)
+            return value;
+    }
+    return "C";
+}
+
+bool IsPlainLocale(const std::string& name)
+{
+    return name.empty() || name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0;
+}
+
+const char* const shortMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const longMonthNames[] = {"January", "February", "March", "April", "May", "June",
+                                      "July", "August", "September", "October", "November",
+                                      "December"};
+const char* const shortDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char* const longDayNames[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday",
+                                    "Friday", "Saturday"};
+
+int DayOfWeek(int year, int month, int day)  // 0 = Sunday
+{
+    static const int offsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+    if (month < 1 || month > 12)
+        return 0;
+    if (month < 3)
+        year -= 1;
+    int w = (year + year / 4 - year / 100 + year / 400 + offsets[month - 1] + day) % 7;
+    return w < 0 ? w + 7 : w;
+}
+
+void AppendNumber(std::string& out, int value, int width)
+{
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%0*d", width, value);
+    out += buffer;
+}
+
+bool StartsWithNoCase(const std::string& text, std::size_t at, const char* word)
+{
+    for (std::size_t i = 0; word[i]; ++i) {
+        if (at + i >= text.size() ||
+            std::tolower(static_cast<unsigned char>(text[at + i])) != word[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+const LocaleSettings& UserLocale()
+{
+    std::lock_guard lock(localeMutex);
+    if (!currentLocale)
+        currentLocale = ReadSystemLocale();
+    return *currentLocale;
+}
+
+void SetUserLocaleForTesting(const LocaleSettings& settings)
+{
+    std::lock_guard lock(localeMutex);
+    currentLocale = settings;
+}
+
+LocaleSettings ReadSystemLocale()
+{
+    LocaleSettings settings;
+    const std::string numericName = LocaleNameFor("LC_NUMERIC");
+    const std::string timeName = LocaleNameFor("LC_TIME");
+    if (!IsPlainLocale(numericName)) {
+        if (locale_t loc = newlocale(LC_NUMERIC_MASK, numericName.c_str(), locale_t(nullptr))) {
+            const char* radix = nl_langinfo_l(RADIXCHAR, loc);
+            if (radix && *radix)
+                settings.decimalSeparator = radix;
+            freelocale(loc);
+        }
+    }
+    if (!IsPlainLocale(timeName)) {
+        if (locale_t loc = newlocale(LC_TIME_MASK, timeName.c_str(), locale_t(nullptr))) {
+            const char* dateFormat = nl_langinfo_l(D_FMT, loc);
+            const char* timeFormat = nl_langinfo_l(T_FMT, loc);
+            if (dateFormat && *dateFormat)
+                settings.shortDateFormat = FormatFromStrftime(dateFormat);
+            if (timeFormat && *timeFormat)
+                settings.longTimeFormat = FormatFromStrftime(timeFormat);
+            freelocale(loc);
+        }
+    }
+    return settings;
+}
+
+std::string FormatFromStrftime(const std::string& pattern)
+{
+    std::string out;
+    std::string literal;
+    auto flushLiteral = [&] {
+        if (literal.empty())
+            return;
+        bool hasLetter = false;
+        for (char c : literal)
+            hasLetter = hasLetter || std::isalpha(static_cast<unsigned char>(c));
+        out += hasLetter ? "\"" + literal + "\"" : literal;
+        literal.clear();
+    };
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '%' || i + 1 >= pattern.size()) {
+            literal += pattern[i];
+            continue;
+        }
+        char c = pattern[++i];
+        // Flags and widths of the GNU extensions ("%-d", "%Ey") change nothing here.
+        while ((c == '-' || c == '_' || c == '0' || c == '^' || c == '#' || c == 'E' ||
+                c == 'O') && i + 1 < pattern.size())
+            c = pattern[++i];
+        const char* piece = nullptr;
+        switch (c) {
+        case 'd': piece = "dd"; break;
+        case 'e': piece = "d"; break;
+        case 'm': piece = "mm"; break;
+        case 'y': piece = "yy"; break;
+        case 'Y': piece = "yyyy"; break;
+        case 'b': case 'h': piece = "mmm"; break;
+        case 'B': piece = "mmmm"; break;
+        case 'a': piece = "ddd"; break;
+        case 'A': piece = "dddd"; break;
+        case 'H': piece = "hh"; break;
+        case 'k': piece = "h"; break;
+        case 'I': piece = "hh"; break;
+        case 'l': piece = "h"; break;
+        case 'M': piece = "nn"; break;
+        case 'S': piece = "ss"; break;
+        case 'p': case 'P': piece = "ampm"; break;
+        case 'T': piece = "hh:nn:ss"; break;
+        case 'R': piece = "hh:nn"; break;
+        case 'D': piece = "mm/dd/yy"; break;
+        case 'F': piece = "yyyy-mm-dd"; break;
+        case 'r': piece = "hh:nn:ss ampm"; break;
+        case '%': literal += '%'; break;
+        case 'n': case 't': literal += ' '; break;
+        default: break;  // a field with no counterpart is left out
+        }
+        if (piece) {
+            flushLiteral();
+            out += piece;
+        }
+    }
+    flushLiteral();
+    // Trim what a dropped field left at the ends.
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
+std::string FormatDateTime(const std::string& format, int year, int month, int day,
+                           int hour, int minute, int second, int millisecond)
+{
+    bool twelveHour = false;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (StartsWithNoCase(format, i, "am/pm") || StartsWithNoCase(format, i, "a/p") ||
+            StartsWithNoCase(format, i, "ampm"))
+            twelveHour = true;
+    }
+    std::string out;
+    bool afterHour = false;
+    std::size_t i = 0;
+    while (i < format.size()) {
+        const char raw = format[i];
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(raw)));
+        if (raw == '"' || raw == '\'') {
+            std::size_t end = format.find(raw, i + 1);
+            if (end == std::string::npos)
+                end = format.size();
+            out.append(format, i + 1, end - i - 1);
+            i = end + 1;
+            continue;
+        }
+        if (c == 'a') {
+            const bool pm = hour >= 12;
+            if (StartsWithNoCase(format, i, "am/pm")) {
+                const bool upper = std::isupper(static_cast<unsigned char>(raw));
+                out += pm ? (upper ? "PM" : "pm") : (upper ? "AM" : "am");
+                i += 5;
+            } else if (StartsWithNoCase(format, i, "a/p")) {
+                const bool upper = std::isupper(static_cast<unsigned char>(raw));
+                out += pm ? (upper ? "P" : "p") : (upper ? "A" : "a");
+                i += 3;
+            } else if (StartsWithNoCase(format, i, "ampm")) {
+                out += pm ? "PM" : "AM";
+                i += 4;
+            } else {
+                out += raw;
+                ++i;
+            }
+            continue;
+        }
+        if (c != 'd' && c != 'm' && c != 'y' && c != 'h' && c != 'n' && c != 's' && c != 'z') {
+            out += raw;
+            ++i;
+            continue;
+        }
+        std::size_t run = 1;
+        while (i + run < format.size() &&
+               std::tolower(static_cast<unsigned char>(format[i + run])) == c)
+            ++run;
+        i += run;
+        switch (c) {
+        case 'd':
+            afterHour = false;
+            if (run == 1) AppendNumber(out, day, 1);
+            else if (run == 2) AppendNumber(out, day, 2);
+            else if (run == 3) out += shortDayNames[DayOfWeek(year, month, day)];
+            else out += longDayNames[DayOfWeek(year, month, day)];
+            break;
+        case 'm':
+            if (afterHour && run <= 2) {
+                AppendNumber(out, minute, static_cast<int>(run));
+                afterHour = false;
+                break;
+            }
+            if (run <= 2) AppendNumber(out, month, static_cast<int>(run));
+            else if (month >= 1 && month <= 12)
+                out += run == 3 ? shortMonthNames[month - 1] : longMonthNames[month - 1];
+            break;
+        case 'y':
+            afterHour = false;
+            if (run <= 2) AppendNumber(out, ((year % 100) + 100) % 100, 2);
+            else AppendNumber(out, year, 4);
+            break;
+        case 'h': {
+            int shown = hour;
+            if (twelveHour)
+                shown = hour % 12 == 0 ? 12 : hour % 12;
+            AppendNumber(out, shown, run >= 2 ? 2 : 1);
+            afterHour = true;
+            break;
+        }
+        case 'n':
+            AppendNumber(out, minute, run >= 2 ? 2 : 1);
+            afterHour = false;
+            break;
+        case 's':
+            AppendNumber(out, second, run >= 2 ? 2 : 1);
+            afterHour = false;
+            break;
+        case 'z':
+            AppendNumber(out, millisecond, run >= 3 ? 3 : 1);
+            afterHour = false;
+            break;
+        }
+    }
+    return out;
+}
+
+} // namespace querlin::platform

@@ -4,6 +4,7 @@
 #include "app/Guard.h"
 #include "browser/Unit1.h"
 #include "login/main.h"
+#include "platform/Registry.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -37,6 +38,10 @@ void InitialiseApplication(QApplication& application)
     for (int size : {16, 32, 48})
         icon.addFile(QStringLiteral(":/icons/querlin-%1.png").arg(size), QSize(size, size));
     application.setWindowIcon(icon);
+    // The machine registry is located now, before the login window moves
+    // the current directory, so a relative QUERLIN_REGISTRY means what the
+    // caller meant.
+    platform::MachineRegistry();
     // Only closing the login window ends the program; hiding a window, or
     // closing the last visible one, does not.
     application.setQuitOnLastWindowClosed(false);

@@ -160,7 +160,7 @@ void Tfrmmain::closeEvent(QCloseEvent* event)
 {
     // The main window: closing it hides it and ends the program.
     event->accept();
-    app::Terminate();
+    app::Guard([] { app::Terminate(); });
 }
 
 void Tfrmmain::FormCreate()

@@ -630,7 +630,15 @@ bool Same(const hive::Hive& a, const hive::Hive& b)
 
 } // namespace
 
-FileRegistry::FileRegistry(std::string fileName) : fileName_(std::move(fileName)) {}
+FileRegistry::FileRegistry(std::string fileName) : fileName_(std::move(fileName))
+{
+    // The program changes its current directory at start-up; a relative
+    // name keeps meaning the file it named when the registry was made.
+    std::error_code ec;
+    auto absolute = std::filesystem::absolute(fileName_, ec);
+    if (!ec)
+        fileName_ = absolute.string();
+}
 
 hive::Hive FileRegistry::Load() const
 {

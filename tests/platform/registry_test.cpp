@@ -480,3 +480,18 @@ TEST(MachineRegistry, TestsCanPutTheirOwnInPlace)
     SetMachineRegistryForTesting(nullptr);
     EXPECT_NE(&MachineRegistry(), &mine);
 }
+
+TEST(MachineRegistry, RelativeFileNameKeepsItsMeaningAfterTheDirectoryChanges)
+{
+    test::TempDir dir;
+    auto before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    FileRegistry registry("hive.reg");
+    std::filesystem::create_directory(dir.Path() / "elsewhere");
+    std::filesystem::current_path(dir.Path() / "elsewhere");
+    auto key = registry.OpenOrCreateKey("\\K");
+    std::filesystem::current_path(before);
+    ASSERT_TRUE(key);
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "hive.reg"));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "elsewhere" / "hive.reg"));
+}

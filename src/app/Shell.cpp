@@ -15,15 +15,6 @@ namespace {
 
 bool terminationRequested = false;
 
-// Assigns the global before the window's creation handler runs, so the
-// handler may reach its own window through it, as other code does.
-template <class Form> void CreateForm(Form*& global)
-{
-    Form* form = new Form();
-    global = form;
-    Guard([form] { form->FormCreate(); });
-}
-
 } // namespace
 
 void InitialiseApplication(QApplication& application)

@@ -4,9 +4,22 @@
 //
 // GUI thread only.
 
+#include "app/Guard.h"
+
 class QApplication;
 
 namespace querlin::app {
+
+// Creates a window into its global: the global is assigned before the
+// window's creation handler runs, so the handler may reach its own window
+// through it, as other code does. An error in FormCreate is reported and
+// the window is created all the same.
+template <class Form> void CreateForm(Form*& global)
+{
+    Form* form = new Form();
+    global = form;
+    Guard([form] { form->FormCreate(); });
+}
 
 // Start-up step 2 and the platform's own marks: application title,
 // name and version, icon. Also lets only the login window end the program.

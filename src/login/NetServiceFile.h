@@ -43,9 +43,10 @@ enum class CompactForms { Accept, Ignore };
 // then:
 //  - HOST: from the first "HOST" on (the "H" dropped), the text between the
 //    first "=" and the first ")" is the host; no ")", or ")" before "=",
-//    gives the empty host. Then, in the same rest of the line, PORT: the text
-//    after the first "PORT", its "=" and the one character behind that "=",
-//    up to the first ")" is the port (empty without a ")").
+//    gives the empty host, and no "=" leaves the host alone. Then, in the
+//    same rest of the line, PORT: behind the first "PORT", the first "=" and
+//    the one character after it (just one character when there is no "="),
+//    the text up to the first ")" is the port (empty without a ")").
 //  - SID, on what HOST left of the line: behind the first "SID" and the one
 //    character after it, the text between the first "=" and the first ")" is
 //    the SID (empty when there is no ")" after the "=").
@@ -60,13 +61,14 @@ enum class CompactForms { Accept, Ignore };
 // directly behind the "=" of PORT, so both read as meant (ORCL, 1521). Lines
 // in the writer's own layout (ending in " =", or starting with the writer's
 // ADDRESS or SID prefix) are always read by the rules alone, so every file
-// the program writes from texts without CR, LF or NUL reads back exactly as
-// the rules give, whatever the texts hold.
+// the program writes reads back exactly as the rules give, whatever the texts
+// hold (the writer refuses CR, LF and NUL, which would split or end lines).
 NetServiceEntry ParseNetServiceText(std::string_view bytes, CompactForms compact = CompactForms::Accept);
 
 // Replaces the file with the twelve lines. The new text goes into a fresh file
 // beside it, is flushed to the disk and then renamed over the old one, so a
-// failed or interrupted write leaves the old file whole.
+// failed or interrupted write leaves the old file whole. A text holding a
+// line break or NUL is refused before anything is written.
 // Throws querlin::Error "Cannot create file "<full path>". <cause>".
 void WriteNetServiceFile(const std::filesystem::path& file, const std::string& host, const std::string& port,
                          const std::string& sid);

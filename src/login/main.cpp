@@ -7,6 +7,8 @@
 #include "browser/Unit1.h"
 #include "favourites/Favourites.h"
 #include "login/Database.h"
+#include "login/NetServiceFile.h"
+#include "login/Registration.h"
 #include "platform/ProgramDirectory.h"
 #include "platform/Registry.h"
 
@@ -234,14 +236,28 @@ void Tfrmmain::btn2Click()
 
 void Tfrmmain::readora()
 {
+    // Only the fields a line matched change; the rest keep their texts.
+    const login::NetServiceEntry entry = login::ReadNetServiceFile("tnsnames.ora");
+    if (entry.host)
+        ipadd->setText(QString::fromStdString(*entry.host));
+    if (entry.port)
+        ipport->setText(QString::fromStdString(*entry.port));
+    if (entry.sid)
+        ipsid->setText(QString::fromStdString(*entry.sid));
 }
 
 void Tfrmmain::creatora()
 {
+    platform::EnterProgramDirectory();
+    login::WriteNetServiceFile("tnsnames.ora", ipadd->text().toStdString(), ipport->text().toStdString(),
+                               ipsid->text().toStdString());
 }
 
 void Tfrmmain::regcreat()
 {
+    platform::EnterProgramDirectory();
+    login::RegisterClient(platform::MachineRegistry(), ipsid->text().toStdString(), uname->text().toStdString(),
+                          platform::ProgramDirectory());
 }
 
 void Tfrmmain::setora()

@@ -46,6 +46,29 @@ TEST_F(StartUp, WindowsAreDestroyedAndTheGlobalsCleared)
     EXPECT_EQ(Form1, nullptr);
 }
 
+// A window that notes what its creation handler saw.
+struct ProbeForm {
+    static ProbeForm* global;
+    bool sawItself = false;
+    void FormCreate()
+    {
+        sawItself = global == this;
+        throw Error("creation failed");
+    }
+};
+ProbeForm* ProbeForm::global = nullptr;
+
+TEST_F(StartUp, GlobalIsAssignedBeforeTheCreationHandlerRuns)
+{
+    app::CreateForm(ProbeForm::global);
+    ASSERT_NE(ProbeForm::global, nullptr);
+    EXPECT_TRUE(ProbeForm::global->sawItself);
+    // The error is reported and the window exists all the same.
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].text, "creation failed.");
+    delete ProbeForm::global;
+}
+
 using Shutdown = ShellFixture;
 
 TEST_F(Shutdown, CancelEndsTheProgram)

@@ -29,7 +29,7 @@ namespace querlin::grid {
 
 using TColor = std::uint32_t;
 
-constexpr TColor SystemColorMark = 0xFF000000u;
+constexpr TColor kSystemColorMark = 0xFF000000u;
 
 constexpr TColor clBlack = 0x000000;
 constexpr TColor clGray = 0x808080;
@@ -38,15 +38,15 @@ constexpr TColor clWhite = 0xFFFFFF;
 constexpr TColor clRed = 0x0000FF;
 constexpr TColor clBlue = 0xFF0000;
 
-constexpr TColor clWindow = SystemColorMark | 1;
-constexpr TColor clWindowText = SystemColorMark | 2;
-constexpr TColor clBtnFace = SystemColorMark | 3;
-constexpr TColor clBtnShadow = SystemColorMark | 4;
-constexpr TColor clBtnHighlight = SystemColorMark | 5;
-constexpr TColor clHighlight = SystemColorMark | 6;
-constexpr TColor clHighlightText = SystemColorMark | 7;
+constexpr TColor clWindow = kSystemColorMark | 1;
+constexpr TColor clWindowText = kSystemColorMark | 2;
+constexpr TColor clBtnFace = kSystemColorMark | 3;
+constexpr TColor clBtnShadow = kSystemColorMark | 4;
+constexpr TColor clBtnHighlight = kSystemColorMark | 5;
+constexpr TColor clHighlight = kSystemColorMark | 6;
+constexpr TColor clHighlightText = kSystemColorMark | 7;
 
-inline bool IsSystemColor(TColor color) { return (color & SystemColorMark) == SystemColorMark; }
+inline bool IsSystemColor(TColor color) { return (color & kSystemColorMark) == kSystemColorMark; }
 
 // The colour as painted with the given palette.
 inline QColor ResolveColor(TColor color, const QPalette& palette)

@@ -14,15 +14,15 @@ using data::TAlignment;
 namespace {
 
 // Rows from top to bottom, '#' black, '.' transparent.
-constexpr std::array<const char*, 11> ArrowRows{
+constexpr std::array<const char*, 11> kArrowRows{
     "#.....", "##....", "###...", "####..", "#####.", "######",
     "#####.", "####..", "###...", "##....", "#.....",
 };
-constexpr std::array<const char*, 11> EditRows{
+constexpr std::array<const char*, 11> kEditRows{
     "##..##", "..##..", "..##..", "..##..", "..##..", "..##..",
     "..##..", "..##..", "..##..", "..##..", "##..##",
 };
-constexpr std::array<const char*, 11> InsertRows{
+constexpr std::array<const char*, 11> kInsertRows{
     "......", "......", "......", ".#..#.", "..##..", "######",
     "..##..", ".#..#.", "......", "......", "......",
 };
@@ -71,8 +71,8 @@ GridPainter::GridPainter(TCustomDataGrid& grid, QPainter& painter) : grid_(grid)
 
 const QImage& GridPainter::IndicatorGlyph(int index)
 {
-    static const std::array<QImage, 3> glyphs{MakeGlyph(ArrowRows), MakeGlyph(EditRows),
-                                              MakeGlyph(InsertRows)};
+    static const std::array<QImage, 3> glyphs{MakeGlyph(kArrowRows), MakeGlyph(kEditRows),
+                                              MakeGlyph(kInsertRows)};
     return glyphs[std::size_t(std::clamp(index, 0, 2))];
 }
 
@@ -250,7 +250,7 @@ void GridPainter::DrawCell(int col, int row, const QRect& rect, TGridDrawState s
         const TGridDataLink& link = grid_.DataLink();
         int dataRow = row - titleOffset;
         if (column && link.Active() && dataRow < link.RecordCount())
-            DrawDataCell(col, row, rect, state);
+            DrawDataCell(col, row, rect, dx, dy, state);
         else
             FillRect(inner, column ? column->Color() : grid_.Color());
     }
@@ -276,7 +276,8 @@ void GridPainter::DrawIndicatorCell(int row, const QRect& inner, int dx)
     painter_.drawImage(QPoint(left, top), IndicatorGlyph(glyph));
 }
 
-void GridPainter::DrawDataCell(int col, int row, const QRect& rect, TGridDrawState state)
+void GridPainter::DrawDataCell(int col, int row, const QRect& rect, int dx, int dy,
+                               TGridDrawState state)
 {
     TDataGridColumn* column = grid_.ColumnAt(col);
     TGridDataLink& link = grid_.DataLink();
@@ -319,7 +320,7 @@ void GridPainter::DrawDataCell(int col, int row, const QRect& rect, TGridDrawSta
     canvas.Font = font;
     canvas.Brush.Color = background;
     if (grid_.DefaultDrawing() && rect.width() > 0)
-        WriteText(rect, 2, 2, text, column->Alignment(), font, background, true,
+        WriteText(rect, dx, dy, text, column->Alignment(), font, background, true,
                   column->EndEllipsis(), column->Layout());
 
     if (grid_.OnDrawDataCell && grid_.Columns().State() == TColumnsState::csDefault) {

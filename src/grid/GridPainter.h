@@ -33,6 +33,7 @@ public:
     GridPainter(TCustomDataGrid& grid, QPainter& painter);
 
     void Paint(const QRegion& region);
+    bool Paints(const QPainter& painter) const { return &painter_ == &painter; }
 
     void FillRect(const QRect& rect, TColor color);
     // Writes one line of text in a rectangle: from left + dx, or ending 3
@@ -59,7 +60,7 @@ private:
     void PaintCells(const Area& area, const QRegion& region);
     void DrawCell(int col, int row, const QRect& rect, TGridDrawState state);
     void DrawIndicatorCell(int row, const QRect& inner, int dx);
-    void DrawDataCell(int col, int row, const QRect& rect, TGridDrawState state);
+    void DrawDataCell(int col, int row, const QRect& rect, int dx, int dy, TGridDrawState state);
     void DrawRaisedEdge(const QRect& rect);
     void DrawFocusRect(const QRect& rect);
     const QFontMetrics& Metrics(const QFont& font);

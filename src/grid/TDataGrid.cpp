@@ -19,10 +19,10 @@ using data::TFieldType;
 namespace {
 
 // The field map never holds more than this many entries.
-constexpr std::size_t MaxMappedFields = 268435455;
+constexpr std::size_t kMaxMappedFields = 268435455;
 
-constexpr int IndicatorWidth = 11;
-constexpr int ClosedColumnWidth = 64;
+constexpr int kIndicatorWidth = 11;
+constexpr int kClosedColumnWidth = 64;
 
 } // namespace
 
@@ -131,7 +131,7 @@ void TGridColumn::SetFieldName(const std::string& name)
 int TGridColumn::DefaultWidth() const
 {
     if (!grid_)
-        return ClosedColumnWidth;
+        return kClosedColumnWidth;
     TField* field = Field();
     if (!field)
         return grid_->DefaultColWidth();
@@ -348,7 +348,7 @@ void TGridDataLink::ClearMapping()
 
 void TGridDataLink::AddMapping(int fieldIndex)
 {
-    if (fieldMap_.size() >= MaxMappedFields)
+    if (fieldMap_.size() >= kMaxMappedFields)
         throw Error("Grid requested to display more than 256 columns");
     fieldMap_.push_back(fieldIndex);
 }
@@ -402,8 +402,6 @@ TDataGridColumn* TCustomDataGrid::ColumnAt(int gridCol) const
 
 void TCustomDataGrid::SetOptions(TDataGridOptions options)
 {
-    if (options.Contains(dgRowSelect))
-        options = options - dgEditing - dgAlwaysShowEditor;
     const TDataGridOptions layoutOptions{dgEditing, dgAlwaysShowEditor, dgTitles, dgIndicator,
                                          dgColLines, dgRowLines, dgRowSelect,
                                          dgAlwaysShowSelection};
@@ -429,9 +427,10 @@ void TCustomDataGrid::ApplyOptions()
         grid += goTabs;
     if (options_.Contains(dgRowSelect))
         grid += goRowSelect;
-    if (options_.Contains(dgEditing))
+    // Whole-row selection leaves no cell to edit.
+    if (options_.Contains(dgEditing) && !options_.Contains(dgRowSelect))
         grid += goEditing;
-    if (options_.Contains(dgAlwaysShowEditor))
+    if (options_.Contains(dgAlwaysShowEditor) && !options_.Contains(dgRowSelect))
         grid += goAlwaysShowEditor;
     SetGridOptions(grid);
 }
@@ -622,10 +621,13 @@ void TCustomDataGrid::BuildColumns()
     if (!dataLink_.Active()) {
         columns_.items_.clear();
     } else {
+        // Pointers are only compared, never followed: a column may still
+        // hold a field of an earlier opening.
         for (int i = columns_.Count() - 1; i >= 0; --i) {
             TField* field = columns_[i].field_;
-            bool mapped = field && std::find(map.begin(), map.end(), field->Index()) != map.end() &&
-                          &dataLink_.DataSet()->FieldAt(field->Index()) == field;
+            bool mapped = false;
+            for (int p = 0; field && !mapped && p < int(map.size()); ++p)
+                mapped = dataLink_.Fields(p) == field;
             if (!mapped)
                 columns_.RemoveAt(i);
         }
@@ -698,7 +700,7 @@ void TCustomDataGrid::ApplyColumnAttributes()
         SetColWidths(i + indicatorOffset_, width);
     }
     if (indicatorOffset_ > 0)
-        SetColWidths(0, IndicatorWidth);
+        SetColWidths(0, kIndicatorWidth);
 }
 
 int TCustomDataGrid::DefaultColumnWidth(const TGridColumn& column) const
@@ -918,7 +920,13 @@ void TCustomDataGrid::LinkLayoutChanged()
 void TCustomDataGrid::PaintGrid(QPainter& painter, const QRegion& region)
 {
     paintedFocused_ = GridFocused();
-    GridPainter(*this, painter).Paint(region);
+    GridPainter gridPainter(*this, painter);
+    struct Active {
+        GridPainter*& slot;
+        ~Active() { slot = nullptr; }
+    } active{activePainter_};
+    activePainter_ = &gridPainter;
+    gridPainter.Paint(region);
 }
 
 void TCustomDataGrid::DrawFieldText(const QRect& Rect, TField* Field, TGridDrawState State)
@@ -926,11 +934,15 @@ void TCustomDataGrid::DrawFieldText(const QRect& Rect, TField* Field, TGridDrawS
     (void)State;
     if (!canvas_.Painter)
         return;
-    GridPainter painter(*this, *canvas_.Painter);
-    painter.FillRect(Rect, canvas_.Brush.Color);
+    // Inside a paint the grid's own painter writes, with its measured fonts.
+    std::optional<GridPainter> own;
+    GridPainter* painter = activePainter_;
+    if (!painter || !painter->Paints(*canvas_.Painter))
+        painter = &own.emplace(*this, *canvas_.Painter);
+    painter->FillRect(Rect, canvas_.Brush.Color);
     if (!Field)
         return;
-    painter.WriteText(Rect, 2, 2, QString::fromStdString(Field->DisplayText()), Field->Alignment(),
+    painter->WriteText(Rect, 2, 2, QString::fromStdString(Field->DisplayText()), Field->Alignment(),
                       canvas_.Font, canvas_.Brush.Color, true);
 }
 

@@ -25,6 +25,7 @@ namespace querlin::grid {
 
 class TCustomDataGrid;
 class TGridColumn;
+class GridPainter;
 
 // The title of one column.
 class TColumnTitle {
@@ -363,6 +364,7 @@ private:
     bool destroying_ = false;
     bool paintedFocused_ = false;
     TCanvas canvas_;
+    GridPainter* activePainter_ = nullptr;  // the painter of the paint under way
     // Last: released first, so no notification reaches a half-destroyed grid.
     TGridDataLink dataLink_;
 };

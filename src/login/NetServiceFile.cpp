@@ -210,6 +210,18 @@ NetServiceEntry ParseNetServiceText(std::string_view bytes, CompactForms compact
 void WriteNetServiceFile(const std::filesystem::path& file, const std::string& host, const std::string& port,
                          const std::string& sid)
 {
+    // A line break inside a text would split its line and leave an entry
+    // that neither this program nor the database client reads as meant (a
+    // host pasted with its line end is the usual way to get one), and a NUL
+    // would end the text for every reader; such a file is not written.
+    const std::pair<const char*, const std::string*> texts[] = {
+        {"The host address", &host}, {"The port", &port}, {"The SID", &sid}};
+    for (const auto& [what, text] : texts) {
+        if (text->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+            throw Error("Cannot create file \"" + FullPath(file) + "\". " + what +
+                        " contains a line break or NUL character");
+    }
+
     const std::string text = NetServiceText(host, port, sid);
     const auto temporary = TemporarySibling(file);
 
@@ -245,11 +257,25 @@ void WriteNetServiceFile(const std::filesystem::path& file, const std::string& h
 
 NetServiceEntry ReadNetServiceFile(const std::filesystem::path& file)
 {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking on open: a pipe of that name with no writer would
+    // otherwise hold the window's creation forever.
+    int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return {};
         ThrowCannotOpen(file, errno);
+    }
+    struct stat status {};
+    const bool known = ::fstat(fd, &status) == 0;
+    const int statError = errno;
+    if (!known || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        if (!known)
+            ThrowCannotOpen(file, statError);
+        if (S_ISDIR(status.st_mode))
+            ThrowCannotOpen(file, EISDIR);
+        // Only a plain file is read: a device could feed bytes without end.
+        throw Error("Cannot open file \"" + FullPath(file) + "\". Not a regular file");
     }
 
     std::string bytes;

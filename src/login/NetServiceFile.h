@@ -60,13 +60,14 @@ enum class CompactForms { Accept, Ignore };
 // directly behind the "=" of PORT, so both read as meant (ORCL, 1521). Lines
 // in the writer's own layout (ending in " =", or starting with the writer's
 // ADDRESS or SID prefix) are always read by the rules alone, so every file
-// the program writes from texts without CR, LF or NUL reads back exactly as
-// the rules give, whatever the texts hold.
+// the program writes reads back exactly as the rules give, whatever the texts
+// hold (the writer refuses CR, LF and NUL, which would split or end lines).
 NetServiceEntry ParseNetServiceText(std::string_view bytes, CompactForms compact = CompactForms::Accept);
 
 // Replaces the file with the twelve lines. The new text goes into a fresh file
 // beside it, is flushed to the disk and then renamed over the old one, so a
-// failed or interrupted write leaves the old file whole.
+// failed or interrupted write leaves the old file whole. A text holding a
+// line break or NUL is refused before anything is written.
 // Throws querlin::Error "Cannot create file "<full path>". <cause>".
 void WriteNetServiceFile(const std::filesystem::path& file, const std::string& host, const std::string& port,
                          const std::string& sid);

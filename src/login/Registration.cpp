@@ -15,8 +15,8 @@ const char* const DataSourcesRoot = "\\SOFTWARE\\ODBC\\ODBC.INI\\";
 const char* const DataSourceListKey = "\\SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources";
 const char* const ClientCharacterSet = "SIMPLIFIED CHINESE_CHINA.ZHS16GBK";
 const char* const DriverName = "Microsoft ODBC for Oracle";
-// Stored unexpanded, separators doubled, exactly as the driver entry has
-// always been written on these machines.
+// Stored unexpanded and with each separator doubled: the text our data
+// sources have always carried, so that the rewrite pass leaves them as found.
 const char* const DriverLibrary = "%systemroot%\\\\system32\\\\msorcl32.dll";
 
 // Writes wanted unless the value already holds exactly that text.

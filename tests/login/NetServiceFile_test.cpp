@@ -285,3 +285,47 @@ TEST(NetServiceFileFailures, InterruptedWriteLeavesTheOldFileWhole)
     EXPECT_EQ(Slurp(file), old);
     EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
 }
+
+// A host pasted together with its line end would split the address line.
+TEST(NetServiceFileFailures, TextWithALineBreakIsRefusedAndTheOldFileKept)
+{
+    struct Case {
+        const char* name;
+        std::string host, port, sid;
+        const char* cause;
+    } cases[] = {
+        {"HostWithLineFeed", "dbserver\n", "1521", "orcl", "The host address contains a line break or NUL character"},
+        {"PortWithNul", "dbserver", std::string("15\0" "21", 5), "orcl", "The port contains a line break or NUL character"},
+        {"SidWithCarriageReturn", "dbserver", "1521", "or\rcl", "The SID contains a line break or NUL character"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        querlin::test::TempDir dir;
+        const auto file = dir.Path() / "tnsnames.ora";
+        const auto old = NetServiceText("old", "1521", "old");
+        Put(file, old);
+        std::string message;
+        try {
+            WriteNetServiceFile(file, c.host, c.port, c.sid);
+        } catch (const querlin::Error& e) {
+            message = e.what();
+        }
+        EXPECT_EQ(message, "Cannot create file \"" + file.string() + "\". " + c.cause);
+        EXPECT_EQ(Slurp(file), old);
+        EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
+    }
+}
+
+// A pipe of that name with no writer must not hold the window's creation.
+TEST(NetServiceFileFailures, PipeInPlaceOfTheFileIsRefusedAtOnce)
+{
+    querlin::test::TempDir dir;
+    const auto file = dir.Path() / "tnsnames.ora";
+    ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
+    try {
+        ReadNetServiceFile(file);
+        FAIL() << "no error";
+    } catch (const querlin::Error& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + file.string() + "\". Not a regular file");
+    }
+}

@@ -1,0 +1,159 @@
+// Painting cost of a full grid window (40 rows x 20 columns) over a short
+// and a huge record set, and of a one-row repaint against a full repaint.
+//
+//   paint_1k_us, paint_1m_us   time per full paint over 1,000 / 1,000,000 rows
+//   paint_scale_ratio          paint_1m_us / paint_1k_us (target <= 1.1)
+//   row_repaint_us             time per repaint of one data row
+//   row_repaint_ratio          row_repaint_us / paint_1m_us
+//
+// The record sets live in a local store made for the run; each paint goes
+// through the grid's painter into an image, with the red/blue draw hook the
+// browser window uses.
+
+#include "data/DataSet.h"
+#include "data/Provider.h"
+#include "grid/TDataGrid.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+
+using namespace querlin;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kColumns = 20;
+constexpr int kWindowRows = 40;
+
+void Execute(const std::string& connection, const std::string& sql)
+{
+    data::TADOQuery query("qryBench");
+    query.SetConnectionString(connection);
+    query.SetSQL(sql);
+    query.Execute();
+}
+
+// The values repeat every 1,000 rows, so both windows show the same texts and
+// only the record count differs.
+void MakeTable(const std::string& connection, const std::string& table, int rows)
+{
+    std::string columns, values;
+    for (int c = 0; c < kColumns; ++c) {
+        columns += (c ? ", c" : "c") + std::to_string(c) + " INTEGER";
+        values += (c ? ", (x % 1000) * " : "(x % 1000) * ") + std::to_string(c + 1);
+    }
+    Execute(connection, "CREATE TABLE " + table + " (" + columns + ")");
+    Execute(connection, "INSERT INTO " + table + " WITH RECURSIVE s(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM s "
+                        "WHERE x < " + std::to_string(rows) + ") SELECT " + values + " FROM s");
+}
+
+// One grid over one table, sized to show exactly the window.
+class BenchGrid {
+public:
+    BenchGrid(const std::string& connection, const std::string& table, int current)
+    {
+        source_.SetDataSet(&query_);
+        query_.SetConnectionString(connection);
+        grid_.SetDataSource(&source_);
+        grid_.OnDrawColumnCell = [this](grid::TCustomDataGrid* Sender, const QRect& Rect, int,
+                                        grid::TGridColumn* Column, grid::TGridDrawState State) {
+            Sender->Canvas().Font.Color = query_.RecordNumber() % 2 != 0 ? 255 : 0xFF0000;
+            Sender->DrawFieldText(Rect, Column->Field(), State);
+        };
+        query_.SetSQL("SELECT * FROM " + table);
+        auto opened = Clock::now();
+        query_.Open();
+        std::fprintf(stderr, "%s opened in %.0f ms\n", table.c_str(),
+                     std::chrono::duration<double, std::milli>(Clock::now() - opened).count());
+        query_.SetRecordNumber(current);
+
+        // A client area of exactly the window: 40 rows under the title, 20 columns.
+        grid_.resize(400, 300);
+        grid_.show();
+        int pitch = grid_.DataRowHeight() + 1;
+        int width = 0;
+        for (int c = 0; c < grid_.ColCount(); ++c)
+            width += grid_.ColWidths(c) + 1;
+        int height = grid_.TitleRowHeight() + 1 + kWindowRows * pitch;
+        QSize frame = grid_.size() - grid_.viewport()->size();
+        grid_.resize(QSize(width, height) + frame + QSize(40, 40));  // room for the bars
+        QApplication::processEvents();
+        grid_.resize(grid_.size() - (grid_.viewport()->size() - QSize(width, height)));
+        QApplication::processEvents();
+        if (grid_.RowWindowSize() != kWindowRows ||
+            grid_.Geometry().LastFullyVisibleCol() != kColumns)
+            throw std::runtime_error("the grid does not show a window of 40 x 20 cells");
+
+        image_ = QImage(grid_.viewport()->size(), QImage::Format_ARGB32_Premultiplied);
+        full_ = QRegion(image_.rect());
+        row_ = QRegion(0, grid_.cellRect(1, 20).top(), image_.width(), pitch);
+    }
+
+    double FullMicros(int rounds) { return Time(full_, rounds); }
+    double RowMicros(int rounds) { return Time(row_, rounds); }
+
+private:
+    double Time(const QRegion& region, int rounds)
+    {
+        QPainter painter(&image_);
+        grid_.PaintGrid(painter, region);  // warm-up
+        auto start = Clock::now();
+        for (int i = 0; i < rounds; ++i)
+            grid_.PaintGrid(painter, region);
+        return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / rounds;
+    }
+
+    data::TADOQuery query_{"qryBench"};
+    data::TDataSource source_;
+    grid::TDataGrid grid_;
+    QImage image_;
+    QRegion full_, row_;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    std::string folder = (std::filesystem::temp_directory_path() /
+                          ("querlin-grid-bench-" + std::to_string(getpid()))).string();
+    std::filesystem::create_directories(folder);
+    std::string connection = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + folder + "/bench.mdb;";
+    int status = 0;
+    try {
+        data::CreateLocalStore(connection);
+        MakeTable(connection, "small", 1000);
+        MakeTable(connection, "huge", 1000000);
+        BenchGrid small(connection, "small", 500);
+        BenchGrid huge(connection, "huge", 500000);
+        // Best of several alternating runs: both sets see the same noise of a
+        // shared machine.
+        double smallFull = 1e30, hugeFull = 1e30, hugeRow = 1e30;
+        for (int run = 0; run < 7; ++run) {
+            smallFull = std::min(smallFull, small.FullMicros(10));
+            hugeFull = std::min(hugeFull, huge.FullMicros(10));
+            hugeRow = std::min(hugeRow, huge.RowMicros(100));
+        }
+        std::printf("paint_1k_us: %.1f\n", smallFull);
+        std::printf("paint_1m_us: %.1f\n", hugeFull);
+        std::printf("paint_scale_ratio: %.3f\n", hugeFull / smallFull);
+        std::printf("row_repaint_us: %.1f\n", hugeRow);
+        std::printf("row_repaint_ratio: %.3f\n", hugeRow / hugeFull);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "grid_bench: %s\n", e.what());
+        status = 1;
+    }
+    std::filesystem::remove_all(folder);
+    return status;
+}

@@ -254,3 +254,21 @@ TEST(GridLayout, UnassignedColumnPropertiesFollowGridAndField)
     EXPECT_EQ(id.Color(), clWindow);
     EXPECT_EQ(id.Title().Caption(), "id");
 }
+
+TEST(GridLayout, ParentFontChangeResizesRowsAndTitles)
+{
+    GridOverStore t;
+    t.store.MakeNumbers(3);
+    t.Open("SELECT * FROM nums");
+    QWidget parent;
+    t.grid.setParent(&parent);
+    QFont big = t.grid.Font().Font;
+    big.setPixelSize(30);
+    parent.setFont(big);
+    int textHeight = QFontMetrics(big).height();
+    EXPECT_EQ(t.grid.TitleFont().Font, big) << "the title font follows the parent's";
+    EXPECT_EQ(t.grid.DataRowHeight(), textHeight + 4);
+    EXPECT_EQ(t.grid.TitleRowHeight(), textHeight + 4);
+    EXPECT_EQ(t.grid.Columns()[0].Width(), QFontMetrics(big).horizontalAdvance('0') * 10 + 4);
+    t.grid.setParent(nullptr);
+}

@@ -524,16 +524,7 @@ void FieldImpl::SetValue(const std::string& value)
     case T::ftString:
     case T::ftFixedChar:
     case T::ftGuid:
-        // 8-bit text keeps at most Size bytes, never half a character.
-        if (size_ > 0)
-            text.resize(text::Utf8PrefixBytes(text, static_cast<std::size_t>(size_)));
-        store.SetRef(index_, 0, text);
-        break;
-    case T::ftWideString:
-        if (size_ > 0)
-            text.resize(text::Utf8PrefixChars(text, static_cast<std::size_t>(size_)));
-        store.SetRef(index_, 0, text);
-        break;
+    case T::ftWideString: store.SetRef(index_, 0, text::AssignedText(kind_, size_, text)); break;
     case T::ftMemo:
     case T::ftVariant: store.SetRef(index_, 0, text); break;
     case T::ftBlob:
@@ -887,17 +878,34 @@ void TADOQuery::Impl::DeleteCurrent()
     const std::string table = BaseTableOf(fields);
     if (table.empty() || !connection)
         throw Error(kNoBaseTable);
-    bool anyKey = false;
-    for (const auto& f : fields)
-        anyKey = anyKey || f->Column().isKey;
+    // The key singles the row out, unless a key value is missing: a source
+    // that does not tell the numbers it assigned leaves them empty in rows
+    // stored through this set. Then every comparable value is matched, and
+    // the missing ones are left out rather than matched as null.
+    bool keyUsable = false;
+    for (const auto& f : fields) {
+        if (!f->Column().isKey)
+            continue;
+        keyUsable = true;
+        if (rows->IsNull(f->Index(), held.physical)) {
+            keyUsable = false;
+            break;
+        }
+    }
     std::vector<NamedValue> match;
     for (const auto& f : fields) {
         if (!f->Column().baseTable.empty() && f->Column().baseTable != table)
             continue;
-        if (anyKey ? !f->Column().isKey
-                   : (f->DataType() == TFieldType::ftMemo || IsBinaryKind(f->DataType()) ||
-                      f->DataType() == TFieldType::ftFloat))
-            continue;
+        const TFieldType kind = f->DataType();
+        if (keyUsable) {
+            if (!f->Column().isKey)
+                continue;
+        } else {
+            if (kind == TFieldType::ftMemo || IsBinaryKind(kind) || kind == TFieldType::ftFloat)
+                continue;
+            if ((f->Column().isKey || f->ReadOnly()) && rows->IsNull(f->Index(), held.physical))
+                continue;
+        }
         match.push_back(NamedValue{f->BaseColumn(), f->ToParam(*rows, held.physical)});
     }
     // Throws the provider's own text; the row stays.

@@ -80,6 +80,7 @@ struct TADOQuery::Impl {
     bool ActiveCell(const Snapshot*& store, std::int64_t& row) const;
 
     // Row window (RowWindow.cpp).
+    class ActiveLinks;
     std::vector<TDataLink*> Links() const;
     int DesiredWindowSize() const;
     bool FetchNext(int* slides);

@@ -154,7 +154,9 @@ const char* KindName(TFieldType kind)
 
 std::string TypeLabel(TFieldType kind, bool isNull)
 {
-    std::string label = std::string("(") + KindName(kind) + ")";
+    std::string label = "(";
+    label += KindName(kind);
+    label += ")";
     if (!isNull) {
         for (char& c : label)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -195,23 +197,29 @@ std::string FormatGeneral(double value, const std::string& decimalSeparator)
         if (exponent >= 0) {
             const std::size_t integerDigits = static_cast<std::size_t>(exponent) + 1;
             if (digits.size() <= integerDigits) {
-                integerPart = digits + std::string(integerDigits - digits.size(), '0');
+                integerPart = digits;
+                integerPart.append(integerDigits - digits.size(), '0');
             } else {
                 integerPart = digits.substr(0, integerDigits);
                 fraction = digits.substr(integerDigits);
             }
         } else {
             integerPart = "0";
-            fraction = std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+            fraction.assign(static_cast<std::size_t>(-exponent - 1), '0');
+            fraction += digits;
         }
         out += integerPart;
-        if (!fraction.empty())
-            out += decimalSeparator + fraction;
+        if (!fraction.empty()) {
+            out += decimalSeparator;
+            out += fraction;
+        }
         return out;
     }
     out += digits[0];
-    if (digits.size() > 1)
-        out += decimalSeparator + digits.substr(1);
+    if (digits.size() > 1) {
+        out += decimalSeparator;
+        out.append(digits, 1, std::string::npos);
+    }
     out += "E";
     if (exponent < 0)
         out += "-";
@@ -305,7 +313,8 @@ std::string FormatBcd(std::int64_t scaled, const std::string& decimalSeparator)
         std::string f(digits);
         while (!f.empty() && f.back() == '0')
             f.pop_back();
-        out += decimalSeparator + f;
+        out += decimalSeparator;
+        out += f;
     }
     return out;
 }
@@ -390,8 +399,10 @@ std::string FormatTimestamp(std::int64_t packed, const platform::LocaleSettings&
     std::string out = FormatDate(TimestampDate(packed), locale);
     int h, n, s, z;
     UnpackTime(TimestampTime(packed), h, n, s, z);
-    if (h != 0 || n != 0 || s != 0)
-        out += " " + FormatTime(TimestampTime(packed), locale);
+    if (h != 0 || n != 0 || s != 0) {
+        out += ' ';
+        out += FormatTime(TimestampTime(packed), locale);
+    }
     return out;
 }
 
@@ -418,7 +429,10 @@ std::string IsoTime(std::int32_t packed)
 
 std::string IsoTimestamp(std::int64_t packed)
 {
-    return IsoDate(TimestampDate(packed)) + " " + IsoTime(TimestampTime(packed));
+    std::string out = IsoDate(TimestampDate(packed));
+    out += ' ';
+    out += IsoTime(TimestampTime(packed));
+    return out;
 }
 
 namespace {
@@ -685,6 +699,18 @@ std::string_view StoredText(TFieldType kind, int size, std::string_view value, s
     if (eightBit && size > 0)
         value = value.substr(0, Utf8PrefixBytes(value, static_cast<std::size_t>(size)));
     return value;
+}
+
+std::string AssignedText(TFieldType kind, int size, std::string_view value)
+{
+    std::string text = IsValidUtf8(value) ? std::string(value) : SanitizeUtf8(value);
+    if (size > 0) {
+        if (IsEightBitText(kind))
+            text.resize(Utf8PrefixBytes(text, static_cast<std::size_t>(size)));
+        else if (kind == TFieldType::ftWideString)
+            text.resize(Utf8PrefixChars(text, static_cast<std::size_t>(size)));
+    }
+    return text;
 }
 
 bool EqualNoCase(std::string_view a, std::string_view b)

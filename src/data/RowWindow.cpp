@@ -26,6 +26,41 @@ private:
 
 } // namespace
 
+// The active links of a record set, gathered without touching the heap for
+// the usual handful: every move notifies, so this is on the walking path.
+class TADOQuery::Impl::ActiveLinks {
+public:
+    explicit ActiveLinks(const Impl& set)
+    {
+        for (TDataSource* source : set.sources) {
+            for (TDataLink* link : source->d_->links) {
+                if (!link->d_->active)
+                    continue;
+                if (count_ < kInline)
+                    inline_[count_] = Entry{link, 0};
+                else
+                    more_.push_back(Entry{link, 0});
+                ++count_;
+            }
+        }
+    }
+    std::size_t Count() const { return count_; }
+    TDataLink* At(std::size_t i) const { return Get(i).link; }
+    int Distance(std::size_t i) const { return Get(i).distance; }
+    void SetDistance(std::size_t i, int d) { const_cast<Entry&>(Get(i)).distance = d; }
+
+private:
+    struct Entry {
+        TDataLink* link;
+        int distance;
+    };
+    static constexpr std::size_t kInline = 8;
+    const Entry& Get(std::size_t i) const { return i < kInline ? inline_[i] : more_[i - kInline]; }
+    Entry inline_[kInline];
+    std::vector<Entry> more_;
+    std::size_t count_ = 0;
+};
+
 // ---------------------------------------------------------------------------
 // Window mechanics
 
@@ -221,21 +256,16 @@ void TADOQuery::Impl::Notify(LinkEvent event, int slide)
             plannedAtResume = LinkEvent::LayoutChange;
         return;
     }
-    std::vector<TDataLink*> links;
-    for (TDataLink* link : Links()) {
-        if (link->d_->active)
-            links.push_back(link);
-    }
+    ActiveLinks links(*this);
     // Every view is adjusted first, so that each link sees a consistent set.
-    std::vector<int> distances;
-    for (TDataLink* link : links)
-        distances.push_back(AdjustView(link, event == LinkEvent::Scroll ? slide : 0));
+    for (std::size_t i = 0; i < links.Count(); ++i)
+        links.SetDistance(i, AdjustView(links.At(i), event == LinkEvent::Scroll ? slide : 0));
     NotifyScope scope(notifying);
-    for (std::size_t i = 0; i < links.size(); ++i) {
+    for (std::size_t i = 0; i < links.Count(); ++i) {
         switch (event) {
-        case LinkEvent::DataChange: links[i]->DataSetChanged(); break;
-        case LinkEvent::Scroll: links[i]->DataSetScrolled(distances[i]); break;
-        case LinkEvent::LayoutChange: links[i]->LayoutChanged(); break;
+        case LinkEvent::DataChange: links.At(i)->DataSetChanged(); break;
+        case LinkEvent::Scroll: links.At(i)->DataSetScrolled(links.Distance(i)); break;
+        case LinkEvent::LayoutChange: links.At(i)->LayoutChanged(); break;
         }
     }
 }
@@ -244,11 +274,10 @@ void TADOQuery::Impl::NotifyCheckBrowse()
 {
     if (holdCount > 0)
         return;
+    ActiveLinks links(*this);
     NotifyScope scope(notifying);
-    for (TDataLink* link : Links()) {
-        if (link->d_->active)
-            link->CheckBrowseMode();
-    }
+    for (std::size_t i = 0; i < links.Count(); ++i)
+        links.At(i)->CheckBrowseMode();
 }
 
 void TADOQuery::Impl::NotifyRecordChange(TField* field)

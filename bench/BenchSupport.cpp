@@ -1,0 +1,98 @@
+#include "BenchSupport.h"
+
+#include "data/ConnectionString.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <map>
+
+namespace querlin::bench {
+
+std::string BenchDatabase::OdbcConnectionString() const
+{
+    return "DSN=" + data::QuoteOdbcValue(dsn) + ";UID=" + data::QuoteOdbcValue(user) +
+           ";PWD=" + data::QuoteOdbcValue(password);
+}
+
+std::string BenchDatabase::AdoConnectionString() const
+{
+    return "Provider=MSDASQL.1;Password=" + data::QuoteAdoValue(password) +
+           ";Persist Security Info=True;User ID=" + data::QuoteAdoValue(user) +
+           ";Mode=Read;Extended Properties=" + data::QuoteAdoValue(OdbcConnectionString() + ";");
+}
+
+const BenchDatabase& RequireBenchDatabase()
+{
+    static BenchDatabase db;
+    static bool loaded = false;
+    if (loaded)
+        return db;
+    const char* envFile = std::getenv("QUERLIN_TESTDB_ENV");
+    std::ifstream in(envFile ? envFile : "");
+    if (!in) {
+        std::cerr << "test server not running: set QUERLIN_TESTDB_ENV to the env file of scripts/testdb "
+                     "(scripts/bench does)\n";
+        std::exit(2);
+    }
+    std::map<std::string, std::string> values;
+    std::string line;
+    while (std::getline(in, line)) {
+        auto eq = line.find('=');
+        if (eq != std::string::npos)
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    db.dsn = values["QUERLIN_TESTDB_DSN"];
+    db.user = values["QUERLIN_TESTDB_USER"];
+    db.password = values["QUERLIN_TESTDB_PASSWORD"];
+    setenv("ODBCINI", values["ODBCINI"].c_str(), 1);
+    loaded = true;
+    return db;
+}
+
+double NowSeconds()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+namespace {
+
+long long StatusKilobytes(const char* key)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(key) + ":";
+    while (std::getline(in, line))
+        if (line.rfind(prefix, 0) == 0)
+            return std::atoll(line.c_str() + prefix.size());
+    return 0;
+}
+
+} // namespace
+
+long long PeakRssBytes()
+{
+    return StatusKilobytes("VmHWM") * 1024;
+}
+
+long long CurrentRssBytes()
+{
+    return StatusKilobytes("VmRSS") * 1024;
+}
+
+void ResetPeakRss()
+{
+    std::ofstream out("/proc/self/clear_refs");
+    out << "5";
+}
+
+void Figure(const std::string& name, double value)
+{
+    std::printf("%s: %.3f\n", name.c_str(), value);
+    std::fflush(stdout);
+}
+
+} // namespace querlin::bench

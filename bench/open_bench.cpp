@@ -1,0 +1,311 @@
+// Opening a 1,000,000-row, 6-column table through a record set, against a
+// raw ODBC fetch loop with bound columns over the same connection string.
+//
+// Figures:
+//   open_seconds, raw_seconds   best of three runs each
+//   open_ratio                  open_seconds / raw_seconds (target <= 1.3)
+//   memory_ratio                (peak RSS growth of Open - peak RSS growth of
+//                                the raw loop) / payload bytes (target <= 2)
+//
+// The driver's own buffering: psqlODBC with UseDeclareFetch=0 reads the
+// whole result into its memory before the first fetch, in both runs alike.
+// The raw loop keeps nothing of what it fetches, so its peak growth is the
+// driver's buffering (plus the connection); subtracting it leaves what the
+// record set itself holds at its peak. Each run is a fresh process, so no
+// run inherits another's freed heap, and the peak is reset after the driver
+// library is loaded.
+//
+// Payload: the bytes the raw loop receives per value, text counted in
+// UTF-8: 4 (integer) + the code's characters + the amount's digits +
+// 8 (double) + 16 (timestamp structure) + 2 (smallint).
+#include "BenchSupport.h"
+
+#include "data/ConnectionString.h"
+#include "data/DataSet.h"
+#include "data/Provider.h"
+#include "data/ProviderText.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace querlin;
+using namespace querlin::bench;
+
+namespace {
+
+constexpr int kRows = 1000000;
+const char* const kQuery = "SELECT * FROM QLBENCH.OPEN1M";
+
+void EnsureTable()
+{
+    const BenchDatabase& db = RequireBenchDatabase();
+    auto connection = data::Connect("Provider=MSDASQL.1;Extended Properties=" +
+                                    data::QuoteAdoValue(db.OdbcConnectionString() + ";"));
+    struct Count : data::RowSink {
+        std::int64_t value = 0;
+        void BeginRow() override {}
+        void Null(int) override {}
+        void Int(int, std::int64_t v) override { value = v; }
+        void UInt(int, std::uint64_t) override {}
+        void Double(int, double) override {}
+        void Bool(int, bool) override {}
+        void Text(int, std::string_view) override {}
+        void Bytes(int, std::string_view) override {}
+        void Decimal(int, std::string_view) override {}
+        void Date(int, const data::DateParts&) override {}
+        void Time(int, const data::TimeParts&) override {}
+        void Timestamp(int, const data::TimestampParts&) override {}
+        void EndRow() override {}
+    } count;
+    auto reader = connection->Query(
+        "SELECT count(*) FROM pg_tables WHERE schemaname = 'qlbench' AND tablename = 'open1m'");
+    reader->Read(count, 1);
+    if (count.value > 0)
+        return;
+    std::cerr << "creating qlbench.open1m (1,000,000 rows)\n";
+    connection->Execute("CREATE SCHEMA IF NOT EXISTS qlbench");
+    connection->Execute("CREATE TABLE qlbench.open1m (id integer, code varchar(20), amount numeric(12,2), "
+                        "ratio double precision, created timestamp, qty smallint)");
+    connection->Execute("INSERT INTO qlbench.open1m SELECT n, 'C' || lpad(n::text, 9, '0'), "
+                        "(n % 1000000) / 100.0, n * 0.25, timestamp '2020-01-01' + n * interval '1 second', "
+                        "n % 1000 FROM generate_series(1, " + std::to_string(kRows) + ") n");
+    connection->Execute("VACUUM ANALYZE qlbench.open1m");
+}
+
+struct Run {
+    double seconds = 0;
+    long long peakGrowth = 0;
+    long long payload = 0;
+    long long rows = 0;
+};
+
+[[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE handle, const char* what)
+{
+    SQLCHAR state[6], text[1024];
+    SQLINTEGER native;
+    SQLSMALLINT length;
+    std::cerr << what;
+    if (SQL_SUCCEEDED(SQLGetDiagRec(type, handle, 1, state, &native, text, sizeof text, &length)))
+        std::cerr << ": " << text;
+    std::cerr << "\n";
+    std::exit(1);
+}
+
+// The baseline: what any program does that fetches through ODBC with bound
+// columns and block fetches, and keeps nothing.
+Run RawFetch(bool measured)
+{
+    const BenchDatabase& db = RequireBenchDatabase();
+    Run run;
+    long long base = 0;
+    double start = 0;
+    if (measured) {
+        ResetPeakRss();
+        base = CurrentRssBytes();
+        start = NowSeconds();
+    }
+    SQLHENV env;
+    SQLHDBC dbc;
+    SQLHSTMT stmt;
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    std::u16string connect = data::Utf8ToUtf16(db.OdbcConnectionString());
+    if (!SQL_SUCCEEDED(SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(connect.data()),
+                                         static_cast<SQLSMALLINT>(connect.size()), nullptr, 0, nullptr,
+                                         SQL_DRIVER_NOPROMPT)))
+        Fail(SQL_HANDLE_DBC, dbc, "raw connect");
+    if (!measured) {
+        SQLDisconnect(dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        SQLFreeHandle(SQL_HANDLE_ENV, env);
+        return run;
+    }
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
+    std::u16string sql = data::Utf8ToUtf16(kQuery);
+    if (!SQL_SUCCEEDED(SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(sql.data()), static_cast<SQLINTEGER>(sql.size()))))
+        Fail(SQL_HANDLE_STMT, stmt, "raw query");
+
+    constexpr SQLULEN kBlock = 1024;
+    SQLULEN fetched = 0;
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kBlock), 0);
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
+    std::vector<SQLINTEGER> id(kBlock);
+    std::vector<SQLWCHAR> code(kBlock * 41);
+    std::vector<SQLCHAR> amount(kBlock * 64);
+    std::vector<SQLDOUBLE> ratio(kBlock);
+    std::vector<SQL_TIMESTAMP_STRUCT> created(kBlock);
+    std::vector<SQLSMALLINT> qty(kBlock);
+    std::vector<SQLLEN> len[6];
+    for (auto& l : len)
+        l.resize(kBlock);
+    SQLBindCol(stmt, 1, SQL_C_SLONG, id.data(), sizeof(SQLINTEGER), len[0].data());
+    SQLBindCol(stmt, 2, SQL_C_WCHAR, code.data(), 41 * sizeof(SQLWCHAR), len[1].data());
+    SQLBindCol(stmt, 3, SQL_C_CHAR, amount.data(), 64, len[2].data());
+    SQLBindCol(stmt, 4, SQL_C_DOUBLE, ratio.data(), sizeof(SQLDOUBLE), len[3].data());
+    SQLBindCol(stmt, 5, SQL_C_TYPE_TIMESTAMP, created.data(), sizeof(SQL_TIMESTAMP_STRUCT), len[4].data());
+    SQLBindCol(stmt, 6, SQL_C_SSHORT, qty.data(), sizeof(SQLSMALLINT), len[5].data());
+    const long long fixed[6] = {4, 0, 0, 8, 16, 2};
+    SQLRETURN rc;
+    while ((rc = SQLFetch(stmt)) != SQL_NO_DATA) {
+        if (!SQL_SUCCEEDED(rc))
+            Fail(SQL_HANDLE_STMT, stmt, "raw fetch");
+        for (SQLULEN r = 0; r < fetched; ++r) {
+            for (int c = 0; c < 6; ++c) {
+                SQLLEN l = len[c][r];
+                if (l == SQL_NULL_DATA)
+                    continue;
+                run.payload += fixed[c] ? fixed[c] : (c == 1 ? l / static_cast<SQLLEN>(sizeof(SQLWCHAR)) : l);
+            }
+        }
+        run.rows += static_cast<long long>(fetched);
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    SQLDisconnect(dbc);
+    run.seconds = NowSeconds() - start;
+    run.peakGrowth = PeakRssBytes() - base;
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    return run;
+}
+
+#ifndef QUERLIN_BENCH_RECORD_SET
+// Stands in for the record set until it is there: counts and keeps nothing.
+struct CountingSink : data::RowSink {
+    long long rows = 0;
+    void BeginRow() override {}
+    void Null(int) override {}
+    void Int(int, std::int64_t) override {}
+    void UInt(int, std::uint64_t) override {}
+    void Double(int, double) override {}
+    void Bool(int, bool) override {}
+    void Text(int, std::string_view) override {}
+    void Bytes(int, std::string_view) override {}
+    void Decimal(int, std::string_view) override {}
+    void Date(int, const data::DateParts&) override {}
+    void Time(int, const data::TimeParts&) override {}
+    void Timestamp(int, const data::TimestampParts&) override {}
+    void EndRow() override { ++rows; }
+};
+#endif
+
+Run OpenRecordSet()
+{
+    const BenchDatabase& db = RequireBenchDatabase();
+    // Load the driver before measuring, as the raw run does.
+    data::Connect(db.AdoConnectionString());
+    Run run;
+    ResetPeakRss();
+    const long long base = CurrentRssBytes();
+    const double start = NowSeconds();
+#ifdef QUERLIN_BENCH_RECORD_SET
+    data::TADOQuery query("qry4");
+    query.SetConnectionString(db.AdoConnectionString());
+    query.SetSQL(kQuery);
+    query.Open();
+    run.rows = query.RecordCount();
+    run.seconds = NowSeconds() - start;
+    run.peakGrowth = PeakRssBytes() - base;
+#else
+    auto connection = data::Connect(db.AdoConnectionString());
+    auto reader = connection->Query(kQuery);
+    CountingSink sink;
+    while (reader->Read(sink, 4096) > 0) {
+    }
+    run.rows = sink.rows;
+    reader.reset();
+    connection.reset();
+    run.seconds = NowSeconds() - start;
+    run.peakGrowth = PeakRssBytes() - base;
+#endif
+    return run;
+}
+
+int Child(const std::string& mode)
+{
+    Run run;
+    if (mode == "raw") {
+        RawFetch(false);
+        run = RawFetch(true);
+    } else {
+        run = OpenRecordSet();
+    }
+    std::printf("%.6f %lld %lld %lld\n", run.seconds, run.peakGrowth, run.payload, run.rows);
+    return 0;
+}
+
+Run InChild(const std::string& mode)
+{
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) {
+        std::cerr << "cannot find this program\n";
+        std::exit(1);
+    }
+    self[n] = '\0';
+    std::string command = std::string("'") + self + "' --child " + mode;
+    FILE* pipe = popen(command.c_str(), "r");
+    Run run;
+    if (!pipe || std::fscanf(pipe, "%lf %lld %lld %lld", &run.seconds, &run.peakGrowth, &run.payload, &run.rows) != 4) {
+        std::cerr << "the " << mode << " run failed\n";
+        std::exit(1);
+    }
+    if (pclose(pipe) != 0) {
+        std::cerr << "the " << mode << " run failed\n";
+        std::exit(1);
+    }
+    return run;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        if (argc == 3 && std::string(argv[1]) == "--child")
+            return Child(argv[2]);
+        EnsureTable();
+        Run bestRaw, bestOpen;
+        bestRaw.seconds = bestOpen.seconds = 1e9;
+        for (int round = 0; round < 3; ++round) {
+            Run raw = InChild("raw");
+            Run open = InChild("open");
+            if (raw.rows != kRows || open.rows != kRows) {
+                std::cerr << "wrong row counts: raw " << raw.rows << ", open " << open.rows << "\n";
+                return 1;
+            }
+            std::cerr << "round " << round + 1 << ": raw " << raw.seconds << " s, peak +" << raw.peakGrowth / 1048576
+                      << " MB; open " << open.seconds << " s, peak +" << open.peakGrowth / 1048576 << " MB\n";
+            if (raw.seconds < bestRaw.seconds)
+                bestRaw = raw;
+            if (open.seconds < bestOpen.seconds)
+                bestOpen = open;
+        }
+#ifndef QUERLIN_BENCH_RECORD_SET
+        std::cerr << "(no record set in this build: the provider was measured into a counting sink)\n";
+#endif
+        Figure("open_seconds", bestOpen.seconds);
+        Figure("raw_seconds", bestRaw.seconds);
+        Figure("open_ratio", bestOpen.seconds / bestRaw.seconds);
+        Figure("payload_mb", bestRaw.payload / 1048576.0);
+        Figure("open_peak_growth_mb", bestOpen.peakGrowth / 1048576.0);
+        Figure("raw_peak_growth_mb", bestRaw.peakGrowth / 1048576.0);
+        Figure("memory_ratio",
+               static_cast<double>(std::max<long long>(bestOpen.peakGrowth - bestRaw.peakGrowth, 0)) /
+                   static_cast<double>(bestRaw.payload));
+    } catch (const std::exception& e) {
+        std::cerr << "open_bench: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,178 @@
+// Record sets against the PostgreSQL test server through the ODBC provider.
+
+#include "LocalStoreFile.h"
+#include "data/DataSet.h"
+#include "platform/Error.h"
+#include "testsupport/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace querlin;
+using namespace querlin::data;
+using querlin::test::FixedLocale;
+
+namespace {
+
+std::string Writable()
+{
+    const auto& db = querlin::test::RequireTestDatabase();
+    return "Provider=MSDASQL.1;Password=" + db.password + ";User ID=" + db.user + ";Extended Properties=\"" +
+           db.OdbcConnectionString() + ";\"";
+}
+
+TEST(RecordSetDb, EveryKindWithItsTexts)
+{
+    FixedLocale locale;
+    TADOQuery q("qry4");
+    q.SetConnectionString(querlin::test::RequireTestDatabase().AdoConnectionString());
+    q.SetSQL("SELECT * FROM qltest.allkinds ORDER BY id");
+    q.Open();
+    using T = TFieldType;
+    struct Column {
+        const char* name;
+        T kind;
+        int width;
+        const char* values[3];  // display texts of the rows: values, NULLs, extremes
+    } columns[] = {
+        {"n9", T::ftInteger, 10, {"123456789", "", "-999999999"}},
+        {"n10", T::ftBCD, 11, {"1234567890", "", "-9999999999"}},
+        {"n12_4", T::ftBCD, 13, {"12345678.1234", "", "-0.0001"}},
+        {"n6_2", T::ftBCD, 7, {"-1234.5", "", "0.01"}},
+        {"r", T::ftFloat, 10, {"1.5", "", "-3.25E-5"}},
+        {"d", T::ftFloat, 10, {"0.1", "", "1E20"}},
+        {"s", T::ftSmallint, 10, {"12", "", "-32768"}},
+        {"i", T::ftInteger, 10, {"123", "", "-2147483648"}},
+        {"b", T::ftLargeint, 15, {"1234567890123", "", "-9223372036854775808"}},
+        {"flag", T::ftBoolean, 5, {"True", "", "False"}},
+        {"day", T::ftDate, 10, {"2024-2-29", "", "1899-12-30"}},
+        {"clock", T::ftTime, 10, {"13:14:15", "", "0:00:00"}},
+        {"stamp", T::ftDateTime, 18, {"2024-2-29 13:14:15", "", "2000-1-1"}},
+        {"name", T::ftWideString, 20, {"00420", "", "中文字符"}},
+        {"note", T::ftMemo, 10, {"(MEMO)", "(Memo)", "(MEMO)"}},
+        {"bin", T::ftBlob, 10, {"(BLOB)", "(Blob)", "(BLOB)"}},
+        {"uid", T::ftGuid, 38,
+         {"{0E37DF36-F698-11E6-8DD4-CB9CED3DF976}", "", "{00000000-0000-0000-0000-000000000000}"}},
+    };
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(q.RecordNumber(), row + 1);
+        for (const Column& c : columns) {
+            TField& f = q.FieldNamed(c.name);
+            EXPECT_EQ(f.DataType(), c.kind) << c.name;
+            EXPECT_EQ(f.DisplayWidth(), c.width) << c.name;
+            EXPECT_EQ(f.DisplayText(), c.values[row]) << c.name << " row " << row + 1;
+        }
+        q.MoveNext();
+    }
+    EXPECT_TRUE(q.AtEnd());
+    q.MoveFirst();
+    EXPECT_EQ(q.FieldNamed("note").PlainText(), "备注：汉字");
+    EXPECT_EQ(q.FieldNamed("bin").PlainText(), std::string("\0\xC3\xBF\x10", 4));
+    EXPECT_EQ(q.FieldNamed("n10").Alignment(), TAlignment::taRightJustify);
+}
+
+TEST(RecordSetDb, RepeatedColumnNamesAndClosedFieldNames)
+{
+    TADOQuery q("q");
+    q.SetConnectionString(querlin::test::RequireTestDatabase().AdoConnectionString());
+    q.SetSQL("SELECT a.name, b.name, '' || a.other FROM qltest.pairs a, qltest.pairs b");
+    std::vector<std::string> names;
+    q.FieldNames(names);
+    EXPECT_FALSE(q.Active());
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_TRUE(names[1] == names[0] + "_1") << names[0] << " " << names[1];
+    q.Open();
+    EXPECT_EQ(q.FieldAt(0).DisplayText(), "左");
+}
+
+TEST(RecordSetDb, ProviderFailuresKeepTheSetClosed)
+{
+    TADOQuery q("qry2");
+    q.SetConnectionString(querlin::test::RequireTestDatabase().AdoConnectionString());
+    q.SetSQL("SELECT * FROM no_such_table");
+    try {
+        q.Open();
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("qry2: ", 0), 0u) << e.what();
+    }
+    EXPECT_FALSE(q.Active());
+    EXPECT_EQ(q.FieldCount(), 0);
+
+    TADOQuery wrong("q");
+    std::string cs = querlin::test::RequireTestDatabase().AdoConnectionString();
+    const std::string pwd = "PWD=" + querlin::test::RequireTestDatabase().password;
+    cs.replace(cs.find(pwd), pwd.size(), "PWD=wrong");
+    wrong.SetConnectionString(cs);
+    wrong.SetSQL("SELECT 1");
+    EXPECT_THROW(wrong.Open(), Error);
+    EXPECT_FALSE(wrong.Active());
+}
+
+TEST(RecordSetDb, AppendPostAndDelete)
+{
+    TADOQuery setup;
+    setup.SetConnectionString(Writable());
+    setup.SetSQL("CREATE TABLE qltest.rs_writes (id serial PRIMARY KEY, name varchar(20) NOT NULL, amount numeric(8,2))");
+    setup.Execute();
+
+    TADOQuery q("q");
+    q.SetConnectionString(Writable());
+    q.SetSQL("SELECT * FROM qltest.rs_writes ORDER BY id");
+    q.Open();
+    for (const char* name : {"first", "second", "third"}) {
+        q.AppendRow();
+        q.FieldNamed("name").SetValue(name);
+        q.FieldNamed("amount").SetValue("12.5");
+        q.PostRow();
+    }
+    EXPECT_EQ(q.RecordCount(), 3);
+    EXPECT_EQ(q.RecordNumber(), 3);
+    EXPECT_EQ(q.FieldNamed("amount").DisplayText(), "12.5");
+
+    // A row the server refuses stays pending; the message has no prefix.
+    q.AppendRow();
+    q.FieldNamed("amount").SetValue("1");
+    try {
+        q.PostRow();
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).rfind("q: ", 0), 0u) << e.what();
+    }
+    EXPECT_EQ(q.State(), TDataSetState::dsInsert);
+    EXPECT_EQ(q.FieldNamed("amount").PlainText(), "1");
+    q.DeleteRow();  // drops the pending row
+    EXPECT_EQ(q.State(), TDataSetState::dsBrowse);
+
+    q.MoveFirst();
+    q.MoveNext();
+    q.DeleteRow();
+    EXPECT_EQ(q.FieldNamed("name").DisplayText(), "third");
+
+    TADOQuery check;
+    check.SetConnectionString(Writable());
+    check.SetSQL("SELECT name FROM qltest.rs_writes ORDER BY id");
+    check.Open();
+    std::vector<std::string> names;
+    for (; !check.AtEnd(); check.MoveNext())
+        names.push_back(check.FieldAt(0).PlainText());
+    EXPECT_EQ(names, (std::vector<std::string>{"first", "third"}));
+
+    setup.SetSQL("DROP TABLE qltest.rs_writes");
+    setup.Execute();
+}
+
+TEST(ConnectionDb, TableNames)
+{
+    TADOConnection con;
+    con.SetConnectionString(querlin::test::RequireTestDatabase().AdoConnectionString());
+    std::vector<std::string> plain, withSystem;
+    con.TableNames(plain, false);
+    con.TableNames(withSystem, true);
+    EXPECT_FALSE(plain.empty());
+    EXPECT_GE(withSystem.size(), plain.size());
+}
+
+} // namespace

@@ -524,16 +524,7 @@ void FieldImpl::SetValue(const std::string& value)
     case T::ftString:
     case T::ftFixedChar:
     case T::ftGuid:
-        // 8-bit text keeps at most Size bytes, never half a character.
-        if (size_ > 0)
-            text.resize(text::Utf8PrefixBytes(text, static_cast<std::size_t>(size_)));
-        store.SetRef(index_, 0, text);
-        break;
-    case T::ftWideString:
-        if (size_ > 0)
-            text.resize(text::Utf8PrefixChars(text, static_cast<std::size_t>(size_)));
-        store.SetRef(index_, 0, text);
-        break;
+    case T::ftWideString: store.SetRef(index_, 0, text::AssignedText(kind_, size_, text)); break;
     case T::ftMemo:
     case T::ftVariant: store.SetRef(index_, 0, text); break;
     case T::ftBlob:

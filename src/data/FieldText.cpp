@@ -701,6 +701,18 @@ std::string_view StoredText(TFieldType kind, int size, std::string_view value, s
     return value;
 }
 
+std::string AssignedText(TFieldType kind, int size, std::string_view value)
+{
+    std::string text = IsValidUtf8(value) ? std::string(value) : SanitizeUtf8(value);
+    if (size > 0) {
+        if (IsEightBitText(kind))
+            text.resize(Utf8PrefixBytes(text, static_cast<std::size_t>(size)));
+        else if (kind == TFieldType::ftWideString)
+            text.resize(Utf8PrefixChars(text, static_cast<std::size_t>(size)));
+    }
+    return text;
+}
+
 bool EqualNoCase(std::string_view a, std::string_view b)
 {
     std::size_t i = 0, j = 0;

@@ -82,6 +82,10 @@ std::string TextToBytes(std::string_view text);
 // cut at an embedded NUL and to Size bytes without splitting a character;
 // invalid UTF-8 repaired. The result views value or scratch.
 std::string_view StoredText(TFieldType kind, int size, std::string_view value, std::string& scratch);
+// Text given to SetValue as the field keeps it: at most Size bytes for the
+// 8-bit kinds (never half a character), at most Size characters for
+// ftWideString, the rest dropped; invalid UTF-8 repaired.
+std::string AssignedText(TFieldType kind, int size, std::string_view value);
 // Equality without regard to letter case.
 bool EqualNoCase(std::string_view a, std::string_view b);
 

@@ -444,3 +444,33 @@ TEST(RecordSet, EmptyResultStillHasItsFields)
 }
 
 } // namespace
+
+namespace {
+
+TEST(RecordSetBadInput, ColumnsWithoutAKindAreLeftOut)
+{
+    LocalStoreFile store;
+    store.Run("CREATE TABLE u (a integer, shape geometry, b varchar(5))");
+    store.Run("INSERT INTO u VALUES (1, 'POINT(0 0)', 'x')");
+    TADOQuery q;
+    store.OpenQuery(q, "SELECT * FROM u");
+    EXPECT_EQ(NamesOf(q), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(q.FieldNamed("b").DisplayText(), "x");
+    EXPECT_EQ(q.FieldAt(1).Index(), 1);
+}
+
+TEST(RecordSetBadInput, TenMegabyteMemo)
+{
+    LocalStoreFile store;
+    store.Run("CREATE TABLE m (id Counter, body memo, PRIMARY KEY (id))");
+    store.Run("INSERT INTO m (body) VALUES (printf('%.*c', 10485760, 'x'))");
+    store.Run("INSERT INTO m (body) VALUES ('short')");
+    TADOQuery q;
+    store.OpenQuery(q, "SELECT * FROM m ORDER BY id");
+    EXPECT_EQ(q.FieldNamed("body").DisplayText(), "(MEMO)");
+    EXPECT_EQ(q.FieldNamed("body").PlainText().size(), 10485760u);
+    q.MoveNext();
+    EXPECT_EQ(q.FieldNamed("body").PlainText(), "short");
+}
+
+} // namespace

@@ -275,3 +275,30 @@ TEST(FieldKinds, TypeLabels)
 }
 
 } // namespace
+
+namespace {
+
+TEST(TextValues, AssignedTextKeepsAtMostSize)
+{
+    std::string wide250;
+    for (int i = 0; i < 250; ++i)
+        wide250 += i % 2 ? "表" : "a";
+    struct Case {
+        const char* label;
+        TFieldType kind;
+        int size;
+        std::string input;
+        std::string kept;
+    } cases[] = {
+        {"250 characters into 200", TFieldType::ftWideString, 200, wide250, wide250.substr(0, 100 * 4)},
+        {"wide counts characters", TFieldType::ftWideString, 3, "数据表格", "数据表"},
+        {"8-bit counts bytes", TFieldType::ftString, 7, "数据表格", "数据"},
+        {"8-bit exact", TFieldType::ftFixedChar, 3, "abc", "abc"},
+        {"memo keeps all", TFieldType::ftMemo, 3, "abcdef", "abcdef"},
+        {"invalid repaired", TFieldType::ftWideString, 10, "a\xc3", "a\xEF\xBF\xBD"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(text::AssignedText(c.kind, c.size, c.input), c.kept) << c.label;
+}
+
+} // namespace

@@ -492,7 +492,12 @@ void TCustomDataGrid::changeEvent(QEvent* event)
             titleFont_.Font = font();
             footerFont_.Font = font();
         }
-        LayoutChanged();
+        // An event handler: whatever the pass raises is reported, Qt never sees it.
+        try {
+            LayoutChanged();
+        } catch (const std::exception& error) {
+            ReportError(error);
+        }
     } else if (event->type() == QEvent::PaletteChange) {
         InvalidateGrid();
     }

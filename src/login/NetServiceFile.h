@@ -43,9 +43,10 @@ enum class CompactForms { Accept, Ignore };
 // then:
 //  - HOST: from the first "HOST" on (the "H" dropped), the text between the
 //    first "=" and the first ")" is the host; no ")", or ")" before "=",
-//    gives the empty host. Then, in the same rest of the line, PORT: the text
-//    after the first "PORT", its "=" and the one character behind that "=",
-//    up to the first ")" is the port (empty without a ")").
+//    gives the empty host, and no "=" leaves the host alone. Then, in the
+//    same rest of the line, PORT: behind the first "PORT", the first "=" and
+//    the one character after it (just one character when there is no "="),
+//    the text up to the first ")" is the port (empty without a ")").
 //  - SID, on what HOST left of the line: behind the first "SID" and the one
 //    character after it, the text between the first "=" and the first ")" is
 //    the SID (empty when there is no ")" after the "=").

@@ -221,3 +221,54 @@ TEST(GridLayout, CloseUnderUpdateLockLeavesNoColumnOnADeadField)
     t.grid.EndUpdate();
     EXPECT_EQ(t.grid.Columns().Count(), 1) << "the request held by the lock runs at its release";
 }
+
+TEST(GridLayout, UnassignedColumnPropertiesFollowGridAndField)
+{
+    GridOverStore t;
+    t.store.MakeNumbers(2);
+    t.Open("SELECT * FROM nums");
+    TDataGridColumn& id = t.grid.Columns()[0];
+    TDataGridColumn& name = t.grid.Columns()[1];
+    EXPECT_EQ(id.Alignment(), data::TAlignment::taRightJustify) << "a number";
+    EXPECT_EQ(name.Alignment(), data::TAlignment::taLeftJustify);
+    EXPECT_EQ(name.Title().Caption(), "name");
+    EXPECT_EQ(name.Title().Alignment(), data::TAlignment::taLeftJustify);
+    EXPECT_TRUE(name.WordWrap()) << "a string";
+    EXPECT_FALSE(id.WordWrap());
+
+    EXPECT_FALSE(id.ReadOnly());
+    t.grid.SetReadOnly(true);
+    EXPECT_TRUE(id.ReadOnly()) << "follows the grid";
+
+    t.grid.SetColor(clSilver);
+    t.grid.SetFixedColor(clGray);
+    EXPECT_EQ(id.Color(), clSilver);
+    EXPECT_EQ(id.Title().Color(), clGray);
+    id.SetColor(clWhite);
+    id.Title().SetCaption("Number");
+    t.grid.SetColor(clWindow);
+    EXPECT_EQ(id.Color(), clWhite) << "an assigned value stays";
+    EXPECT_EQ(name.Color(), clWindow);
+    EXPECT_EQ(id.Title().Caption(), "Number");
+    id.RestoreDefaults();
+    EXPECT_EQ(id.Color(), clWindow);
+    EXPECT_EQ(id.Title().Caption(), "id");
+}
+
+TEST(GridLayout, ParentFontChangeResizesRowsAndTitles)
+{
+    GridOverStore t;
+    t.store.MakeNumbers(3);
+    t.Open("SELECT * FROM nums");
+    QWidget parent;
+    t.grid.setParent(&parent);
+    QFont big = t.grid.Font().Font;
+    big.setPixelSize(30);
+    parent.setFont(big);
+    int textHeight = QFontMetrics(big).height();
+    EXPECT_EQ(t.grid.TitleFont().Font, big) << "the title font follows the parent's";
+    EXPECT_EQ(t.grid.DataRowHeight(), textHeight + 4);
+    EXPECT_EQ(t.grid.TitleRowHeight(), textHeight + 4);
+    EXPECT_EQ(t.grid.Columns()[0].Width(), QFontMetrics(big).horizontalAdvance('0') * 10 + 4);
+    t.grid.setParent(nullptr);
+}

@@ -312,3 +312,49 @@ TEST(GridPainting, HookErrorStopsThePaintRestoresTheRecordAndIsReported)
     t.Shot();
     EXPECT_GT(hookCalls, -100 + 20) << "a later paint paints anew";
 }
+
+TEST(GridPainting, AppendedRowShowsTheInsertGlyph)
+{
+    GridOverStore t;
+    t.store.MakeNumbers(3);
+    t.Open("SELECT * FROM nums");
+    t.query.AppendRow();
+    ASSERT_EQ(t.grid.DataLink().RecordCount(), 4);
+    ASSERT_EQ(t.grid.Row(), 4) << "the new row is current";
+    QImage shot = t.Shot();
+    QRgb face = t.Palette(QPalette::Button);
+    for (int row = 1; row <= 4; ++row) {
+        QRect inner = t.grid.cellRect(0, row).adjusted(1, 1, -1, -1);
+        int left = inner.x() + inner.width() - GridPainter::GlyphWidth - 1;
+        int top = (inner.top() + inner.y() + inner.height() - GridPainter::GlyphHeight) / 2;
+        const QImage& glyph = GridPainter::IndicatorGlyph(row == 4 ? 2 : 0);
+        int mismatches = 0;
+        for (int y = 0; y < GridPainter::GlyphHeight; ++y)
+            for (int x = 0; x < GridPainter::GlyphWidth; ++x) {
+                QRgb expected = row == 4 && qAlpha(glyph.pixel(x, y)) ? qRgb(0, 0, 0) : face;
+                mismatches += shot.pixel(left + x, top + y) != expected;
+            }
+        EXPECT_EQ(mismatches, 0) << "row " << row;
+    }
+}
+
+TEST(GridPainting, CellParamsAndRowColoursSetTheBackground)
+{
+    GridOverStore t;
+    t.store.MakeNumbers(6);
+    t.Open("SELECT * FROM nums");
+    t.grid.SetOddRowColor(clSilver);
+    t.grid.OnGetCellParams = [](TCustomDataGrid*, TGridColumn* Column, TFont&, TColor& Background,
+                                TGridDrawState) {
+        if (Column->FieldName() == "amount")
+            Background = 0x00FFFF;  // yellow
+    };
+    QImage shot = t.Shot();
+    for (int row = 2; row <= 5; ++row) {
+        QRect id = t.grid.cellRect(1, row);
+        QRect amount = t.grid.cellRect(3, row);
+        QRgb expected = row % 2 != 0 ? qRgb(192, 192, 192) : t.Palette(QPalette::Base);
+        EXPECT_EQ(shot.pixel(id.left() + 1, id.bottom() - 1), expected) << "row " << row;
+        EXPECT_EQ(shot.pixel(amount.left() + 1, amount.bottom() - 1), qRgb(255, 255, 0)) << row;
+    }
+}

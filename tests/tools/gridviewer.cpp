@@ -1,11 +1,12 @@
 // A data grid over a record set, for looking at the grid while it grows.
 //
-//   gridviewer [--shot FILE.png] [--size WxH] [--focus] SOURCE SQL
+//   gridviewer [--shot FILE.png] [--size WxH] [--focus] [--always] SOURCE SQL
 //
 // SOURCE is --store FILE (a local store file), --testdb (the running test
 // server, from the env file scripts/testdb wrote; QUERLIN_TESTDB_ENV points
 // elsewhere) or --demo N (a fresh local store with a table "demo" of N
-// rows). Rows are painted red for odd record numbers and blue for even ones,
+// rows). --focus gives the grid the keyboard focus; --always adds
+// dgAlwaysShowSelection, as the browser window's first three grids have. Rows are painted red for odd record numbers and blue for even ones,
 // through the draw hook, as the browser window does. With --shot the grid is
 // painted offscreen into FILE and the program ends.
 
@@ -31,7 +32,7 @@ namespace {
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: gridviewer [--shot FILE.png] [--size WxH] [--focus] "
+    std::fprintf(stderr, "usage: gridviewer [--shot FILE.png] [--size WxH] [--focus] [--always] "
                          "(--store FILE | --testdb | --demo N) SQL\n");
     return 2;
 }
@@ -60,7 +61,7 @@ std::string MakeDemoStore(const test::TempDir& dir, int rows)
 int main(int argc, char** argv)
 {
     std::string shot, store, sql, size = "640x400";
-    bool testdb = false, focus = false;
+    bool testdb = false, focus = false, always = false;
     int demoRows = -1;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -71,6 +72,7 @@ int main(int argc, char** argv)
         else if (arg == "--testdb") testdb = true;
         else if (arg == "--demo") demoRows = std::atoi(next().c_str());
         else if (arg == "--focus") focus = true;
+        else if (arg == "--always") always = true;
         else if (sql.empty()) sql = arg;
         else return Usage();
     }
@@ -105,6 +107,8 @@ int main(int argc, char** argv)
         layout->addWidget(other);
         grid->SetDataSource(&source);
         grid->SetReadOnly(true);
+        if (always)
+            grid->SetOptions(grid->Options() + grid::dgAlwaysShowSelection);
         grid->OnError = [](const std::exception& e) { std::fprintf(stderr, "grid: %s\n", e.what()); };
         grid->OnDrawColumnCell = [&query](grid::TCustomDataGrid* Sender, const QRect& Rect, int,
                                           grid::TGridColumn* Column, grid::TGridDrawState State) {

@@ -21,7 +21,8 @@ TCustomCellGrid::ErrorReporter& GlobalReporter()
 
 TCustomCellGrid::TCustomCellGrid(QWidget* parent) : QAbstractScrollArea(parent)
 {
-    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    // The classic sunken client edge, two pixels deep.
+    setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     setFocusPolicy(Qt::StrongFocus);
     // Every pixel is painted by lines, cells or the fill beyond them.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);

@@ -94,14 +94,25 @@ bool ParseInteger(std::string_view text, std::int64_t& value)
     return true;
 }
 
+// The text with the locale's decimal separator turned into a point.
+std::string WithPoint(std::string_view text, const std::string& separator)
+{
+    const std::size_t at = separator == "." || separator.empty() ? std::string_view::npos : text.find(separator);
+    std::string out;
+    out.reserve(text.size());
+    if (at == std::string_view::npos) {
+        out.append(text);
+    } else {
+        out.append(text.substr(0, at));
+        out.push_back('.');
+        out.append(text.substr(at + separator.size()));
+    }
+    return out;
+}
+
 bool ParseFloat(std::string_view text, const std::string& separator, double& value)
 {
-    std::string copy(text);
-    if (separator != ".") {
-        const std::size_t at = copy.find(separator);
-        if (at != std::string::npos)
-            copy.replace(at, separator.size(), ".");
-    }
+    std::string copy = WithPoint(text, separator);
     while (!copy.empty() && copy.back() == ' ')
         copy.pop_back();
     std::size_t start = 0;
@@ -549,13 +560,7 @@ void FieldImpl::SetValue(const std::string& value)
         break;
     }
     case T::ftBCD: {
-        std::string normal = text;
-        const std::string& separator = platform::UserLocale().decimalSeparator;
-        if (separator != ".") {
-            const std::size_t at = normal.find(separator);
-            if (at != std::string::npos)
-                normal.replace(at, separator.size(), ".");
-        }
+        const std::string normal = WithPoint(text, platform::UserLocale().decimalSeparator);
         std::int64_t scaled;
         if (!text::ParseBcd(normal, scaled))
             invalid("BCD value");

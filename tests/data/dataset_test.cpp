@@ -474,3 +474,26 @@ TEST(RecordSetBadInput, TenMegabyteMemo)
 }
 
 } // namespace
+
+namespace {
+
+TEST(RecordSet, SetValueReadsTheLocaleSeparator)
+{
+    FixedLocale locale(platform::LocaleSettings{",", "dd.mm.yyyy", "hh:nn:ss"});
+    LocalStoreFile store;
+    store.Run("CREATE TABLE v (id Counter, c currency, f double, at datetime, PRIMARY KEY (id))");
+    TADOQuery q("q");
+    store.OpenQuery(q, "SELECT * FROM v");
+    q.AppendRow();
+    q.FieldNamed("c").SetValue("2,5");
+    q.FieldNamed("f").SetValue("0,00005");
+    q.FieldNamed("at").SetValue("2024-01-05 13:05:09");
+    q.PostRow();
+    q.Close();
+    q.Open();
+    EXPECT_EQ(q.FieldNamed("c").DisplayText(), "2,5");
+    EXPECT_EQ(q.FieldNamed("f").DisplayText(), "5E-5");
+    EXPECT_EQ(q.FieldNamed("at").DisplayText(), "05.01.2024 13:05:09");
+}
+
+} // namespace

@@ -700,8 +700,29 @@ private:
             sink.Bytes(column, bytes_);
     }
 
+    // Already plain: "-", digits, "." and digits, no blanks or exponent.
+    static bool IsPlainDecimal(std::string_view text)
+    {
+        std::size_t i = (!text.empty() && text[0] == '-') ? 1 : 0;
+        if (i >= text.size() || text[i] < '0' || text[i] > '9')
+            return false;
+        bool point = false;
+        for (; i < text.size(); ++i) {
+            const char ch = text[i];
+            if (ch == '.' && !point && i + 1 < text.size())
+                point = true;
+            else if (ch < '0' || ch > '9')
+                return false;
+        }
+        return true;
+    }
+
     void DeliverDecimal(RowSink& sink, std::size_t c, std::string_view text)
     {
+        if (IsPlainDecimal(text)) {
+            sink.Decimal(static_cast<int>(c), text);
+            return;
+        }
         std::optional<std::string> plain = PlainDecimal(text);
         if (!plain)
             throw Error("Column " + columns_[c].name + " holds a value that is not a decimal number: '" +

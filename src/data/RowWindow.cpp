@@ -614,8 +614,9 @@ void TADOQuery::ResumeLinks()
         return;
     if (--d.holdCount > 0)
         return;
-    if (d.state != d.stateAtHold)
-        d.UpdateLinkStates();
+    // Links take the active and editing states anew; only those whose state
+    // differs hear of it (a link that joined during the hold among them).
+    d.UpdateLinkStates();
     if (d.stateAtHold != TDataSetState::dsInactive && d.state != TDataSetState::dsInactive)
         d.Notify(d.plannedAtResume);
 }

@@ -67,6 +67,16 @@ using TGridOptions = TSet<TGridOption>;
 
 enum class TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 
+enum class TScrollBarVisibleMode { sbAutoShow, sbAlwaysShow, sbNeverShow };
+
+// The settings of one of a data grid's scroll bars. Tracking: a dragged
+// thumb moves the view at once, not only when it is released.
+struct TScrollBarSettings {
+    bool Visible = true;
+    bool Tracking = false;
+    TScrollBarVisibleMode VisibleMode = TScrollBarVisibleMode::sbAutoShow;
+};
+
 enum class TTextLayout { tlTop, tlCenter, tlBottom };
 
 // A font with its colour, as cells and titles are painted with it.

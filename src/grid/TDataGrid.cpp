@@ -587,7 +587,7 @@ void TCustomDataGrid::RunLayoutPass()
     titleOffset_ = options_.Contains(dgTitles) ? 1 : 0;
 
     ApplyRowHeights();
-    SetScrollBars(TScrollStyle::ssHorizontal);
+    SetScrollBars(horzScrollBar_.Visible ? TScrollStyle::ssHorizontal : TScrollStyle::ssNone);
     ApplyColumnAttributes();
     UpdateRowCount();
     UpdateCurrentRow();
@@ -826,6 +826,16 @@ void TCustomDataGrid::UpdateVertScrollBar()
             position = dataSet->AtStart() ? 0 : dataSet->AtEnd() ? 4 : 2;
         }
     }
+    if (!vertScrollBar_.Visible)
+        maximum = minimum;
+    Qt::ScrollBarPolicy policy = Qt::ScrollBarAsNeeded;
+    if (!vertScrollBar_.Visible || vertScrollBar_.VisibleMode == TScrollBarVisibleMode::sbNeverShow)
+        policy = Qt::ScrollBarAlwaysOff;
+    else if (vertScrollBar_.VisibleMode == TScrollBarVisibleMode::sbAlwaysShow)
+        policy = Qt::ScrollBarAlwaysOn;
+    if (verticalScrollBarPolicy() != policy)
+        setVerticalScrollBarPolicy(policy);
+    bar->setEnabled(maximum > minimum);
     if (bar->minimum() == minimum && bar->maximum() == maximum && bar->pageStep() == page &&
         bar->value() == position)
         return;

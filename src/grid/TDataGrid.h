@@ -249,6 +249,10 @@ public:
     bool UseMultiTitle() const { return false; }
     int VTitleMargin() const { return 10; }
     bool AutoFitColWidths() const { return false; }
+    int MinAutoFitWidth() const { return 0; }
+    bool DrawMemoText() const { return false; }
+    TScrollBarSettings& HorzScrollBar() { return horzScrollBar_; }
+    TScrollBarSettings& VertScrollBar() { return vertScrollBar_; }
     int FrozenCols() const { return 0; }
     int ContraColCount() const { return 0; }
 
@@ -350,6 +354,8 @@ private:
     int rowLines_ = 0;
     int titleHeight_ = 0;
     int titleLines_ = 0;
+    TScrollBarSettings horzScrollBar_;
+    TScrollBarSettings vertScrollBar_;
     std::optional<TColor> evenRowColor_;
     std::optional<TColor> oddRowColor_;
     int indicatorOffset_ = 1;

@@ -497,3 +497,26 @@ TEST(RecordSet, SetValueReadsTheLocaleSeparator)
 }
 
 } // namespace
+
+namespace {
+
+TEST(RecordSetBadInput, SourceErrorInTheMiddleOfTheRows)
+{
+    LocalStoreFile store;
+    store.MakeNumbered(2000);
+    TADOQuery q("q");
+    q.SetConnectionString(store.ConnectionString());
+    // The store fails on row 1500 only, after the first blocks were delivered.
+    q.SetSQL("SELECT n, CASE WHEN n = 1500 THEN abs(-9223372036854775807 - 1) ELSE n END AS v FROM t ORDER BY n");
+    const std::string message = ErrorOf([&] { q.Open(); });
+    EXPECT_EQ(message.rfind("q: ", 0), 0u) << message;
+    EXPECT_NE(message.find("overflow"), std::string::npos) << message;
+    EXPECT_FALSE(q.Active());
+    EXPECT_EQ(q.FieldCount(), 0);
+    // The same set opens again once the text is sound.
+    q.SetSQL("SELECT n FROM t");
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 2000);
+}
+
+} // namespace

@@ -455,3 +455,20 @@ TEST(RowWindowDeathTest, ALinkMovingTheSetDuringANotificationAborts)
 #endif
 
 } // namespace
+
+namespace {
+
+TEST(RowWindow, ALinkJoiningDuringAHoldIsActivatedAtResume)
+{
+    Bench b(20, 7);
+    b.q.SuspendLinks();
+    RecordingLink late;
+    late.SetDataSource(&b.source);
+    EXPECT_EQ(late.log, Log{});
+    b.q.ResumeLinks();
+    EXPECT_EQ(late.log, (Log{"active", "data"}));
+    EXPECT_TRUE(late.Active());
+    EXPECT_EQ(b.link.log, Log{"data"});
+}
+
+} // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QFontMetrics>
+#include <QScrollBar>
 
 using namespace querlin;
 using namespace querlin::grid;
@@ -271,4 +272,39 @@ TEST(GridLayout, ParentFontChangeResizesRowsAndTitles)
     EXPECT_EQ(t.grid.TitleRowHeight(), textHeight + 4);
     EXPECT_EQ(t.grid.Columns()[0].Width(), QFontMetrics(big).horizontalAdvance('0') * 10 + 4);
     t.grid.setParent(nullptr);
+}
+
+TEST(GridLayout, VerticalBarShowsRecordNumbersFromTwoRecordsOn)
+{
+    // Qt's bar runs over the positions the thumb can take: records 1..R with
+    // a page of the fully visible rows.
+    struct Case {
+        const char* name;
+        int records;     // -1: closed
+        int recordNumber;
+        bool shown;
+    } cases[] = {
+        {"closed", -1, 0, false},
+        {"empty", 0, 0, false},
+        {"one record", 1, 1, false},
+        {"two records", 2, 2, true},
+        {"hundred records on the 50th", 100, 50, true},
+    };
+    for (const Case& c : cases) {
+        GridOverStore t(QSize(600, 250));
+        if (c.records >= 0) {
+            t.store.MakeNumbers(c.records);
+            t.Open("SELECT * FROM nums");
+            if (c.recordNumber > 0)
+                t.query.SetRecordNumber(c.recordNumber);
+        }
+        const QScrollBar* bar = t.grid.verticalScrollBar();
+        EXPECT_EQ(bar->maximum() > bar->minimum(), c.shown) << c.name;
+        if (c.shown) {
+            EXPECT_EQ(bar->minimum(), 1) << c.name;
+            EXPECT_EQ(bar->maximum(), c.records) << c.name;
+            EXPECT_EQ(bar->pageStep(), t.grid.Geometry().FullyVisibleRows()) << c.name;
+            EXPECT_EQ(bar->value(), c.recordNumber) << c.name;
+        }
+    }
 }

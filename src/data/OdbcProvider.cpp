@@ -33,6 +33,7 @@ constexpr SQLULEN kLongestBoundBinary = 8000;
 // A block of rows is sized to about this many bytes of buffers.
 constexpr std::size_t kBlockBytes = 1 << 20;
 constexpr std::size_t kMaxBlockRows = 1024;
+constexpr int kLoginTimeoutSeconds = 15;
 // Pieces of long values.
 constexpr SQLLEN kPieceBytes = 1 << 16;
 
@@ -974,7 +975,9 @@ public:
             if (Run(statement.Get(), "DELETE FROM " + QuoteTable(table) + " WHERE " + where))
                 SQLRowCount(statement.Get(), &rows);
         } catch (...) {
-            EndTransaction(false);
+            // The statement's own error is the one to report.
+            SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
+            SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
             throw;
         }
         EndTransaction(rows == 1);
@@ -1110,6 +1113,9 @@ std::unique_ptr<Connection> OpenOdbc(const ConnectionString& settings)
           SQL_HANDLE_ENV, link->env, "Cannot start the ODBC driver manager.");
     Check(SQLAllocHandle(SQL_HANDLE_DBC, link->env, &link->dbc), SQL_HANDLE_ENV, link->env,
           "Cannot start an ODBC connection.");
+    // A server that does not answer fails the connection after the time
+    // the original data-access layer waited by default, instead of hanging.
+    SQLSetConnectAttr(link->dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutSeconds)), 0);
     // Read-only access is a request: a driver that ignores or refuses it
     // still connects.
     if (readOnly)

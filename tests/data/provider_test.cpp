@@ -558,3 +558,21 @@ TEST_F(LocalStore, ReadOnlyModeRefusesWrites)
     EXPECT_EQ(ReadAll(*reader, "select count(*) from tablecy")[0][0], "4");
     EXPECT_NE(ErrorOf([&] { reader->Execute("delete from tablecy"); }), "(no error)");
 }
+
+// The favourites record set and the catalogue connection each hold a
+// connection to the same file: a result read to its end must not keep the
+// other from writing.
+TEST_F(LocalStore, AFinishedResultLetsAnotherConnectionWrite)
+{
+    auto first = CreateSeeded();
+    auto second = Connect(openString);
+    auto reader = first->Query(kFavourites);
+    TextSink sink;
+    while (reader->Read(sink, 2) > 0) {
+    }
+    EXPECT_EQ(sink.rows.size(), 4u);
+    EXPECT_NO_THROW(second->InsertRow("tablecy", {TextValue("常用数据表", "X.Y")}));
+    auto empty = first->Query("select * from tablecy where id < 0");
+    EXPECT_EQ(empty->Columns().size(), 2u);
+    EXPECT_NO_THROW(second->InsertRow("tablecy", {TextValue("常用数据表", "X.Z")}));
+}

@@ -1,5 +1,6 @@
 #include "data/Snapshot.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace querlin::data {
@@ -45,21 +46,45 @@ void Snapshot::Clear()
     rowCount_ = 0;
 }
 
+Snapshot::Chunk Snapshot::NewChunk(int width, std::int64_t capacity)
+{
+    Chunk chunk;
+    const std::size_t nullBytes = static_cast<std::size_t>(capacity) / 8;
+    chunk.storage.reset(new unsigned char[nullBytes + static_cast<std::size_t>(capacity) * width]);
+    chunk.nulls = reinterpret_cast<std::uint64_t*>(chunk.storage.get());
+    chunk.slots = chunk.storage.get() + nullBytes;
+    chunk.capacity = capacity;
+    // Every cell starts null; a value clears its bit.
+    std::memset(chunk.nulls, 0xFF, nullBytes);
+    return chunk;
+}
+
 std::int64_t Snapshot::AddRow()
 {
     const std::int64_t row = rowCount_;
-    if ((row & static_cast<std::int64_t>(kChunkMask)) == 0) {
-        const std::size_t nullBytes = kChunkRows / 8;
-        for (Column& c : columns_) {
-            Chunk chunk;
-            const std::size_t bytes = nullBytes + static_cast<std::size_t>(kChunkRows) * c.width;
-            chunk.storage.reset(new unsigned char[bytes]);
-            chunk.nulls = reinterpret_cast<std::uint64_t*>(chunk.storage.get());
-            chunk.slots = chunk.storage.get() + nullBytes;
-            // Every cell starts null; a value clears its bit.
-            std::memset(chunk.nulls, 0xFF, nullBytes);
-            c.chunks.push_back(std::move(chunk));
+    if (row < kChunkRows) {
+        // The first chunk grows by doubling, so that a short result of many
+        // columns does not take a full chunk per column.
+        const std::int64_t capacity = columns_.empty() || columns_[0].chunks.empty()
+                                          ? 0
+                                          : columns_[0].chunks[0].capacity;
+        if (row == capacity) {
+            const std::int64_t grown = capacity == 0 ? kFirstChunkRows : std::min(capacity * 2, kChunkRows);
+            for (Column& c : columns_) {
+                Chunk chunk = NewChunk(c.width, grown);
+                if (!c.chunks.empty()) {
+                    const Chunk& old = c.chunks[0];
+                    std::memcpy(chunk.nulls, old.nulls, static_cast<std::size_t>(capacity) / 8);
+                    std::memcpy(chunk.slots, old.slots, static_cast<std::size_t>(capacity) * c.width);
+                    c.chunks[0] = std::move(chunk);
+                } else {
+                    c.chunks.push_back(std::move(chunk));
+                }
+            }
         }
+    } else if ((row & static_cast<std::int64_t>(kChunkMask)) == 0) {
+        for (Column& c : columns_)
+            c.chunks.push_back(NewChunk(c.width, kChunkRows));
     }
     ++rowCount_;
     return row;
@@ -82,7 +107,11 @@ void Snapshot::SetRef(int column, std::int64_t row, std::string_view bytes)
         blockIndex = arena_.size() - 1;
     } else {
         if (fillingBlock_ >= arena_.size() || arena_[fillingBlock_].size - arena_[fillingBlock_].used < need) {
-            arena_.push_back(ArenaBlock{std::unique_ptr<char[]>(new char[kArenaBlock]), kArenaBlock, 0});
+            // Shared blocks start small and double, as the first chunk does.
+            const std::size_t size = std::max(
+                need, fillingBlock_ < arena_.size() ? std::min(arena_[fillingBlock_].size * 2, kArenaBlock)
+                                                    : std::size_t(4096));
+            arena_.push_back(ArenaBlock{std::unique_ptr<char[]>(new char[size]), size, 0});
             fillingBlock_ = arena_.size() - 1;
         }
         blockIndex = fillingBlock_;
@@ -138,8 +167,10 @@ void Snapshot::CopyRow(const Snapshot& from, std::int64_t fromRow, std::int64_t 
 std::size_t Snapshot::AllocatedBytes() const
 {
     std::size_t total = 0;
-    for (const Column& c : columns_)
-        total += c.chunks.size() * (kChunkRows / 8 + static_cast<std::size_t>(kChunkRows) * c.width);
+    for (const Column& c : columns_) {
+        for (const Chunk& chunk : c.chunks)
+            total += static_cast<std::size_t>(chunk.capacity) / 8 + static_cast<std::size_t>(chunk.capacity) * c.width;
+    }
     for (const ArenaBlock& b : arena_)
         total += b.size;
     return total;

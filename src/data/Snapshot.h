@@ -59,12 +59,14 @@ private:
     static constexpr int kChunkShift = 12;
     static constexpr std::int64_t kChunkRows = std::int64_t(1) << kChunkShift;
     static constexpr std::uint64_t kChunkMask = kChunkRows - 1;
+    static constexpr std::int64_t kFirstChunkRows = 64;  // a multiple of 64: whole null words
     static constexpr std::size_t kArenaBlock = 256 * 1024;
 
     struct Chunk {
         std::unique_ptr<unsigned char[]> storage;  // null words, then the slots
         std::uint64_t* nulls = nullptr;
         unsigned char* slots = nullptr;
+        std::int64_t capacity = 0;  // rows; the first chunk grows up to kChunkRows
     };
     struct Column {
         SlotKind kind;
@@ -76,6 +78,8 @@ private:
         std::size_t size = 0;
         std::size_t used = 0;
     };
+
+    static Chunk NewChunk(int width, std::int64_t capacity);
 
     template <class T>
     T Read(int column, std::int64_t row) const

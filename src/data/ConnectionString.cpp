@@ -6,8 +6,11 @@ namespace querlin::data {
 
 namespace {
 
-const char* const kAdoFormatError =
-    "Format of the initialization string does not conform to the OLE DB specification.";
+// The message never quotes the value: it may be a password.
+[[noreturn]] void ThrowMalformed(const std::string& reason)
+{
+    throw Error("Invalid connection string: " + reason + ".");
+}
 
 bool IsBlank(char c)
 {
@@ -71,11 +74,11 @@ ConnectionString ConnectionString::ParseAdo(std::string_view text)
             key += c;
             ++i;
         }
-        if (!sawEquals)
-            throw Error(kAdoFormatError);
         std::string trimmedKey(Trim(key));
+        if (!sawEquals)
+            ThrowMalformed("\"" + trimmedKey + "\" has no \"=\"");
         if (trimmedKey.empty())
-            throw Error(kAdoFormatError);
+            ThrowMalformed("a value has no key");
 
         while (i < n && IsBlank(text[i]))
             ++i;
@@ -97,11 +100,11 @@ ConnectionString ConnectionString::ParseAdo(std::string_view text)
                 value += text[i++];
             }
             if (!closed)
-                throw Error(kAdoFormatError);
+                ThrowMalformed("the quoted value of \"" + trimmedKey + "\" is not closed");
             while (i < n && IsBlank(text[i]))
                 ++i;
             if (i < n && text[i] != ';')
-                throw Error(kAdoFormatError);
+                ThrowMalformed("text follows the closing quote of \"" + trimmedKey + "\"");
         } else {
             std::size_t start = i;
             while (i < n && text[i] != ';')
@@ -153,13 +156,11 @@ ConnectionString ConnectionString::ParseOdbc(std::string_view text)
                 value += text[i++];
             }
             if (!closed)
-                throw Error("Invalid ODBC connection string: a value in braces is not closed (\"" +
-                            key + "\")");
+                ThrowMalformed("the value in braces of \"" + key + "\" is not closed");
             while (i < n && IsBlank(text[i]))
                 ++i;
             if (i < n && text[i] != ';')
-                throw Error("Invalid ODBC connection string: text after the closing brace of \"" +
-                            key + "\"");
+                ThrowMalformed("text follows the closing brace of \"" + key + "\"");
         } else {
             std::size_t start = i;
             while (i < n && text[i] != ';')

@@ -1079,6 +1079,17 @@ std::string OdbcConnectText(const ConnectionString& settings)
 {
     std::string text = settings.Value("Extended Properties").value_or("");
     const ConnectionString odbc = ConnectionString::ParseOdbc(text);
+    // SERVER names the net service, which a data source already resolves
+    // (it is registered with the same SERVER). Drivers other than the one the
+    // data source was made for read SERVER as a host name and would try to
+    // reach a host called like the SID, so with a DSN it is not passed on.
+    if (odbc.Has("DSN") && odbc.Has("SERVER")) {
+        std::vector<ConnectionString::Entry> kept;
+        for (const auto& entry : odbc.Entries())
+            if (!SameKey(entry.first, "SERVER"))
+                kept.push_back(entry);
+        text = BuildOdbc(kept);
+    }
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
         text.pop_back();
     auto add = [&](const char* key, const std::string& value) {

@@ -223,14 +223,17 @@ TEST(Builders, OrdinaryValuesMatchTheTemplate)
               "Data Source=table.mdb;Password=\" x\";");
 }
 
-TEST(OdbcConnectText, UserAndPasswordFillOnlyWhatIsMissing)
+TEST(OdbcConnectText, UserAndPasswordFillOnlyWhatIsMissingAndDataSourcesKeepTheirServer)
 {
     struct Case {
         const char* ado;
         const char* odbc;
     } cases[] = {
         {"Provider=MSDASQL.1;Password=p;User ID=u;Extended Properties=\"DSN=d;UID=x;PWD=y;SERVER=s;\"",
-         "DSN=d;UID=x;PWD=y;SERVER=s;"},
+         "DSN=d;UID=x;PWD=y;"},
+        {"Provider=MSDASQL.1;Password=p;User ID=u;Extended Properties=\"DSN=d;UID=x;PWD={a;b};SERVER=s;\"",
+         "DSN=d;UID=x;PWD={a;b};"},
+        {"Provider=MSDASQL.1;Extended Properties=\"DRIVER=x;SERVER=db.example;\"", "DRIVER=x;SERVER=db.example;"},
         {"Provider=MSDASQL.1;Password= a b ;User ID=u;Extended Properties=\"DSN=d\"", "DSN=d;UID=u;PWD=a b;"},
         {"Provider=MSDASQL.1;Password=\"a;b}\";User ID=u;Extended Properties=\"DSN=d;\"",
          "DSN=d;UID=u;PWD={a;b}}};"},

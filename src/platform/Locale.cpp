@@ -1,19 +1,24 @@
 #include "platform/Locale.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <langinfo.h>
 #include <locale.h>
 #include <mutex>
-#include <optional>
+#include <memory>
+#include <vector>
 
 namespace querlin::platform {
 
 namespace {
 
+// Read on every value shown, so reading takes no lock once settled. Settings
+// once handed out are never freed: a caller may still hold a reference.
 std::mutex localeMutex;
-std::optional<LocaleSettings> currentLocale;
+std::atomic<const LocaleSettings*> currentLocale{nullptr};
+std::vector<std::unique_ptr<LocaleSettings>> injectedLocales;
 
 // The locale name that governs one category, resolved the way the C library
 // does: LC_ALL, then the category's own variable, then LANG.
@@ -73,16 +78,21 @@ bool StartsWithNoCase(const std::string& text, std::size_t at, const char* word)
 
 const LocaleSettings& UserLocale()
 {
+    if (const LocaleSettings* settled = currentLocale.load(std::memory_order_acquire))
+        return *settled;
     std::lock_guard lock(localeMutex);
-    if (!currentLocale)
-        currentLocale = ReadSystemLocale();
-    return *currentLocale;
+    if (!currentLocale.load(std::memory_order_relaxed)) {
+        static const LocaleSettings system = ReadSystemLocale();
+        currentLocale.store(&system, std::memory_order_release);
+    }
+    return *currentLocale.load(std::memory_order_relaxed);
 }
 
 void SetUserLocaleForTesting(const LocaleSettings& settings)
 {
     std::lock_guard lock(localeMutex);
-    currentLocale = settings;
+    injectedLocales.push_back(std::make_unique<LocaleSettings>(settings));
+    currentLocale.store(injectedLocales.back().get(), std::memory_order_release);
 }
 
 LocaleSettings ReadSystemLocale()

@@ -2,9 +2,12 @@
 
 #include "app/Globals.h"
 #include "app/Guard.h"
+#include "favourites/Favourites.h"
+#include "login/Database.h"
 #include "login/main.h"
 
 #include <QCloseEvent>
+#include <QGroupBox>
 
 namespace querlin {
 
@@ -12,6 +15,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(ApplicationTitle));
+    ds1.SetDataSet(&qry1);
+    ds2.SetDataSet(&qry2);
+    ds3.SetDataSet(&qry3);
+    ds4.SetDataSet(&qry4);
+    grp1 = new QGroupBox(QString::fromUtf8(login::kDataCaption), this);
+    grp1->setObjectName(QStringLiteral("grp1"));
+    grp1->setGeometry(0, 172, 777, 377);
 }
 
 void TForm1::FormCreate()
@@ -22,6 +32,21 @@ void TForm1::FormCreate()
 void TForm1::FormClose()
 {
     frmmain->close();
+}
+
+void TForm1::N2Click()
+{
+    favourites::AddSelectedTable(qry3, qry1, qry2);
+}
+
+void TForm1::N3Click()
+{
+    favourites::RemoveCurrent(qry3);
+}
+
+bool TForm1::TableExist(data::TADOConnection& connection, const std::string& tableName)
+{
+    return favourites::TableExist(connection, tableName);
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

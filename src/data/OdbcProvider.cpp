@@ -1079,10 +1079,10 @@ std::string OdbcConnectText(const ConnectionString& settings)
 {
     std::string text = settings.Value("Extended Properties").value_or("");
     const ConnectionString odbc = ConnectionString::ParseOdbc(text);
-    // SERVER names the net service, which a data source already resolves
-    // (it is registered with the same SERVER). Drivers other than the one the
-    // data source was made for read SERVER as a host name and would try to
-    // reach a host called like the SID, so with a DSN it is not passed on.
+    // Beside a data source, SERVER is the Oracle net service name, which
+    // only the Oracle client resolves (through tnsnames.ora); the drivers
+    // that stand in for it take SERVER for a host name and would miss the
+    // server the data source names. So it is left to the data source.
     if (odbc.Has("DSN") && odbc.Has("SERVER")) {
         std::vector<ConnectionString::Entry> kept;
         for (const auto& entry : odbc.Entries())

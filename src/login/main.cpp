@@ -2,8 +2,11 @@
 
 #include "app/Globals.h"
 #include "app/Guard.h"
+#include "app/MessageBox.h"
 #include "app/Shell.h"
 #include "browser/Unit1.h"
+#include "favourites/Favourites.h"
+#include "login/Database.h"
 #include "login/NetServiceFile.h"
 #include "login/Registration.h"
 #include "platform/ProgramDirectory.h"
@@ -259,6 +262,42 @@ void Tfrmmain::regcreat()
 
 void Tfrmmain::setora()
 {
+    TForm1& browser = *Form1;
+    // The favourites come first and are not guarded: a store that cannot be
+    // made or opened stops the Login here, before any database setting.
+    favourites::EnsureAndOpen(FavouritesFileName, browser.con1, browser.qry3);
+
+    const std::string password = upass->text().toStdString();
+    const std::string user = uname->text().toStdString();
+    const std::string sid = ipsid->text().toStdString();
+
+    try {
+        browser.qry1.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
+    } catch (const std::exception&) {
+        app::ShowMessageBox("eooor");
+        return;
+    }
+    browser.qry2.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
+    browser.qry4.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
+
+    // The database's own failures (unreachable, wrong password, a first
+    // favourite that is no readable table) end the first queries silently:
+    // the browser window then shows what was filled before the failure.
+    try {
+        browser.qry1.SetSQL(login::UsersSql());
+        browser.qry1.Open();
+        browser.qry1.MoveFirst();
+        const std::string firstUser = browser.qry1.FieldNamed(login::kUserColumn).PlainText();
+        browser.qry2.SetSQL(login::TablesSql(firstUser));
+        browser.qry2.Open();
+        browser.qry2.MoveFirst();
+        browser.qry4.Close();
+        browser.qry4.SetSQL(login::RowsSql(browser.qry3.FieldNamed(favourites::kFavouriteColumn).PlainText()));
+        browser.qry4.Open();
+        browser.grp1->setTitle(QString::fromUtf8(
+            login::DataCaptionFor(browser.qry3.FieldNamed(favourites::kFavouriteColumn).PlainText())));
+    } catch (const std::exception&) {
+    }
 }
 
 } // namespace querlin

@@ -4,10 +4,14 @@
 #include "app/Guard.h"
 #include "browser/Unit1.h"
 #include "login/main.h"
+#include "platform/Error.h"
 #include "platform/Registry.h"
+
+#include "grid/TCustomCellGrid.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QTimer>
 
 namespace querlin::app {
 
@@ -36,6 +40,15 @@ void InitialiseApplication(QApplication& application)
     // Only closing the login window ends the program; hiding a window, or
     // closing the last visible one, does not.
     application.setQuitOnLastWindowClosed(false);
+    // An error escaping a grid's paint goes to the error report like any
+    // handler's; the box waits for the paint to finish, since a modal loop
+    // inside a paint event would paint again into the one being painted.
+    grid::TCustomCellGrid::SetErrorReporter([](const std::exception& error) {
+        if (dynamic_cast<const Abort*>(&error))
+            return;
+        std::string message = error.what();
+        QTimer::singleShot(0, [message] { ShowErrorReport(message); });
+    });
 }
 
 void CreateWindows()

@@ -1,5 +1,6 @@
 #include "ShellFixture.h"
 
+#include "grid/GridTestSupport.h"
 #include "platform/Error.h"
 
 #include <QMessageBox>
@@ -221,3 +222,22 @@ TEST_F(ErrorReport, IsShownAsABoxWhenNotRecording)
 }
 
 } // namespace
+
+// An error escaping a grid's paint reaches the error report once the paint
+// is over, never Qt.
+TEST_F(StartUp, ErrorInAGridPaintIsReportedAfterThePaint)
+{
+    app::InitialiseApplication(*qApp);
+    test::GridOverStore t;
+    t.store.MakeNumbers(3);
+    t.Open("SELECT id, name FROM nums");
+    t.grid.OnDrawColumnCell = [](grid::TCustomDataGrid*, const QRect&, int, grid::TGridColumn*, grid::TGridDrawState) {
+        throw Error("Hook failed on a row");
+    };
+    t.grid.viewport()->grab();
+    EXPECT_TRUE(reports.empty()) << "reported inside the paint";
+    QCoreApplication::processEvents();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].text, "Hook failed on a row.");
+    EXPECT_EQ(t.query.RecordNumber(), 1) << "the painted row was not given back";
+}

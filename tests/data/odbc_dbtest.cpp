@@ -245,6 +245,17 @@ TEST(OdbcConnect, FailuresCarryTheDriversMessage)
                             ";Extended Properties=\"DSN=" + Db().dsn + "\""));
 }
 
+// The login's connection string names the SID both as the data source and
+// as SERVER; the data source's own server must win, or the driver looks for
+// a host called like the SID.
+TEST(OdbcConnect, ServerBesideADataSourceDoesNotSendTheDriverToAHostNamedLikeTheSid)
+{
+    auto connection = Connect("Provider=MSDASQL.1;Password=" + Db().password + ";Persist Security Info=True;User ID=" +
+                              Db().user + ";Mode=Read;Extended Properties=\"DSN=" + Db().dsn + ";UID=" + Db().user +
+                              ";PWD=" + Db().password + ";SERVER=" + Db().dsn + ";\"");
+    EXPECT_EQ(ReadAll(*connection, "SELECT count(*) AS n FROM QLTEST.LETTERS")[0][0], "int:4");
+}
+
 TEST(OdbcConnect, ReadOnlyModeIsARequestTheDriverMayIgnore)
 {
     auto connection = Connect(Db().AdoConnectionString());  // carries Mode=Read

@@ -335,6 +335,40 @@ TEST_F(LoginEndToEnd, SecondOpeningWithAnotherPasswordSaysEooorAndKeepsTheLists)
     EXPECT_TRUE(Form1->qry2.Active());
 }
 
+TEST_F(LoginEndToEnd, BrowserWindowAddsAndRemovesFavourites)
+{
+    Psql(database_, kSmallSite);
+    Login("system", "manager");
+    ASSERT_EQ(Form1->qry2.FieldNamed("用户表").PlainText(), "T_OTHER");
+
+    app::Guard([] { Form1->N2Click(); });
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(Form1->qry3.FieldNamed("常用数据表").PlainText(), "BRAVEL.T_OTHER") << "the new favourite is current";
+    std::vector<std::string> expected = kSeedsInNameOrder;
+    expected.push_back("BRAVEL.T_OTHER");
+    EXPECT_EQ(Column(Form1->qry3, "常用数据表"), expected) << "shown last until the list is reopened";
+
+    Form1->qry3.MoveLast();
+    app::Guard([] { Form1->N3Click(); });
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(Column(Form1->qry3, "常用数据表"), kSeedsInNameOrder);
+
+    // The table list failed to refresh: the add is reported and its empty
+    // row stays pending until the remove drops it; no favourite is lost.
+    Form1->qry2.Close();
+    app::Guard([] { Form1->N2Click(); });
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].text, QString::fromUtf8("qry2: Field '用户表' not found."));
+    EXPECT_EQ(reports[0].caption, QStringLiteral("Querlin"));
+    EXPECT_EQ(Form1->qry3.State(), data::TDataSetState::dsInsert);
+    app::Guard([] { Form1->N3Click(); });
+    EXPECT_EQ(reports.size(), 1u);
+    EXPECT_EQ(Column(Form1->qry3, "常用数据表"), kSeedsInNameOrder);
+    Form1->qry3.Close();
+    Form1->qry3.Open();
+    EXPECT_EQ(Column(Form1->qry3, "常用数据表"), kSeedsInNameOrder) << "as stored";
+}
+
 TEST_F(LoginEndToEnd, FavouritesFileThatIsNoStoreStopsLoginWithAReport)
 {
     Psql(database_, kSmallSite);

@@ -1073,6 +1073,31 @@ bool WantsReadOnly(const ConnectionString& settings)
     return false;
 }
 
+struct DataSourceLogin {
+    std::string dsn, uid, pwd;
+};
+
+// The connect text when it names a data source, a user and a password and
+// nothing else (each at most once).
+std::optional<DataSourceLogin> PlainDataSourceLogin(const std::string& connectText)
+{
+    const ConnectionString odbc = ConnectionString::ParseOdbc(connectText);
+    int dsn = 0, uid = 0, pwd = 0;
+    for (const auto& entry : odbc.Entries()) {
+        if (SameKey(entry.first, "DSN"))
+            ++dsn;
+        else if (SameKey(entry.first, "UID"))
+            ++uid;
+        else if (SameKey(entry.first, "PWD"))
+            ++pwd;
+        else
+            return std::nullopt;
+    }
+    if (dsn != 1 || uid != 1 || pwd != 1)
+        return std::nullopt;
+    return DataSourceLogin{*odbc.Value("DSN"), *odbc.Value("UID"), *odbc.Value("PWD")};
+}
+
 } // namespace
 
 std::string OdbcConnectText(const ConnectionString& settings)
@@ -1132,12 +1157,22 @@ std::unique_ptr<Connection> OpenOdbc(const ConnectionString& settings)
     if (readOnly)
         SQLSetConnectAttr(link->dbc, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0);
 
-    std::u16string wide = Utf8ToUtf16(connectText);
-    std::vector<SQLWCHAR> completed(2048);
-    SQLSMALLINT completedLength = 0;
-    SQLRETURN rc = SQLDriverConnectW(link->dbc, nullptr, Wide(wide), static_cast<SQLSMALLINT>(wide.size()),
-                                     completed.data(), static_cast<SQLSMALLINT>(completed.size()), &completedLength,
-                                     SQL_DRIVER_NOPROMPT);
+    SQLRETURN rc;
+    if (auto plain = PlainDataSourceLogin(connectText)) {
+        // A data source with a user and a password only: hand the three over
+        // as they are, since drivers differ in how they read braces around a
+        // user name, and any character must reach the server intact.
+        std::u16string dsn = Utf8ToUtf16(plain->dsn), uid = Utf8ToUtf16(plain->uid), pwd = Utf8ToUtf16(plain->pwd);
+        rc = SQLConnectW(link->dbc, Wide(dsn), static_cast<SQLSMALLINT>(dsn.size()), Wide(uid),
+                         static_cast<SQLSMALLINT>(uid.size()), Wide(pwd), static_cast<SQLSMALLINT>(pwd.size()));
+    } else {
+        std::u16string wide = Utf8ToUtf16(connectText);
+        std::vector<SQLWCHAR> completed(2048);
+        SQLSMALLINT completedLength = 0;
+        rc = SQLDriverConnectW(link->dbc, nullptr, Wide(wide), static_cast<SQLSMALLINT>(wide.size()),
+                               completed.data(), static_cast<SQLSMALLINT>(completed.size()), &completedLength,
+                               SQL_DRIVER_NOPROMPT);
+    }
     Check(rc, SQL_HANDLE_DBC, link->dbc, "Cannot connect to the data source.");
     link->connected = true;
     if (readOnly)

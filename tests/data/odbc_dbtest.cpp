@@ -262,6 +262,30 @@ TEST(OdbcConnect, ReadOnlyModeIsARequestTheDriverMayIgnore)
     EXPECT_EQ(ReadAll(*connection, "SELECT count(*) AS n FROM QLTEST.LETTERS")[0][0], "int:4");
 }
 
+// User names travel as the password does: any character reaches the server.
+TEST(OdbcConnect, HostileUserNamesReachTheServerWhole)
+{
+    auto admin = Connect(AdminString());
+    const std::string names[] = {"we;ird", "br{ace}", "eq=ual", "sp ace"};
+    int n = 0;
+    for (const std::string& base : names) {
+        const std::string role = base + std::to_string(getpid()) + "_" + std::to_string(n++);
+        SCOPED_TRACE("user [" + role + "]");
+        admin->Execute("CREATE ROLE \"" + role + "\" LOGIN PASSWORD 'p;w'");
+        const std::string odbc = "DSN=" + QuoteOdbcValue(Db().dsn) + ";UID=" + QuoteOdbcValue(role) +
+                                 ";PWD=" + QuoteOdbcValue("p;w") + ";SERVER=" + QuoteOdbcValue(Db().dsn) + ";";
+        const std::string ado = "Provider=MSDASQL.1;Password=" + QuoteAdoValue("p;w") +
+                                ";Persist Security Info=True;User ID=" + QuoteAdoValue(role) +
+                                ";Mode=Read;Extended Properties=" + QuoteAdoValue(odbc);
+        std::string result = ErrorOf([&] {
+            auto connection = Connect(ado);
+            EXPECT_EQ(ReadAll(*connection, "SELECT current_user AS u")[0][0], "text:" + role);
+        });
+        EXPECT_EQ(result, "(no error)");
+        admin->Execute("DROP ROLE \"" + role + "\"");
+    }
+}
+
 TEST(OdbcConnect, HostilePasswordsReachTheServerWhole)
 {
     auto admin = Connect(AdminString());

@@ -24,15 +24,10 @@ using namespace querlin;
 using querlin::test::ShellFixture;
 namespace fs = std::filesystem;
 
-namespace {
+using querlin::test::ReadFile;
+using querlin::test::WriteFile;
 
-std::string ReadFile(const std::string& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+namespace {
 
 std::string SourceFile(const std::string& relative)
 {

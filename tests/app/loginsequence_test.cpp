@@ -18,19 +18,14 @@ using namespace querlin;
 using querlin::test::ShellFixture;
 namespace fs = std::filesystem;
 
+using querlin::test::ReadFile;
+using querlin::test::WriteFile;
+
 namespace {
 
 const std::string kEnvironment = "HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\Session Manager\\Environment";
 const std::string kOdbcIni = "HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBC.INI";
 const std::string kDataSourceList = kOdbcIni + "\\ODBC Data Sources";
-
-std::string ReadFile(const fs::path& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 void Type(QLineEdit* field, const QString& text)
 {

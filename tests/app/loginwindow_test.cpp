@@ -14,20 +14,10 @@
 using namespace querlin;
 using querlin::test::ShellFixture;
 
+using querlin::test::ReadFile;
+using querlin::test::WriteFile;
+
 namespace {
-
-std::string ReadFile(const std::string& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const std::string& name, const std::string& bytes)
-{
-    std::ofstream(name, std::ios::binary) << bytes;
-}
 
 // ---- Layout: a window as its constructor builds it -------------------------
 

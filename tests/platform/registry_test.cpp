@@ -16,20 +16,10 @@
 using namespace querlin;
 using namespace querlin::platform;
 
+using querlin::test::ReadFile;
+using querlin::test::WriteFile;
+
 namespace {
-
-std::string ReadFile(const std::string& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const std::string& name, const std::string& bytes)
-{
-    std::ofstream(name, std::ios::binary) << bytes;
-}
 
 std::string Bytes(std::initializer_list<int> list)
 {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 
 namespace querlin::test {
@@ -30,6 +31,19 @@ TempDir::~TempDir()
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
+}
+
+std::string ReadFile(const std::filesystem::path& name)
+{
+    std::ifstream in(name, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::filesystem::path& name, const std::string& bytes)
+{
+    std::ofstream(name, std::ios::binary) << bytes;
 }
 
 std::string TestDatabase::AdoConnectionString() const

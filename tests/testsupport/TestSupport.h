@@ -21,6 +21,11 @@ private:
     std::filesystem::path path_;
 };
 
+// A whole file's bytes (empty when it cannot be read), and a file written
+// with exactly these bytes.
+std::string ReadFile(const std::filesystem::path& name);
+void WriteFile(const std::filesystem::path& name, const std::string& bytes);
+
 // Settings of the running test server, read from the file that
 // scripts/testdb wrote (named by QUERLIN_TESTDB_ENV). A database test calls
 // this first; it fails the test (never skips) when the server is not there.

@@ -31,6 +31,38 @@ char FoldAscii(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Reads an enclosed value from just after its opening character up to the
+// closing one, in which the closing character written twice stands for
+// itself; then skips blanks up to the ";" that must follow. `what` and
+// `closing` name the parts in the error texts.
+std::string ReadEnclosed(std::string_view text, std::size_t& i, char close, const std::string& key,
+                         const char* what, const char* closing)
+{
+    const std::size_t n = text.size();
+    std::string value;
+    bool closed = false;
+    while (i < n) {
+        if (text[i] == close) {
+            if (i + 1 < n && text[i + 1] == close) {
+                value += close;
+                i += 2;
+                continue;
+            }
+            ++i;
+            closed = true;
+            break;
+        }
+        value += text[i++];
+    }
+    if (!closed)
+        ThrowMalformed(std::string(what) + " of \"" + key + "\" is not closed");
+    while (i < n && IsBlank(text[i]))
+        ++i;
+    if (i < n && text[i] != ';')
+        ThrowMalformed("text follows " + std::string(closing) + " of \"" + key + "\"");
+    return value;
+}
+
 } // namespace
 
 bool SameKey(std::string_view a, std::string_view b)
@@ -85,26 +117,7 @@ ConnectionString ConnectionString::ParseAdo(std::string_view text)
         std::string value;
         if (i < n && (text[i] == '"' || text[i] == '\'')) {
             const char quote = text[i++];
-            bool closed = false;
-            while (i < n) {
-                if (text[i] == quote) {
-                    if (i + 1 < n && text[i + 1] == quote) {
-                        value += quote;
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    closed = true;
-                    break;
-                }
-                value += text[i++];
-            }
-            if (!closed)
-                ThrowMalformed("the quoted value of \"" + trimmedKey + "\" is not closed");
-            while (i < n && IsBlank(text[i]))
-                ++i;
-            if (i < n && text[i] != ';')
-                ThrowMalformed("text follows the closing quote of \"" + trimmedKey + "\"");
+            value = ReadEnclosed(text, i, quote, trimmedKey, "the quoted value", "the closing quote");
         } else {
             std::size_t start = i;
             while (i < n && text[i] != ';')
@@ -141,26 +154,7 @@ ConnectionString ConnectionString::ParseOdbc(std::string_view text)
         std::string value;
         if (i < n && text[i] == '{') {
             ++i;
-            bool closed = false;
-            while (i < n) {
-                if (text[i] == '}') {
-                    if (i + 1 < n && text[i + 1] == '}') {
-                        value += '}';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    closed = true;
-                    break;
-                }
-                value += text[i++];
-            }
-            if (!closed)
-                ThrowMalformed("the value in braces of \"" + key + "\" is not closed");
-            while (i < n && IsBlank(text[i]))
-                ++i;
-            if (i < n && text[i] != ';')
-                ThrowMalformed("text follows the closing brace of \"" + key + "\"");
+            value = ReadEnclosed(text, i, '}', key, "the value in braces", "the closing brace");
         } else {
             std::size_t start = i;
             while (i < n && text[i] != ';')

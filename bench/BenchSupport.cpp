@@ -1,13 +1,13 @@
 #include "BenchSupport.h"
 
 #include "data/ConnectionString.h"
+#include "testsupport/TestDatabaseEnv.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <map>
 
 namespace querlin::bench {
 
@@ -31,23 +31,16 @@ const BenchDatabase& RequireBenchDatabase()
     if (loaded)
         return db;
     const char* envFile = std::getenv("QUERLIN_TESTDB_ENV");
-    std::ifstream in(envFile ? envFile : "");
-    if (!in) {
+    auto settings = test::LoadTestDatabaseEnv(envFile ? envFile : "");
+    if (!settings) {
         std::cerr << "test server not running: set QUERLIN_TESTDB_ENV to the env file of scripts/testdb "
                      "(scripts/bench does)\n";
         std::exit(2);
     }
-    std::map<std::string, std::string> values;
-    std::string line;
-    while (std::getline(in, line)) {
-        auto eq = line.find('=');
-        if (eq != std::string::npos)
-            values[line.substr(0, eq)] = line.substr(eq + 1);
-    }
+    auto& values = *settings;
     db.dsn = values["QUERLIN_TESTDB_DSN"];
     db.user = values["QUERLIN_TESTDB_USER"];
     db.password = values["QUERLIN_TESTDB_PASSWORD"];
-    setenv("ODBCINI", values["ODBCINI"].c_str(), 1);
     loaded = true;
     return db;
 }

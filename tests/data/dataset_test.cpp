@@ -15,17 +15,9 @@ using namespace querlin::data;
 using querlin::test::FixedLocale;
 using querlin::test::LocalStoreFile;
 
-namespace {
+using querlin::test::ErrorOf;
 
-std::string ErrorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+namespace {
 
 std::vector<std::string> NamesOf(TADOQuery& q)
 {

@@ -12,6 +12,8 @@
 
 using namespace querlin::data;
 
+using querlin::test::ErrorOf;
+
 namespace {
 
 // Every value as a tagged text, so a test states the kind of call too.
@@ -98,16 +100,6 @@ std::vector<std::vector<std::string>> ReadAll(Connection& connection, const std:
     while (reader->Read(sink, 100) > 0) {
     }
     return sink.rows;
-}
-
-std::string ErrorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const querlin::Error& e) {
-        return e.what();
-    }
-    return "(no error)";
 }
 
 std::string Contains(const std::string& haystack, const std::string& needle)

@@ -18,6 +18,8 @@
 using namespace querlin::data;
 using querlin::test::TempDir;
 
+using querlin::test::ErrorOf;
+
 namespace {
 
 // Keeps every value it receives as text, one row per line-like vector.
@@ -73,16 +75,6 @@ std::vector<std::vector<std::string>> ReadAll(Connection& connection, const std:
     while (reader->Read(sink, 3) > 0) {
     }
     return sink.rows;
-}
-
-std::string ErrorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const querlin::Error& e) {
-        return e.what();
-    }
-    return "(no error)";
 }
 
 std::string FileBytes(const std::string& path)

@@ -1,10 +1,12 @@
 #include "testsupport/TestSupport.h"
 
+#include "platform/Error.h"
+#include "testsupport/TestDatabaseEnv.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -46,6 +48,16 @@ void WriteFile(const std::filesystem::path& name, const std::string& bytes)
     std::ofstream(name, std::ios::binary) << bytes;
 }
 
+std::string ErrorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const querlin::Error& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
 std::string TestDatabase::AdoConnectionString() const
 {
     return "Provider=MSDASQL.1;Password=" + password + ";Persist Security Info=True;User ID=" + user +
@@ -66,27 +78,17 @@ const TestDatabase& RequireTestDatabase()
         const char* envFile = std::getenv("QUERLIN_TESTDB_ENV");
         if (!envFile)
             envFile = QUERLIN_TESTDB_ENV_FILE;
-        std::ifstream in(envFile);
-        if (!in)
+        auto settings = LoadTestDatabaseEnv(envFile);
+        if (!settings)
             throw std::runtime_error(std::string("test database not running: no ") + envFile +
                                      " (run the database tests through ctest, which starts it)");
-        std::map<std::string, std::string> values;
-        std::string line;
-        while (std::getline(in, line)) {
-            auto eq = line.find('=');
-            if (eq != std::string::npos)
-                values[line.substr(0, eq)] = line.substr(eq + 1);
-        }
+        auto& values = *settings;
         db.dsn = values["QUERLIN_TESTDB_DSN"];
         db.user = values["QUERLIN_TESTDB_USER"];
         db.password = values["QUERLIN_TESTDB_PASSWORD"];
         db.host = values["QUERLIN_TESTDB_HOST"];
         db.port = std::atoi(values["QUERLIN_TESTDB_PORT"].c_str());
         db.odbcIni = values["ODBCINI"];
-        // Point unixODBC at the test server's data source.
-        setenv("ODBCINI", values["ODBCINI"].c_str(), 1);
-        if (!values["ODBCSYSINI"].empty())
-            setenv("ODBCSYSINI", values["ODBCSYSINI"].c_str(), 1);
         loaded = true;
     }
     return db;

@@ -3,6 +3,7 @@
 // database's connection settings.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace querlin::test {
@@ -25,6 +26,9 @@ private:
 // with exactly these bytes.
 std::string ReadFile(const std::filesystem::path& name);
 void WriteFile(const std::filesystem::path& name, const std::string& bytes);
+
+// The text of the querlin::Error the action raises, or "(no error)".
+std::string ErrorOf(const std::function<void()>& action);
 
 // Settings of the running test server, read from the file that
 // scripts/testdb wrote (named by QUERLIN_TESTDB_ENV). A database test calls

@@ -1,0 +1,26 @@
+#include "testsupport/TestDatabaseEnv.h"
+
+#include <cstdlib>
+#include <fstream>
+
+namespace querlin::test {
+
+std::optional<std::map<std::string, std::string>> LoadTestDatabaseEnv(const std::string& file)
+{
+    std::ifstream in(file);
+    if (!in)
+        return std::nullopt;
+    std::map<std::string, std::string> values;
+    std::string line;
+    while (std::getline(in, line)) {
+        auto eq = line.find('=');
+        if (eq != std::string::npos)
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    setenv("ODBCINI", values["ODBCINI"].c_str(), 1);
+    if (!values["ODBCSYSINI"].empty())
+        setenv("ODBCSYSINI", values["ODBCSYSINI"].c_str(), 1);
+    return values;
+}
+
+} // namespace querlin::test

@@ -48,26 +48,31 @@ constexpr int kRows = 1000000;
 constexpr int kRounds = 5;
 const char* const kQuery = "SELECT * FROM QLBENCH.OPEN1M";
 
+struct CountingSink : data::RowSink {
+    long long rows = 0;
+    void BeginRow() override {}
+    void Null(int) override {}
+    void Int(int, std::int64_t) override {}
+    void UInt(int, std::uint64_t) override {}
+    void Double(int, double) override {}
+    void Bool(int, bool) override {}
+    void Text(int, std::string_view) override {}
+    void Bytes(int, std::string_view) override {}
+    void Decimal(int, std::string_view) override {}
+    void Date(int, const data::DateParts&) override {}
+    void Time(int, const data::TimeParts&) override {}
+    void Timestamp(int, const data::TimestampParts&) override {}
+    void EndRow() override { ++rows; }
+};
+
 void EnsureTable()
 {
     const BenchDatabase& db = RequireBenchDatabase();
     auto connection = data::Connect("Provider=MSDASQL.1;Extended Properties=" +
                                     data::QuoteAdoValue(db.OdbcConnectionString() + ";"));
-    struct Count : data::RowSink {
+    struct Count : CountingSink {
         std::int64_t value = 0;
-        void BeginRow() override {}
-        void Null(int) override {}
         void Int(int, std::int64_t v) override { value = v; }
-        void UInt(int, std::uint64_t) override {}
-        void Double(int, double) override {}
-        void Bool(int, bool) override {}
-        void Text(int, std::string_view) override {}
-        void Bytes(int, std::string_view) override {}
-        void Decimal(int, std::string_view) override {}
-        void Date(int, const data::DateParts&) override {}
-        void Time(int, const data::TimeParts&) override {}
-        void Timestamp(int, const data::TimestampParts&) override {}
-        void EndRow() override {}
     } count;
     auto reader = connection->Query(
         "SELECT count(*) FROM pg_tables WHERE schemaname = 'qlbench' AND tablename = 'open1m'");
@@ -192,22 +197,6 @@ Run RawFetch(bool measured)
 
 // Stands in for the record set where it is not built, and measures the
 // provider alone: counts and keeps nothing.
-struct CountingSink : data::RowSink {
-    long long rows = 0;
-    void BeginRow() override {}
-    void Null(int) override {}
-    void Int(int, std::int64_t) override {}
-    void UInt(int, std::uint64_t) override {}
-    void Double(int, double) override {}
-    void Bool(int, bool) override {}
-    void Text(int, std::string_view) override {}
-    void Bytes(int, std::string_view) override {}
-    void Decimal(int, std::string_view) override {}
-    void Date(int, const data::DateParts&) override {}
-    void Time(int, const data::TimeParts&) override {}
-    void Timestamp(int, const data::TimestampParts&) override {}
-    void EndRow() override { ++rows; }
-};
 
 Run OpenRecordSet()
 {

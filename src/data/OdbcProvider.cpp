@@ -1,6 +1,7 @@
 #include "data/OdbcProvider.h"
 
 #include "data/ProviderText.h"
+#include "data/QueryText.h"
 #include "platform/Error.h"
 
 #include <sql.h>
@@ -101,6 +102,9 @@ struct Link {
     SQLHENV env = SQL_NULL_HENV;
     SQLHDBC dbc = SQL_NULL_HDBC;
     bool connected = false;
+    // Asked for with Mode=Read: only single queries run, and no row is
+    // stored or deleted, whatever the driver makes of the access mode.
+    bool readOnly = false;
     SQLUINTEGER getDataExtensions = 0;
     std::string quote = "\"";
 
@@ -883,6 +887,7 @@ public:
 
     std::unique_ptr<ResultReader> Query(const std::string& sql) override
     {
+        CheckReadOnlyText(sql);
         auto statement = std::make_unique<StatementHandle>(*link_);
         if (!Run(statement->Get(), sql))
             return nullptr;
@@ -896,6 +901,7 @@ public:
 
     std::int64_t Execute(const std::string& sql) override
     {
+        CheckReadOnlyText(sql);
         StatementHandle statement(*link_);
         if (!Run(statement.Get(), sql))
             return 0;
@@ -925,6 +931,7 @@ public:
 
     std::vector<NamedValue> InsertRow(const std::string& table, const std::vector<NamedValue>& values) override
     {
+        CheckWritable();
         std::string names, marks;
         std::vector<const ParamValue*> params;
         for (const NamedValue& v : values) {
@@ -948,6 +955,7 @@ public:
 
     void DeleteRow(const std::string& table, const std::vector<NamedValue>& match) override
     {
+        CheckWritable();
         if (match.empty())
             throw Error(kRowNotFound);
         std::string where;
@@ -988,6 +996,19 @@ public:
     }
 
 private:
+    // Refused text never reaches the driver.
+    void CheckReadOnlyText(const std::string& sql) const
+    {
+        if (link_->readOnly && !IsSingleQuery(sql))
+            throw Error(kReadOnlyQueryOnly);
+    }
+
+    void CheckWritable() const
+    {
+        if (link_->readOnly)
+            throw Error("rows cannot be stored or deleted on a read-only connection");
+    }
+
     // Runs the text; false when it ran without producing anything (a
     // searched statement that touched no row).
     bool Run(SQLHSTMT stmt, const std::string& sql)
@@ -1143,6 +1164,7 @@ std::unique_ptr<Connection> OpenOdbc(const ConnectionString& settings)
     const bool readOnly = WantsReadOnly(settings);
 
     auto link = std::make_shared<Link>();
+    link->readOnly = readOnly;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &link->env)))
         throw Error("Cannot start the ODBC driver manager.");
     Check(SQLSetEnvAttr(link->env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),

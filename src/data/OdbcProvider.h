@@ -2,7 +2,9 @@
 // Databases through unixODBC's wide-character API, as the OLE DB provider
 // for ODBC reached them: the text of "Extended Properties" is the ODBC
 // connection string; "User ID" and "Password" fill UID and PWD when it
-// lacks them; "Mode=Read" asks the driver for read-only access.
+// lacks them; "Mode=Read" asks the driver for read-only access, and the
+// connection then runs single queries only (see QueryText.h), whatever the
+// driver makes of the request.
 // One connection per object; owned by one thread at a time.
 
 #include "data/ConnectionString.h"

@@ -384,6 +384,50 @@ TEST_F(LoginEndToEnd, FavouritesFileThatIsNoStoreStopsLoginWithAReport)
     EXPECT_EQ(Column(Form1->qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR"}));
 }
 
+// A favourite's text goes into the rows query as it stands; as the owner of
+// a table, a favourite that carries a second statement must not drop it.
+TEST_F(LoginEndToEnd, FavouriteCarryingASecondStatementLeavesTheDatabaseAlone)
+{
+    Psql(database_, kSmallSite);
+    AddRole("ZED", "zedpw");
+    Psql(database_, "CREATE SCHEMA zed AUTHORIZATION \"ZED\"; "
+                    "CREATE TABLE zed.victim (v varchar(10)); INSERT INTO zed.victim VALUES ('alive'); "
+                    "CREATE TABLE zed.x (a integer); INSERT INTO zed.x VALUES (1); "
+                    "ALTER TABLE zed.victim OWNER TO \"ZED\"; ALTER TABLE zed.x OWNER TO \"ZED\"");
+    Favourites({"ZED.X;DROP TABLE ZED.VICTIM", "ZED.Y"});
+    Login("ZED", "zedpw");
+    ExpectBrowserShownWithoutReports();
+    EXPECT_EQ(Column(Form1->qry3, "常用数据表").front(), "ZED.X;DROP TABLE ZED.VICTIM");
+    EXPECT_FALSE(Form1->qry4.Active()) << "the refused text fails as any failing query does";
+    EXPECT_EQ(Caption(), "数据表");
+
+    // The victim is still there, as the owner sees it.
+    data::TADOQuery check("check");
+    check.SetConnectionString(Form1->qry4.ConnectionString());
+    check.SetSQL("SELECT v FROM ZED.VICTIM");
+    ASSERT_NO_THROW(check.Open());
+    EXPECT_EQ(Column(check, "v"), (std::vector<std::string>{"alive"}));
+
+    // Any other text on the data record set is refused before the server
+    // sees it, with the record set's name before the message.
+    const std::string refused = "qry4: only a single SELECT statement can run on a read-only connection";
+    for (const char* sql : {"UPDATE ZED.VICTIM SET V = 'gone'", "SELECT 1; UPDATE ZED.VICTIM SET V = 'gone'"}) {
+        SCOPED_TRACE(sql);
+        Form1->qry4.SetSQL(sql);
+        EXPECT_EQ(test::ErrorOf([] { Form1->qry4.Open(); }), refused);
+        EXPECT_FALSE(Form1->qry4.Active());
+        EXPECT_EQ(test::ErrorOf([] { Form1->qry4.Execute(); }), refused);
+    }
+    check.Close();
+    check.Open();
+    EXPECT_EQ(Column(check, "v"), (std::vector<std::string>{"alive"}));
+
+    // A single query on the same connection string runs.
+    Form1->qry4.SetSQL("SELECT * FROM ZED.X;");
+    ASSERT_NO_THROW(Form1->qry4.Open());
+    EXPECT_EQ(Form1->qry4.RecordCount(), 1);
+}
+
 // ---- Hostile passwords and user names reach the server whole --------------
 
 namespace {

@@ -254,6 +254,35 @@ TEST(OdbcConnect, ReadOnlyModeIsARequestTheDriverMayIgnore)
     EXPECT_EQ(ReadAll(*connection, "SELECT count(*) AS n FROM QLTEST.LETTERS")[0][0], "int:4");
 }
 
+// The driver takes Mode=Read as a wish; the connection itself keeps to it.
+TEST(OdbcReadOnly, OnlySingleQueriesRunAndNoRowIsStoredOrDeleted)
+{
+    auto admin = Connect(AdminString());
+    const std::string table = "qltest.readonly" + std::to_string(getpid());
+    admin->Execute("CREATE TABLE " + table + " (id integer)");
+    admin->Execute("INSERT INTO " + table + " VALUES (1)");
+    auto connection = Connect(Db().AdoConnectionString());
+    const std::string refused = "only a single SELECT statement can run on a read-only connection";
+    for (const std::string& sql : {"DELETE FROM " + table, "SELECT 1;DROP TABLE " + table,
+                                   "SELECT 1;\nDELETE FROM " + table,
+                                   "WITH d AS (DELETE FROM " + table + " RETURNING id) SELECT id FROM d"}) {
+        SCOPED_TRACE(sql);
+        EXPECT_EQ(ErrorOf([&] { connection->Query(sql); }), refused);
+        EXPECT_EQ(ErrorOf([&] { connection->Execute(sql); }), refused);
+    }
+    NamedValue id;
+    id.column = "id";
+    id.value.kind = ParamValue::Kind::Int;
+    id.value.intValue = 1;
+    const std::string unchanged = "rows cannot be stored or deleted on a read-only connection";
+    EXPECT_EQ(ErrorOf([&] { connection->InsertRow(table, {id}); }), unchanged);
+    EXPECT_EQ(ErrorOf([&] { connection->DeleteRow(table, {id}); }), unchanged);
+    // Still a working connection for what it may do.
+    EXPECT_EQ(ReadAll(*connection, "SELECT count(*) AS n FROM " + table + " ; -- done")[0][0], "int:1");
+    EXPECT_EQ(ReadAll(*admin, "SELECT count(*) AS n FROM " + table)[0][0], "int:1");
+    admin->Execute("DROP TABLE " + table);
+}
+
 // User names travel as the password does: any character reaches the server.
 TEST(OdbcConnect, HostileUserNamesReachTheServerWhole)
 {

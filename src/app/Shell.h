@@ -21,12 +21,15 @@ template <class Form> void CreateForm(Form*& global)
     Guard([form] { form->FormCreate(); });
 }
 
-// Start-up step 2 and the platform's own marks: application title,
-// name and version, icon. Also lets only the login window end the program.
+// Sets the application title, name and version and the icon, before any
+// window exists, so both windows and message boxes carry them. Also lets
+// only the login window end the program: hiding it at the hand-over must
+// not end the run.
 void InitialiseApplication(QApplication& application);
 
-// Start-up steps 3 and 4: the login window into frmmain, then the browser
-// window, hidden, into Form1. Each global is assigned before its window's
+// Creates the login window into frmmain first, so it is the main window,
+// then the browser window, hidden, into Form1. Each global is assigned
+// before its window's
 // FormCreate runs; an error in FormCreate is reported and the window is
 // still created.
 void CreateWindows();
@@ -34,11 +37,13 @@ void CreateWindows();
 // Shows the login window, centred on the screen the first time.
 void ShowMainWindow();
 
-// Start-up step 5: shows the login window, centred, and runs the message
-// loop until the program is asked to end.
+// Shows the login window, centred, and runs the message loop until the
+// program is asked to end.
 int RunMessageLoop();
 
-// Step 6: destroys the browser window, then the login window.
+// Destroys the browser window, then the login window: the browser's
+// record sets and grids go while the login window they were opened from
+// still exists.
 void DestroyWindows();
 
 // Asks the program to end: the message loop ends after the current message

@@ -304,7 +304,9 @@ public:
         case TFieldType::ftTime: return store_.SetInt32(column_, row_, packed);
         case TFieldType::ftDateTime:
             // A time alone stands on the zero date of the desktop's date arithmetic.
-            return store_.SetInt64(column_, row_, text::PackTimestamp(text::PackDate(1899, 12, 30), packed));
+            return store_.SetInt64(
+                column_, row_,
+                text::PackTimestamp(text::PackDate(text::kZeroDayYear, text::kZeroDayMonth, text::kZeroDayDay), packed));
         default:
             if (store_.KindOf(column_) == SlotKind::Ref)
                 return TextValue(text::IsoTime(packed));

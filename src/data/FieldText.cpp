@@ -391,7 +391,7 @@ std::string FormatTime(std::int32_t packed, const platform::LocaleSettings& loca
 {
     int h, n, s, z;
     UnpackTime(packed, h, n, s, z);
-    return platform::FormatDateTime(locale.longTimeFormat, 1899, 12, 30, h, n, s, z);
+    return platform::FormatDateTime(locale.longTimeFormat, kZeroDayYear, kZeroDayMonth, kZeroDayDay, h, n, s, z);
 }
 
 std::string FormatTimestamp(std::int64_t packed, const platform::LocaleSettings& locale)

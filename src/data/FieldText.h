@@ -46,6 +46,14 @@ std::string FormatUnsigned(std::uint64_t value);
 
 // Dates and times packed into integers for compact storage.
 std::int32_t PackDate(int year, int month, int day);
+
+// The zero day of the desktop's date arithmetic, 1899-12-30: a date-time
+// that holds only a time stands on it, and the local store's day numbers
+// count from it (day 25569 is 1970-01-01).
+inline constexpr int kZeroDayYear = 1899;
+inline constexpr int kZeroDayMonth = 12;
+inline constexpr int kZeroDayDay = 30;
+inline constexpr long long kZeroDayTo1970Days = 25569;
 void UnpackDate(std::int32_t packed, int& year, int& month, int& day);
 std::int32_t PackTime(int hour, int minute, int second, int millisecond);
 void UnpackTime(std::int32_t packed, int& hour, int& minute, int& second, int& millisecond);

@@ -1171,8 +1171,9 @@ std::unique_ptr<Connection> OpenOdbc(const ConnectionString& settings)
           SQL_HANDLE_ENV, link->env, "Cannot start the ODBC driver manager.");
     Check(SQLAllocHandle(SQL_HANDLE_DBC, link->env, &link->dbc), SQL_HANDLE_ENV, link->env,
           "Cannot start an ODBC connection.");
-    // A server that does not answer fails the connection after the time
-    // the original data-access layer waited by default, instead of hanging.
+    // A server that does not answer fails the connection after 15 seconds,
+    // the wait a desktop data-access layer gives a login by default,
+    // instead of hanging the window.
     SQLSetConnectAttr(link->dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutSeconds)), 0);
     // Read-only access is a request: a driver that ignores or refuses it
     // still connects.

@@ -1,5 +1,6 @@
 #include "data/SqliteProvider.h"
 
+#include "data/FieldText.h"
 #include "data/ProviderText.h"
 #include "platform/Error.h"
 
@@ -512,8 +513,8 @@ bool ParseStoredDateTime(const char* text, TimestampParts& out)
         if (*p == ' ' || *p == 'T')
             ++p;
     } else {
-        // A time alone lies on the zero day of the original file format.
-        out.date = {1899, 12, 30};
+        // A time alone lies on the zero day, as the store's date-times do.
+        out.date = {text::kZeroDayYear, text::kZeroDayMonth, text::kZeroDayDay};
     }
     if (*p == '\0')
         return haveDate;
@@ -541,8 +542,8 @@ bool ParseStoredDateTime(const char* text, TimestampParts& out)
     return *p == '\0';
 }
 
-// A day count with fraction from 1899-12-30, as the original file format
-// held its dates.
+// A day count with fraction from the zero day (1899-12-30): how the local
+// store's date columns hold their values, the fraction being the time.
 TimestampParts FromDayNumber(double value)
 {
     double days = std::floor(value);
@@ -552,7 +553,7 @@ TimestampParts FromDayNumber(double value)
         ms -= 86400000;
     }
     // Civil date from days since 1970-01-01 (Howard Hinnant's algorithm).
-    long long z = static_cast<long long>(days) - 25569 + 719468;
+    long long z = static_cast<long long>(days) - text::kZeroDayTo1970Days + 719468;
     long long era = (z >= 0 ? z : z - 146096) / 146097;
     long long doe = z - era * 146097;
     long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;

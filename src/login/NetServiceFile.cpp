@@ -44,9 +44,11 @@ std::string Trim(std::string_view s)
     return std::string(s.substr(first, last - first));
 }
 
-// The arithmetic below is done in 1-based positions, 0 meaning "not found",
-// so that it reads exactly as the rules are stated; Pos and Delete are the
-// only places that translate to std::string indices.
+// The arithmetic below is done in 1-based positions, 0 meaning "not found":
+// a search that fails then makes the cuts come out empty or whole, as the
+// reader relies on for lines that lack a mark, where 0-based indices and
+// npos would wrap round. Pos and DeleteFirst are the only places that
+// translate to std::string indices.
 std::size_t Pos(const std::string& s, std::string_view what)
 {
     auto at = s.find(what);

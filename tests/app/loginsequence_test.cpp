@@ -107,7 +107,8 @@ TEST_F(LoginSequence, LoginWritesTheFileAndRegistersTheDataSource)
 }
 
 // A step that fails is reported, stops the sequence there and leaves the
-// window as it was; once the cause is gone, Login runs again from step 1.
+// window as it was; once the cause is gone, Login runs again from the
+// start, beginning with the file.
 struct FailedStepCase {
     const char* name;
     // Each gets the net service file's path and the machine's hive.
@@ -116,6 +117,11 @@ struct FailedStepCase {
     std::function<std::string(const fs::path&)> report;
     bool fileWritten;  // steps already done stay done
 };
+
+void PrintTo(const FailedStepCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class LoginSequenceFailure : public LoginSequence, public testing::WithParamInterface<FailedStepCase> {};
 

@@ -19,6 +19,7 @@ using namespace querlin::data;
 using querlin::test::TempDir;
 
 using querlin::test::ErrorOf;
+using querlin::test::ReadFile;
 
 namespace {
 
@@ -77,11 +78,6 @@ std::vector<std::vector<std::string>> ReadAll(Connection& connection, const std:
     return sink.rows;
 }
 
-std::string FileBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 NamedValue TextValue(const std::string& column, const std::string& text)
 {
@@ -408,10 +404,10 @@ TEST_F(LocalStore, CreatedOnceAndNeverReplaced)
 {
     CreateLocalStore(createString);
     ASSERT_TRUE(std::filesystem::exists(file));
-    const std::string bytes = FileBytes(file);
+    const std::string bytes = ReadFile(file);
     EXPECT_GT(bytes.size(), 0u);
     EXPECT_EQ(ErrorOf([&] { CreateLocalStore(createString); }), "Database already exists.");
-    EXPECT_EQ(FileBytes(file), bytes);
+    EXPECT_EQ(ReadFile(file), bytes);
     // Nothing but the store itself is left in the folder.
     int entries = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
@@ -442,7 +438,7 @@ TEST_F(LocalStore, MissingOrForeignFileIsAClearErrorAndStaysUntouched)
         out << foreign;
     }
     EXPECT_EQ(ErrorOf([&] { Connect(openString); }), "Unrecognized database format '" + file + "'.");
-    EXPECT_EQ(FileBytes(file), foreign);
+    EXPECT_EQ(ReadFile(file), foreign);
 }
 
 TEST_F(LocalStore, FavouritesSortWithoutRegardToCaseAndReportJetColumns)

@@ -17,6 +17,8 @@ using namespace querlin;
 using namespace querlin::data;
 using querlin::test::LocalStoreFile;
 
+using querlin::test::ErrorOf;
+
 namespace {
 
 // Logs every notification it receives, in order.
@@ -104,6 +106,11 @@ struct MoveCase {
     bool atStart, atEnd;
     Log log;
 };
+
+void PrintTo(const MoveCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 const int kAny = -100000;
 
@@ -281,12 +288,7 @@ TEST(RowWindow, BookmarkToADeletedRow)
     b.q.ReturnToMark(ten);
     const std::vector<int> held = b.Held();
     b.link.log.clear();
-    try {
-        b.q.ReturnToMark(mark);
-        ADD_FAILURE() << "no error";
-    } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "q: Record not found");
-    }
+    EXPECT_EQ(ErrorOf([&] { b.q.ReturnToMark(mark); }), "q: Record not found");
     EXPECT_EQ(b.Held(), held);
     EXPECT_EQ(b.Current(), 10);
     EXPECT_EQ(b.q.RecordNumber(), 9);
@@ -411,12 +413,7 @@ TEST(RowWindow, ClosedSetRefusesMovesAndPositions)
     for (auto action : std::vector<std::function<void()>>{
              [&] { q.MovePrior(); }, [&] { q.MoveLast(); }, [&] { q.MoveRows(2); }, [&] { q.SetRecordNumber(2); },
              [&] { q.ReturnToMark(TBookmark{3}); }, [&] { q.RecordCount(); }}) {
-        try {
-            action();
-            ADD_FAILURE() << "no error";
-        } catch (const Error& e) {
-            EXPECT_STREQ(e.what(), "q: Cannot perform this operation on a closed dataset");
-        }
+        EXPECT_EQ(ErrorOf([&] { action(); }), "q: Cannot perform this operation on a closed dataset");
     }
     EXPECT_TRUE(q.MarkRow().IsNone());
     EXPECT_FALSE(q.KnowsPositions());

@@ -21,15 +21,11 @@ using namespace querlin::data;
 using namespace querlin::favourites;
 namespace fs = std::filesystem;
 
+using querlin::test::ErrorOf;
+using querlin::test::ReadFile;
+
 namespace {
 
-std::string ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 // Runs a statement on a store file of the folder.
 void RunOn(const std::string& file, const std::string& sql)
@@ -303,12 +299,7 @@ TEST_F(FavouritesStore, RemovingFromAnEmptyListSaysSo)
     CreateLocalStore(CreationConnectionString("table.mdb"));
     RunOn("table.mdb", kCreateTableSql);
     EnsureAndOpen(fileName, con1, qry3);
-    try {
-        RemoveCurrent(qry3);
-        FAIL() << "removed from an empty list";
-    } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "qry3: Cannot perform this operation on an empty dataset");
-    }
+    EXPECT_EQ(ErrorOf([&] { RemoveCurrent(qry3); }), "qry3: Cannot perform this operation on an empty dataset");
     EXPECT_TRUE(Listed().empty());
 }
 
@@ -318,12 +309,7 @@ TEST_F(FavouritesStore, FailedAddLeavesAnEmptyPendingRowThatTheNextAddDrops)
     // The table list failed to refresh: it has no field "用户表".
     SelectTable("USERA", "T1");
     qry2.Close();
-    try {
-        AddSelectedTable(qry3, qry1, qry2);
-        FAIL() << "added without a table list";
-    } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "qry2: Field '用户表' not found");
-    }
+    EXPECT_EQ(ErrorOf([&] { AddSelectedTable(qry3, qry1, qry2); }), "qry2: Field '用户表' not found");
     EXPECT_EQ(qry3.State(), TDataSetState::dsInsert) << "the empty row stays pending";
     qry2.Open();
     AddSelectedTable(qry3, qry1, qry2);
@@ -357,7 +343,7 @@ TEST_F(FavouritesStore, FileThatIsNoStoreIsReportedAndLeftUntouched)
         EXPECT_FALSE(std::string(e.what()).empty());
     }
     EXPECT_FALSE(qry3.Active());
-    EXPECT_EQ(ReadBytes(dir_.File("table.mdb")), garbage);
+    EXPECT_EQ(ReadFile(dir_.File("table.mdb")), garbage);
 }
 
 TEST_F(FavouritesStore, FavouriteTextThatIsNoTableNameIsStoredAsText)
@@ -427,7 +413,7 @@ TEST_F(FavouritesStore, ReadOnlyFolderWithStoreStillListsAndRefusesAddsClearly)
 {
     EnsureAndOpen(fileName, con1, qry3);
     qry3.Close();
-    const std::string before = ReadBytes(dir_.File("table.mdb"));
+    const std::string before = ReadFile(dir_.File("table.mdb"));
     fs::permissions(dir_.Path(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                                      fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
     fs::permissions(dir_.File("table.mdb"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
@@ -446,5 +432,5 @@ TEST_F(FavouritesStore, ReadOnlyFolderWithStoreStillListsAndRefusesAddsClearly)
     });
     EXPECT_NE(error, "no error") << "a remove in a read-only folder must fail";
     EXPECT_EQ(error.rfind("listed ", 0), std::string::npos) << error;
-    EXPECT_EQ(ReadBytes(dir_.File("table.mdb")), before) << "the store is never damaged";
+    EXPECT_EQ(ReadFile(dir_.File("table.mdb")), before) << "the store is never damaged";
 }

@@ -21,13 +21,11 @@ using querlin::login::ReadNetServiceFile;
 using querlin::login::WriteNetServiceFile;
 namespace fs = std::filesystem;
 
+using querlin::test::ErrorOf;
+using querlin::test::ReadFile;
+
 namespace {
 
-std::string Slurp(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 void Put(const fs::path& file, const std::string& bytes)
 {
@@ -79,7 +77,7 @@ TEST(NetServiceFileWriting, TwelveLinesByteForByte)
     const auto file = dir.Path() / "tnsnames.ora";
     Put(file, std::string(5000, 'x')); // a longer old file must leave no tail behind
     WriteNetServiceFile(file, "dbserver", "1521", "orcl");
-    EXPECT_EQ(Slurp(file), expected);
+    EXPECT_EQ(ReadFile(file), expected);
     EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"tnsnames.ora"}) << "no temporary file is left";
 }
 
@@ -97,6 +95,11 @@ struct WriteReadCase {
     NetServiceEntry expected;
 };
 
+void PrintTo(const WriteReadCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class NetServiceFileRoundTrip : public testing::TestWithParam<WriteReadCase> {};
 
 TEST_P(NetServiceFileRoundTrip, ReadsBackWhatTheRulesGive)
@@ -107,7 +110,7 @@ TEST_P(NetServiceFileRoundTrip, ReadsBackWhatTheRulesGive)
     WriteNetServiceFile(file, c.host, c.port, c.sid);
     EXPECT_EQ(ReadNetServiceFile(file), c.expected);
     // The allowance for compact forms never changes how a written file reads.
-    const auto bytes = Slurp(file);
+    const auto bytes = ReadFile(file);
     EXPECT_EQ(ParseNetServiceText(bytes, CompactForms::Accept), ParseNetServiceText(bytes, CompactForms::Ignore));
 }
 
@@ -136,6 +139,11 @@ struct ReadCase {
     std::string bytes;
     NetServiceEntry expected;
 };
+
+void PrintTo(const ReadCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class NetServiceFileReading : public testing::TestWithParam<ReadCase> {};
 
@@ -209,11 +217,7 @@ TEST(NetServiceFileFailures, FileThatCannotBeOpened)
     fs::permissions(file, fs::perms::none);
     std::string message;
     querlin::test::RunWithoutOverrideRights([&] {
-        try {
-            ReadNetServiceFile(file);
-        } catch (const querlin::Error& e) {
-            message = e.what();
-        }
+        message = ErrorOf([&] { ReadNetServiceFile(file); });
     });
     EXPECT_EQ(message, "Cannot open file \"" + file.string() + "\". Permission denied");
 }
@@ -222,13 +226,8 @@ TEST(NetServiceFileFailures, FolderInPlaceOfTheFileCannotBeRead)
 {
     querlin::test::TempDir dir;
     fs::create_directory(dir.Path() / "tnsnames.ora");
-    try {
-        ReadNetServiceFile(dir.Path() / "tnsnames.ora");
-        FAIL() << "no error";
-    } catch (const querlin::Error& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "Cannot open file \"" + (dir.Path() / "tnsnames.ora").string() + "\". Is a directory");
-    }
+    EXPECT_EQ(ErrorOf([&] { ReadNetServiceFile(dir.Path() / "tnsnames.ora"); }),
+              "Cannot open file \"" + (dir.Path() / "tnsnames.ora").string() + "\". Is a directory");
 }
 
 TEST(NetServiceFileFailures, FolderThatCannotBeWrittenKeepsTheOldFile)
@@ -242,18 +241,14 @@ TEST(NetServiceFileFailures, FolderThatCannotBeWrittenKeepsTheOldFile)
     fs::current_path(dir.Path());
     std::string message;
     querlin::test::RunWithoutOverrideRights([&] {
-        try {
-            // Named relative to the current directory, as the login window
-            // does; the message names the full path.
-            WriteNetServiceFile("tnsnames.ora", "dbserver", "1521", "orcl");
-        } catch (const querlin::Error& e) {
-            message = e.what();
-        }
+        // Named relative to the current directory, as the login window
+        // does; the message names the full path.
+        message = ErrorOf([&] { WriteNetServiceFile("tnsnames.ora", "dbserver", "1521", "orcl"); });
     });
     EXPECT_EQ(message, "Cannot create file \"" + file.string() + "\". Permission denied");
     fs::current_path(previous);
     fs::permissions(dir.Path(), fs::perms::owner_all);
-    EXPECT_EQ(Slurp(file), old);
+    EXPECT_EQ(ReadFile(file), old);
     EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
 }
 
@@ -273,16 +268,12 @@ TEST(NetServiceFileFailures, InterruptedWriteLeavesTheOldFileWhole)
     small.rlim_cur = 100;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string message;
-    try {
-        WriteNetServiceFile(file, "dbserver", "1521", "orcl");
-    } catch (const querlin::Error& e) {
-        message = e.what();
-    }
+    message = ErrorOf([&] { WriteNetServiceFile(file, "dbserver", "1521", "orcl"); });
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_EQ(message, "Cannot create file \"" + file.string() + "\". File too large");
-    EXPECT_EQ(Slurp(file), old);
+    EXPECT_EQ(ReadFile(file), old);
     EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
 }
 
@@ -305,13 +296,9 @@ TEST(NetServiceFileFailures, TextWithALineBreakIsRefusedAndTheOldFileKept)
         const auto old = NetServiceText("old", "1521", "old");
         Put(file, old);
         std::string message;
-        try {
-            WriteNetServiceFile(file, c.host, c.port, c.sid);
-        } catch (const querlin::Error& e) {
-            message = e.what();
-        }
+        message = ErrorOf([&] { WriteNetServiceFile(file, c.host, c.port, c.sid); });
         EXPECT_EQ(message, "Cannot create file \"" + file.string() + "\". " + c.cause);
-        EXPECT_EQ(Slurp(file), old);
+        EXPECT_EQ(ReadFile(file), old);
         EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
     }
 }
@@ -322,10 +309,6 @@ TEST(NetServiceFileFailures, PipeInPlaceOfTheFileIsRefusedAtOnce)
     querlin::test::TempDir dir;
     const auto file = dir.Path() / "tnsnames.ora";
     ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
-    try {
-        ReadNetServiceFile(file);
-        FAIL() << "no error";
-    } catch (const querlin::Error& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + file.string() + "\". Not a regular file");
-    }
+    EXPECT_EQ(ErrorOf([&] { ReadNetServiceFile(file); }),
+              "Cannot open file \"" + file.string() + "\". Not a regular file");
 }

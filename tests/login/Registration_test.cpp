@@ -16,6 +16,8 @@ using querlin::platform::RegType;
 using querlin::platform::RegValue;
 namespace fs = std::filesystem;
 
+using querlin::test::ErrorOf;
+
 namespace {
 
 const std::string Environment = "HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\Session Manager\\Environment";
@@ -112,6 +114,11 @@ struct LaterLoginCase {
     std::vector<std::tuple<std::string, std::string, std::optional<RegValue>>> after;
 };
 
+void PrintTo(const LaterLoginCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class RegistrationLaterLogin : public Registration, public testing::WithParamInterface<LaterLoginCase> {};
 
 TEST_P(RegistrationLaterLogin, WritesOnlyWhatDiffers)
@@ -196,12 +203,8 @@ TEST_F(Registration, WithoutRightsNothingIsWrittenAndNoErrorRaised)
 TEST_F(Registration, BufferSizeStoredAsNumberStopsWithTheMessage)
 {
     registry.Write(OdbcIni + "\\orcl", "BufferSize", RegValue{RegType::Dword, std::string("\xff\xff\0\0", 4)});
-    try {
-        RegisterClient(registry, "orcl", "scott", ProgramDir);
-        FAIL() << "no error";
-    } catch (const querlin::Error& e) {
-        EXPECT_STREQ(e.what(), "Invalid data type for 'BufferSize'");
-    }
+    EXPECT_EQ(ErrorOf([&] { RegisterClient(registry, "orcl", "scott", ProgramDir); }),
+              "Invalid data type for 'BufferSize'");
     // What came before stays; what comes after is not done.
     EXPECT_EQ(Text(Environment, "ORACLE_HOME"), ProgramDir);
     EXPECT_EQ(Text(OdbcIni + "\\orcl", "UID"), "scott");
@@ -246,12 +249,7 @@ private:
 TEST_F(Registration, RefusedWriteLeavesAtOnce)
 {
     RefusingRegistry refusing(registry, "UID");
-    try {
-        RegisterClient(refusing, "orcl", "scott", ProgramDir);
-        FAIL() << "no error";
-    } catch (const querlin::Error& e) {
-        EXPECT_STREQ(e.what(), "Failed to set data for 'UID'");
-    }
+    EXPECT_EQ(ErrorOf([&] { RegisterClient(refusing, "orcl", "scott", ProgramDir); }), "Failed to set data for 'UID'");
     EXPECT_EQ(Text(OdbcIni + "\\orcl", "Description"), "orcl");
     EXPECT_EQ(Value(OdbcIni + "\\orcl", "PWD"), std::nullopt);
     EXPECT_EQ(Value(DataSourceList, "orcl"), std::nullopt);

@@ -13,8 +13,9 @@
 //   clBtnFace       -> Button           (title row and indicator column)
 //   clBtnShadow     -> Dark             (the lower right edge of a raised cell
 //                                        and the unfocused selection; Dark,
-//                                        not Mid, since the classic button
-//                                        shadow is the darker of the two greys)
+//                                        not Mid: against Button only the
+//                                        darker grey makes the edge read as
+//                                        raised)
 //   clBtnHighlight  -> Light            (the upper left edge of a raised cell)
 //   clHighlight     -> Highlight
 //   clHighlightText -> HighlightedText

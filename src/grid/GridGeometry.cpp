@@ -1,6 +1,7 @@
 #include "grid/GridGeometry.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace querlin::grid {
 
@@ -233,6 +234,117 @@ int GridGeometry::RowWindowSize(int clientHeight, int fixedPart, int rowPitch)
     if (rowPitch <= 0)
         return 1;
     return std::max((clientHeight - fixedPart) / rowPitch, 1);
+}
+
+} // namespace querlin::grid
+
+namespace querlin::grid {
+
+int GridGeometry::ColumnEdgeAt(int x) const
+{
+    int line = vertLineWidth_;
+    int left = FixedWidth();
+    for (int c = leftCol_; c < ColCount() && left <= client_.width(); ++c) {
+        int width = ColWidth(c);
+        if (width >= 0) {
+            int boundary = left + width;  // the first pixel after the cells
+            int from = boundary, to = boundary + line - 1;
+            if (line <= 6) {
+                int b = (7 - line) / 2;
+                from = boundary - b;
+                to = boundary - b + 7;
+            }
+            if (x >= from && x <= to)
+                return c;
+        }
+        left += ColSpan(c);
+    }
+    return -1;
+}
+
+int GridGeometry::LeftColForHorzPosition(int position) const
+{
+    int maxLeft = MaxLeftCol();
+    if (maxLeft <= fixedCols_)
+        return fixedCols_;
+    position = std::clamp(position, 0, kHorzScrollMax);
+    return fixedCols_ + int(std::lround(double(position) * double(maxLeft - fixedCols_) /
+                                        double(kHorzScrollMax)));
+}
+
+int GridGeometry::HorzPositionForLeftCol(int leftCol) const
+{
+    int maxLeft = MaxLeftCol();
+    if (maxLeft <= fixedCols_)
+        return 0;
+    leftCol = std::clamp(leftCol, fixedCols_, maxLeft);
+    return int(std::lround(double(leftCol - fixedCols_) * double(kHorzScrollMax) /
+                           double(maxLeft - fixedCols_)));
+}
+
+VertScrollValues VertScrollFor(const VertScrollInput& input)
+{
+    VertScrollValues values;
+    if (!input.Open)
+        return values;  // 0..1, page 2: nothing to scroll
+    if (input.KnowsPositions) {
+        int visible = std::max(input.FullyVisibleRows, 1);
+        values.Minimum = 1;
+        values.Maximum = std::max(input.RecordCount, 1) + visible - 1;
+        values.Page = visible;
+        values.Position = input.KeepPosition ? input.OldPosition : input.RecordNumber;
+    } else {
+        values.Minimum = 0;
+        values.Maximum = 4;
+        values.Page = 0;
+        values.Position = input.AtStart ? 0 : input.AtEnd ? 4 : 2;
+    }
+    return values;
+}
+
+int DataRowHeightFor(FontHeights font, const RowHeightRules& rules)
+{
+    int margin = rules.Flat ? 1 : 3;
+    if (rules.HorzLines)
+        margin += rules.LineWidth;
+    int line = font.Height + font.Leading;
+    int height;
+    if (rules.RowHeight > 0 || rules.RowLineCount > 0)
+        height = rules.RowHeight + line * rules.RowLineCount;
+    else
+        height = font.Height + margin;
+    if (rules.FitRowHeightToText && rules.RowHeight > 0 && line > 0) {
+        int lines = std::max((height - margin + line / 2) / line, 1);
+        height = lines * line + margin;
+    }
+    return height;
+}
+
+int TitleRowHeightFor(int tallestTitleFont, FontHeights gridTitleFont, const RowHeightRules& rules)
+{
+    if (rules.TitleHeight > 0 || rules.TitleLineCount > 0)
+        return rules.TitleLineCount * gridTitleFont.Height + gridTitleFont.Leading +
+               rules.TitleHeight + 2 + (rules.HorzLines ? 1 : 0);
+    return tallestTitleFont + (rules.Flat ? 2 : 4);
+}
+
+int WidthForDisplayWidth(int digitWidth, int displayWidth)
+{
+    return digitWidth * displayWidth + 4;
+}
+
+int DisplayWidthForWidth(int width, int averageCharWidth, int digitWidth)
+{
+    if (digitWidth <= 0 || width < 0)
+        return -1;
+    return (width + averageCharWidth / 2 - 3) / digitWidth;
+}
+
+int ShownColumnWidth(bool visible, int width, bool colLines)
+{
+    if (visible)
+        return width;
+    return colLines ? -1 : 0;
 }
 
 } // namespace querlin::grid

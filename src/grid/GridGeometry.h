@@ -89,6 +89,21 @@ public:
     // fixed part in a client height: at least 1.
     static int RowWindowSize(int clientHeight, int fixedPart, int rowPitch);
 
+    // The column whose sizing zone holds client x in the title band, or -1.
+    // A boundary at x (the first pixel after a column's cells) owns the
+    // pixels x - b .. x - b + 7, b = (7 - line width) / 2, so that a thin
+    // line still gets a grip of 8 pixels; a line wider than 6 pixels is its
+    // own grip. Only scrollable columns are sized; the leftmost zone wins.
+    int ColumnEdgeAt(int x) const;
+
+    // The left column shown when the horizontal bar stands at a position of
+    // 0..127, and back; rounded to the nearest.
+    int LeftColForHorzPosition(int position) const;
+    int HorzPositionForLeftCol(int leftCol) const;
+    // Whether there is anything to scroll sideways (the bar runs 0..127).
+    bool HorzScrollable() const { return MaxLeftCol() > fixedCols_; }
+    static constexpr int kHorzScrollMax = 127;
+
 private:
     std::vector<int> colWidths_{64, 64};
     std::vector<int> rowHeights_{24, 24};
@@ -102,5 +117,76 @@ private:
     int topRow_ = 1;
     QSize client_;
 };
+
+// The vertical bar as a view of the record numbers: Minimum..Maximum with a
+// thumb of Page positions, so the thumb can stand at Minimum..Maximum-Page+1.
+// A closed set gives 0..1 with a page of 2 (nothing to scroll); a set that
+// knows positions gives 1..R+V-1 with a page of V, the thumb at the current
+// record's number; one that does not gives five positions 0..4 (start 0, end
+// 4, anywhere else 2).
+struct VertScrollValues {
+    int Minimum = 0;
+    int Maximum = 1;
+    int Page = 2;
+    int Position = 0;
+    // The highest thumb position, which is what a Qt bar calls its maximum.
+    int ThumbMaximum() const { return Maximum - (Page > 1 ? Page - 1 : 0); }
+    bool Scrollable() const { return ThumbMaximum() > Minimum; }
+    bool operator==(const VertScrollValues&) const = default;
+};
+
+// What the vertical bar needs to know of the record set.
+struct VertScrollInput {
+    bool Open = false;
+    bool KnowsPositions = false;
+    int RecordCount = 0;
+    int RecordNumber = 0;
+    bool KeepPosition = false;  // appending or editing: the thumb stays where it was
+    int OldPosition = 0;
+    bool AtStart = false;
+    bool AtEnd = false;
+    int FullyVisibleRows = 0;
+};
+
+VertScrollValues VertScrollFor(const VertScrollInput& input);
+
+// The height metrics of a font, as integers, so row heights can be worked out
+// without a window.
+struct FontHeights {
+    int Height = 0;   // ascent + descent
+    int Leading = 0;  // space between lines
+};
+
+// The rules for a data row's height and the title row's height.
+struct RowHeightRules {
+    bool Flat = false;
+    bool HorzLines = false;      // dgRowLines: the line below counts with the row
+    int LineWidth = 1;
+    int RowHeight = 0;           // the grid's RowHeight, 0 when unset
+    int RowLineCount = 0;        // the grid's RowLines, 0 when unset
+    bool FitRowHeightToText = false;
+    int TitleHeight = 0;         // the grid's TitleHeight, 0 when unset
+    int TitleLineCount = 0;      // the grid's TitleLines, 0 when unset
+};
+
+// Data rows: the font's full height (that of "Wg") and a margin of 3 pixels
+// for the raised look (1 flat) and the line below.
+int DataRowHeightFor(FontHeights font, const RowHeightRules& rules);
+// The title row: the tallest title font and 4 pixels (2 flat), or the
+// explicit title height and lines in the grid's title font.
+int TitleRowHeightFor(int tallestTitleFont, FontHeights gridTitleFont, const RowHeightRules& rules);
+
+// A default column shows DisplayWidth digits and 4 pixels: the 2-pixel text
+// inset on the left and 2 pixels that keep a full-width text off the line on
+// the right. Qt's fonts add no overhang per character, so none is added.
+int WidthForDisplayWidth(int digitWidth, int displayWidth);
+// A width set by hand is fed back as a DisplayWidth, rounded to the nearest
+// digit, so that the default width of that DisplayWidth gives the same width
+// back: (width + average char width / 2 - 3) / digit width. -1 when it
+// cannot be worked out (no digit width, a negative width).
+int DisplayWidthForWidth(int width, int averageCharWidth, int digitWidth);
+// A hidden column keeps its place in the cell grid: width -1 with column
+// lines, so its line goes too and it takes no space, else 0.
+int ShownColumnWidth(bool visible, int width, bool colLines);
 
 } // namespace querlin::grid

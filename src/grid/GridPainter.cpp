@@ -1,6 +1,6 @@
 #include "grid/GridPainter.h"
 
-#include "grid/TDataGrid.h"
+#include "grid/GridColumns.h"
 
 #include <QPainter>
 
@@ -67,18 +67,21 @@ private:
 
 } // namespace
 
-GridPainter::GridPainter(TCustomDataGrid& grid, QPainter& painter) : grid_(grid), painter_(painter) {}
+GridPainter::GridPainter(const GridPaintState& state, QPainter& painter)
+    : state_(state), geometry_(*state.Geometry), painter_(painter)
+{
+}
 
 const QImage& GridPainter::IndicatorGlyph(int index)
 {
     static const std::array<QImage, 3> glyphs{MakeGlyph(kArrowRows), MakeGlyph(kEditRows),
                                               MakeGlyph(kInsertRows)};
-    return glyphs[std::size_t(std::clamp(index, 0, 2))];
+    return glyphs[std::size_t(std::clamp(index, kBrowseGlyph, kInsertGlyph))];
 }
 
 QColor GridPainter::Resolve(TColor color) const
 {
-    return ResolveColor(color, grid_.palette());
+    return ResolveColor(color, state_.Palette);
 }
 
 const QFontMetrics& GridPainter::Metrics(const QFont& font)
@@ -98,7 +101,7 @@ void GridPainter::FillRect(const QRect& rect, TColor color)
 
 int GridPainter::AreaRight(const Area& area) const
 {
-    const GridGeometry& g = grid_.Geometry();
+    const GridGeometry& g = geometry_;
     int x = area.left;
     for (int c = area.firstCol; c < area.lastCol && x < g.ClientSize().width(); ++c)
         x += g.ColSpan(c);
@@ -107,7 +110,7 @@ int GridPainter::AreaRight(const Area& area) const
 
 int GridPainter::AreaBottom(const Area& area) const
 {
-    const GridGeometry& g = grid_.Geometry();
+    const GridGeometry& g = geometry_;
     int y = area.top;
     for (int r = area.firstRow; r < area.lastRow && y < g.ClientSize().height(); ++r)
         y += g.RowSpan(r);
@@ -116,7 +119,7 @@ int GridPainter::AreaBottom(const Area& area) const
 
 void GridPainter::Paint(const QRegion& region)
 {
-    const GridGeometry& g = grid_.Geometry();
+    const GridGeometry& g = geometry_;
     painter_.setClipping(false);
     if (region.isEmpty())
         return;
@@ -141,27 +144,26 @@ void GridPainter::Paint(const QRegion& region)
     int right = g.GridRight();
     int bottom = g.GridBottom();
     QSize client = g.ClientSize();
-    FillRect(QRect(right, 0, client.width() - right, client.height()), grid_.Color());
+    FillRect(QRect(right, 0, client.width() - right, client.height()), state_.Color);
     FillRect(QRect(0, bottom, std::min(right, client.width()), client.height() - bottom),
-             grid_.Color());
-    grid_.Canvas().Painter = nullptr;
-}
+             state_.Color);
+    }
 
 void GridPainter::PaintLines(const Area& area)
 {
-    const GridGeometry& g = grid_.Geometry();
-    TGridOptions options = grid_.GridOptions();
+    const GridGeometry& g = geometry_;
+    TGridOptions options = state_.GridOptions;
     int right = AreaRight(area);
     int bottom = AreaBottom(area);
     TColor vertical, horizontal;
     if (area.fixed) {
-        TColor lineColor = grid_.Flat() ? clGray : clBlack;
-        vertical = options.Contains(goFixedVertLine) ? lineColor : grid_.FixedColor();
-        horizontal = options.Contains(goFixedHorzLine) ? lineColor : grid_.FixedColor();
+        TColor lineColor = state_.Flat ? clGray : clBlack;
+        vertical = options.Contains(goFixedVertLine) ? lineColor : state_.FixedColor;
+        horizontal = options.Contains(goFixedHorzLine) ? lineColor : state_.FixedColor;
     } else {
-        TColor lineColor = grid_.Color() == clSilver ? clGray : clSilver;
-        vertical = options.Contains(goVertLine) ? lineColor : grid_.Color();
-        horizontal = options.Contains(goHorzLine) ? lineColor : grid_.Color();
+        TColor lineColor = state_.Color == clSilver ? clGray : clSilver;
+        vertical = options.Contains(goVertLine) ? lineColor : state_.Color;
+        horizontal = options.Contains(goHorzLine) ? lineColor : state_.Color;
     }
     int lineWidth = g.VertLineWidth();
     if (lineWidth > 0) {
@@ -189,7 +191,7 @@ void GridPainter::PaintLines(const Area& area)
 
 void GridPainter::PaintCells(const Area& area, const QRegion& region)
 {
-    const GridGeometry& g = grid_.Geometry();
+    const GridGeometry& g = geometry_;
     QRect bounds = region.boundingRect();
     bool simpleRegion = region.rectCount() == 1;
     QSize client = g.ClientSize();
@@ -212,9 +214,9 @@ void GridPainter::PaintCells(const Area& area, const QRegion& region)
             TGridDrawState state;
             if (area.fixed)
                 state += gdFixed;
-            if (c == grid_.Col() && r == grid_.Row()) {
+            if (c == state_.Col && r == state_.Row) {
                 state += gdSelected;
-                if (grid_.GridFocused())
+                if (state_.Focused)
                     state += gdFocused;
             }
             DrawCell(c, r, rect, state);
@@ -226,33 +228,33 @@ void GridPainter::PaintCells(const Area& area, const QRegion& region)
 void GridPainter::DrawCell(int col, int row, const QRect& rect, TGridDrawState state)
 {
     painter_.setClipping(false);
-    bool frame = state.Contains(gdFixed) && grid_.OptionsEx().Contains(dgxFixed3D) && !grid_.Flat();
+    bool frame = state.Contains(gdFixed) && state_.OptionsEx.Contains(dgxFixed3D) && !state_.Flat;
     QRect inner = frame ? rect.adjusted(1, 1, -1, -1) : rect;
     int dx = frame ? 1 : 2;
-    int dy = dx - (grid_.Flat() ? 1 : 0);
-    int indicatorOffset = grid_.IndicatorOffset();
-    int titleOffset = grid_.TitleOffset();
+    int dy = dx - (state_.Flat ? 1 : 0);
+    int indicatorOffset = state_.IndicatorOffset;
+    int titleOffset = state_.TitleOffset;
 
     if (col < indicatorOffset) {
-        FillRect(inner, grid_.FixedColor());
+        FillRect(inner, state_.FixedColor);
         if (row >= titleOffset)
             DrawIndicatorCell(row, inner, dx);
     } else if (row < titleOffset) {
-        if (TDataGridColumn* column = grid_.ColumnAt(col)) {
+        if (TDataGridColumn* column = state_.ColumnAt(col)) {
             const TColumnTitle& title = column->Title();
             WriteText(inner, dx, dy, QString::fromStdString(title.Caption()), title.Alignment(),
                       title.Font(), title.Color(), true);
         } else {
-            FillRect(inner, grid_.FixedColor());
+            FillRect(inner, state_.FixedColor);
         }
     } else {
-        TDataGridColumn* column = grid_.ColumnAt(col);
-        const TGridDataLink& link = grid_.DataLink();
+        TDataGridColumn* column = state_.ColumnAt(col);
+        const data::TDataLink& link = *state_.Link;
         int dataRow = row - titleOffset;
         if (column && link.Active() && dataRow < link.RecordCount())
             DrawDataCell(col, row, rect, dx, dy, state);
         else
-            FillRect(inner, column ? column->Color() : grid_.Color());
+            FillRect(inner, column ? column->Color() : state_.Color);
     }
     if (frame)
         DrawRaisedEdge(rect);
@@ -260,17 +262,17 @@ void GridPainter::DrawCell(int col, int row, const QRect& rect, TGridDrawState s
 
 void GridPainter::DrawIndicatorCell(int row, const QRect& inner, int dx)
 {
-    const TGridDataLink& link = grid_.DataLink();
+    const data::TDataLink& link = *state_.Link;
     data::TADOQuery* dataSet = link.DataSet();
     if (!link.Active() || !dataSet)
         return;
     // On an empty record set the link's active record is 0: the one empty
     // row shows where a new record would go.
-    if (row - grid_.TitleOffset() != std::max(link.ActiveRecord(), 0))
+    if (row - state_.TitleOffset != std::max(link.ActiveRecord(), 0))
         return;
-    int glyph = 0;
+    int glyph = kBrowseGlyph;
     if (dataSet->State() == data::TDataSetState::dsInsert)
-        glyph = 2;
+        glyph = kInsertGlyph;
     int left = inner.x() + inner.width() - GlyphWidth - dx;
     int top = (inner.top() + inner.y() + inner.height() - GlyphHeight) / 2;
     painter_.drawImage(QPoint(left, top), IndicatorGlyph(glyph));
@@ -279,39 +281,39 @@ void GridPainter::DrawIndicatorCell(int row, const QRect& inner, int dx)
 void GridPainter::DrawDataCell(int col, int row, const QRect& rect, int dx, int dy,
                                TGridDrawState state)
 {
-    TDataGridColumn* column = grid_.ColumnAt(col);
-    TGridDataLink& link = grid_.DataLink();
+    TDataGridColumn* column = state_.ColumnAt(col);
+    data::TDataLink& link = *state_.Link;
     data::TADOQuery* dataSet = link.DataSet();
-    TCanvas& canvas = grid_.Canvas();
+    TCanvas& canvas = *state_.Canvas;
     canvas.Painter = &painter_;
     canvas.Font = column->Font();
     canvas.Brush.Color = column->Color();
 
-    ActiveRecordScope scope(link, row - grid_.TitleOffset());
+    ActiveRecordScope scope(link, row - state_.TitleOffset);
 
-    if (grid_.RowColorsAssigned() && column->Color() == grid_.Color() && dataSet &&
+    if (state_.RowColorsAssigned && column->Color() == state_.Color && dataSet &&
         dataSet->KnowsPositions())
         canvas.Brush.Color =
-            dataSet->RecordNumber() % 2 != 0 ? grid_.OddRowColor() : grid_.EvenRowColor();
+            dataSet->RecordNumber() % 2 != 0 ? state_.OddRowColor : state_.EvenRowColor;
 
     data::TField* field = column->Field();
     QString text = field ? QString::fromStdString(field->DisplayText()) : QString();
 
     TFont font = canvas.Font;
     TColor background = canvas.Brush.Color;
-    if (grid_.OnGetCellParams)
-        grid_.OnGetCellParams(&grid_, column, font, background, state);
+    if (state_.OnGetCellParams && *state_.OnGetCellParams)
+        (*state_.OnGetCellParams)(state_.Sender, column, font, background, state);
 
     // The current cell: selection colours while focused, the button shadow
     // when the grid keeps showing its selection without the focus.
-    TDataGridOptions options = grid_.Options();
+    TDataGridOptions options = state_.Options;
     bool rowSelect = options.Contains(dgRowSelect);
-    bool focused = grid_.GridFocused();
-    bool selected = state.Contains(gdSelected) || (rowSelect && row == grid_.Row());
+    bool focused = state_.Focused;
+    bool selected = state.Contains(gdSelected) || (rowSelect && row == state_.Row);
     if (selected &&
         (options.Contains(dgAlwaysShowSelection) ||
-         (focused && grid_.OptionsEx().Contains(dgxHighlightFocus))) &&
-        (grid_.UpdateLock() == 0 || rowSelect)) {
+         (focused && state_.OptionsEx.Contains(dgxHighlightFocus))) &&
+        (!state_.UpdateLocked || rowSelect)) {
         background = focused ? clHighlight : clBtnShadow;
         font.Color = clHighlightText;
         state += gdSelected;
@@ -319,21 +321,22 @@ void GridPainter::DrawDataCell(int col, int row, const QRect& rect, int dx, int 
 
     canvas.Font = font;
     canvas.Brush.Color = background;
-    if (grid_.DefaultDrawing() && rect.width() > 0)
+    if (state_.DefaultDrawing && rect.width() > 0)
         WriteText(rect, dx, dy, text, column->Alignment(), font, background, true,
                   column->EndEllipsis(), column->Layout());
 
-    if (grid_.OnDrawDataCell && grid_.Columns().State() == TColumnsState::csDefault) {
-        grid_.OnDrawDataCell(&grid_, rect, field, state);
+    if (state_.OnDrawDataCell && *state_.OnDrawDataCell &&
+        state_.Columns->State() == TColumnsState::csDefault) {
+        (*state_.OnDrawDataCell)(state_.Sender, rect, field, state);
         painter_.setClipping(false);
     }
-    if (grid_.OnDrawColumnCell) {
-        grid_.OnDrawColumnCell(&grid_, rect, col - grid_.IndicatorOffset(), column, state);
+    if (state_.OnDrawColumnCell && *state_.OnDrawColumnCell) {
+        (*state_.OnDrawColumnCell)(state_.Sender, rect, col - state_.IndicatorOffset, column, state);
         painter_.setClipping(false);
     }
 
-    if (grid_.DefaultDrawing() && state.Contains(gdFocused) && focused && !rowSelect &&
-        grid_.UpdateLock() == 0)
+    if (state_.DefaultDrawing && state.Contains(gdFocused) && focused && !rowSelect &&
+        !state_.UpdateLocked)
         DrawFocusRect(rect);
 }
 

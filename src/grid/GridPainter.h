@@ -6,12 +6,16 @@
 // background is never erased separately. Made for one paint (or one
 // DrawFieldText) on the GUI thread; holds no state between paints.
 //
+// It reads everything from a GridPaintState the widget filled for this paint
+// and knows nothing of the widget itself.
+//
 // A data cell is painted with the data link's active record set to the
 // cell's row and restored afterwards, also when a display text or a hook
 // throws; the exception then leaves Paint and the rest of the grid is not
 // painted in that pass.
 
 #include "data/DataSet.h"
+#include "grid/GridPaintState.h"
 #include "grid/GridTypes.h"
 
 #include <QFontMetrics>
@@ -26,11 +30,9 @@ class QPainter;
 
 namespace querlin::grid {
 
-class TCustomDataGrid;
-
 class GridPainter {
 public:
-    GridPainter(TCustomDataGrid& grid, QPainter& painter);
+    GridPainter(const GridPaintState& state, QPainter& painter);
 
     void Paint(const QRegion& region);
     bool Paints(const QPainter& painter) const { return &painter_ == &painter; }
@@ -43,7 +45,10 @@ public:
                    data::TAlignment alignment, const TFont& font, TColor brush, bool fill,
                    bool endEllipsis = false, TTextLayout layout = TTextLayout::tlTop);
 
-    // The 6 x 11 indicator glyphs: 0 current row, 1 editing, 2 inserting.
+    // The 6 x 11 indicator glyphs, by the record set's state on the current row.
+    static constexpr int kBrowseGlyph = 0;  // an arrow
+    static constexpr int kEditGlyph = 1;    // an I-beam
+    static constexpr int kInsertGlyph = 2;  // a star
     static const QImage& IndicatorGlyph(int index);
     static constexpr int GlyphWidth = 6;
     static constexpr int GlyphHeight = 11;
@@ -68,7 +73,8 @@ private:
     int AreaRight(const Area& area) const;
     int AreaBottom(const Area& area) const;
 
-    TCustomDataGrid& grid_;
+    const GridPaintState& state_;
+    const GridGeometry& geometry_;
     QPainter& painter_;
     QFont metricsFont_;
     std::optional<QFontMetrics> metrics_;

@@ -6,7 +6,6 @@
 #include <QPainter>
 #include <QScrollBar>
 
-#include <cmath>
 #include <cstdio>
 
 namespace querlin::grid {
@@ -21,7 +20,7 @@ TCustomCellGrid::ErrorReporter& GlobalReporter()
 
 TCustomCellGrid::TCustomCellGrid(QWidget* parent) : QAbstractScrollArea(parent)
 {
-    // The classic sunken client edge, two pixels deep.
+    // A sunken edge two pixels deep sets the cells off from the window around them.
     setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     setFocusPolicy(Qt::StrongFocus);
     // Every pixel is painted by lines, cells or the fill beyond them.
@@ -90,6 +89,17 @@ void TCustomCellGrid::ReportError(const std::exception& error) const
             std::fprintf(stderr, "%s\n", error.what());
     } catch (...) {
         // A reporter that fails has nobody left to tell; Qt must not see it.
+    }
+}
+
+void TCustomCellGrid::Guarded(const std::function<void()>& work, const char* what) const
+{
+    try {
+        work();
+    } catch (const std::exception& error) {
+        ReportError(error);
+    } catch (...) {
+        ReportError(Error(std::string("Unknown error while ") + what));
     }
 }
 
@@ -190,16 +200,14 @@ void TCustomCellGrid::UpdateHorzScrollBar()
     if (horizontalScrollBar()->isVisible())
         size.rheight() += horizontalScrollBar()->height();
     probe.SetClientSize(size);
-    int fixed = probe.FixedCols();
     int maxLeft = probe.MaxLeftCol();
     if (LeftCol() > maxLeft)
         geometry_.SetLeftCol(maxLeft);
     settingHorzBar_ = true;
-    if (maxLeft > fixed) {
-        horizontalScrollBar()->setRange(0, 127);
+    if (probe.HorzScrollable()) {
+        horizontalScrollBar()->setRange(0, GridGeometry::kHorzScrollMax);
         horizontalScrollBar()->setPageStep(1);
-        horizontalScrollBar()->setValue(
-            int(std::lround(double(LeftCol() - fixed) * 127.0 / double(maxLeft - fixed))));
+        horizontalScrollBar()->setValue(probe.HorzPositionForLeftCol(LeftCol()));
     } else {
         horizontalScrollBar()->setRange(0, 0);
     }
@@ -209,25 +217,17 @@ void TCustomCellGrid::UpdateHorzScrollBar()
 void TCustomCellGrid::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
-    try {
-        PaintGrid(painter, event->region());
-    } catch (const std::exception& error) {
-        ReportError(error);
-    } catch (...) {
-        ReportError(Error("Unknown error while painting"));
-    }
+    Guarded([&] { PaintGrid(painter, event->region()); }, "painting");
 }
 
 void TCustomCellGrid::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
     geometry_.SetClientSize(viewport()->size());
-    try {
+    Guarded([this] {
         GridResized();
         UpdateHorzScrollBar();
-    } catch (const std::exception& error) {
-        ReportError(error);
-    }
+    }, "resizing");
 }
 
 void TCustomCellGrid::scrollContentsBy(int dx, int dy)
@@ -235,12 +235,9 @@ void TCustomCellGrid::scrollContentsBy(int dx, int dy)
     (void)dy;
     if (dx == 0 || settingHorzBar_)
         return;
-    int fixed = FixedCols();
-    int maxLeft = geometry_.MaxLeftCol();
-    if (maxLeft <= fixed)
+    if (!geometry_.HorzScrollable())
         return;
-    int value = horizontalScrollBar()->value();
-    geometry_.SetLeftCol(fixed + int(std::lround(double(value) * double(maxLeft - fixed) / 127.0)));
+    geometry_.SetLeftCol(geometry_.LeftColForHorzPosition(horizontalScrollBar()->value()));
     InvalidateGrid();
 }
 

@@ -67,6 +67,10 @@ public:
     static void SetErrorReporter(ErrorReporter reporter);
     // Hands an error to OnError, else to the process-wide reporter.
     void ReportError(const std::exception& error) const;
+    // Runs the work of an event handler and reports whatever it throws, so
+    // Qt never sees an exception; `what` names the event for an exception
+    // that carries no text.
+    void Guarded(const std::function<void()>& work, const char* what) const;
 
     // Paints the grid onto a painter, only where it meets the region. A
     // derived grid paints its cells; this one fills with Color.

@@ -142,3 +142,155 @@ TEST(GridGeometry, HorizontalScrollLimits)
     g.SetLeftCol(1);
     EXPECT_EQ(g.LastFullyVisibleCol(), 1);
 }
+
+namespace {
+
+using querlin::grid::DataRowHeightFor;
+using querlin::grid::DisplayWidthForWidth;
+using querlin::grid::FontHeights;
+using querlin::grid::RowHeightRules;
+using querlin::grid::ShownColumnWidth;
+using querlin::grid::TitleRowHeightFor;
+using querlin::grid::VertScrollFor;
+using querlin::grid::VertScrollInput;
+using querlin::grid::VertScrollValues;
+using querlin::grid::WidthForDisplayWidth;
+
+// Three data columns of 64, 100 and 40 after the indicator, in a client too
+// narrow for all of them: the largest left column is 2.
+GridGeometry NarrowGrid()
+{
+    GridGeometry g = SampleGrid();
+    g.SetClientSize(QSize(12 + 141, 200));
+    return g;
+}
+
+} // namespace
+
+TEST(GridGeometry, HorizontalBarPositionsMapToLeftColumnsAndBack)
+{
+    GridGeometry g = NarrowGrid();
+    ASSERT_EQ(g.MaxLeftCol(), 2);
+    ASSERT_TRUE(g.HorzScrollable());
+    struct Case {
+        int position, leftCol;
+    } toLeft[] = {{0, 1}, {63, 1}, {64, 2}, {127, 2}, {-5, 1}, {500, 2}};
+    for (const Case& c : toLeft)
+        EXPECT_EQ(g.LeftColForHorzPosition(c.position), c.leftCol) << c.position;
+    struct Back {
+        int leftCol, position;
+    } toPosition[] = {{1, 0}, {2, 127}, {3, 127}, {0, 0}};
+    for (const Back& c : toPosition)
+        EXPECT_EQ(g.HorzPositionForLeftCol(c.leftCol), c.position) << c.leftCol;
+
+    g.SetClientSize(QSize(300, 200));
+    EXPECT_FALSE(g.HorzScrollable()) << "everything fits";
+    EXPECT_EQ(g.HorzPositionForLeftCol(1), 0);
+    EXPECT_EQ(g.LeftColForHorzPosition(127), 1);
+}
+
+TEST(GridGeometry, ColumnEdgeZonesAreEightPixelsAroundEachBoundary)
+{
+    // Boundaries (first pixel after the cells): column 1 at 76, 2 at 177,
+    // 3 at 218. With 1-pixel lines a zone runs from boundary - 3 to + 4.
+    GridGeometry g = SampleGrid();
+    struct Case {
+        const char* name;
+        int x, col;
+    } cases[] = {
+        {"inside the first column", 50, -1},
+        {"first pixel of the first zone", 73, 1},
+        {"on the first line", 76, 1},
+        {"last pixel of the first zone", 80, 1},
+        {"just past it", 81, -1},
+        {"on the second line", 177, 2},
+        {"the third zone", 222, 3},
+        {"past the last column", 260, -1},
+        {"on the indicator's line: fixed columns are not sized", 11, -1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(g.ColumnEdgeAt(c.x), c.col) << c.name;
+
+    g.SetLineWidths(8, 8);
+    // Column 1 now ends at 11 + 8 + 64 = 83 and its line runs 83..90.
+    EXPECT_EQ(g.ColumnEdgeAt(82), -1) << "a wide line is its own grip";
+    EXPECT_EQ(g.ColumnEdgeAt(83), 1);
+    EXPECT_EQ(g.ColumnEdgeAt(90), 1);
+    EXPECT_EQ(g.ColumnEdgeAt(91), -1);
+}
+
+TEST(GridGeometry, VerticalBarValues)
+{
+    struct Case {
+        const char* name;
+        VertScrollInput input;
+        VertScrollValues expected;
+        bool scrollable;
+    } cases[] = {
+        {"closed", {}, {0, 1, 2, 0}, false},
+        {"100 records, 10 visible, on the 50th",
+         {true, true, 100, 50, false, 0, false, false, 10}, {1, 109, 10, 50}, true},
+        {"one record", {true, true, 1, 1, false, 0, true, true, 10}, {1, 10, 10, 1}, false},
+        {"two records, both visible", {true, true, 2, 2, false, 0, false, true, 10}, {1, 11, 10, 2},
+         true},
+        {"empty", {true, true, 0, 0, false, 0, true, true, 10}, {1, 10, 10, 0}, false},
+        {"appending keeps the thumb", {true, true, 100, 101, true, 37, false, false, 10},
+         {1, 109, 10, 37}, true},
+        {"no positions, at the start", {true, false, 0, 0, false, 0, true, false, 10}, {0, 4, 0, 0},
+         true},
+        {"no positions, in between", {true, false, 0, 0, false, 0, false, false, 10}, {0, 4, 0, 2},
+         true},
+        {"no positions, at the end", {true, false, 0, 0, false, 0, false, true, 10}, {0, 4, 0, 4},
+         true},
+    };
+    for (const Case& c : cases) {
+        VertScrollValues values = VertScrollFor(c.input);
+        EXPECT_EQ(values, c.expected) << c.name << ": " << values.Minimum << ".." << values.Maximum
+                                      << " page " << values.Page << " at " << values.Position;
+        EXPECT_EQ(values.Scrollable(), c.scrollable) << c.name;
+    }
+    VertScrollValues hundred = VertScrollFor({true, true, 100, 50, false, 0, false, false, 10});
+    EXPECT_EQ(hundred.ThumbMaximum(), 100) << "the thumb's last position is the last record";
+}
+
+TEST(GridGeometry, RowHeightsFromFontMetrics)
+{
+    FontHeights font{13, 1};
+    struct Case {
+        const char* name;
+        RowHeightRules rules;
+        int data, title;
+    } cases[] = {
+        {"raised with row lines", {false, true, 1}, 13 + 3 + 1, 13 + 4},
+        {"raised without row lines", {false, false, 1}, 13 + 3, 13 + 4},
+        {"flat", {true, true, 1}, 13 + 1 + 1, 13 + 2},
+        {"explicit row height", {false, true, 1, 30}, 30, 13 + 4},
+        {"row lines of text", {false, true, 1, 2, 2}, 2 + 2 * 14, 13 + 4},
+        {"fit to text rounds to whole lines", {false, true, 1, 40, 0, true}, 3 * 14 + 4, 13 + 4},
+        {"title lines", {false, true, 1, 0, 0, false, 0, 2}, 13 + 3 + 1, 2 * 13 + 1 + 2 + 1},
+        {"title height", {false, false, 1, 0, 0, false, 5, 0}, 13 + 3, 1 + 5 + 2},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DataRowHeightFor(font, c.rules), c.data) << c.name;
+        EXPECT_EQ(TitleRowHeightFor(13, font, c.rules), c.title) << c.name;
+    }
+}
+
+TEST(GridGeometry, ColumnWidthsAndDisplayWidths)
+{
+    struct Case {
+        int digit, average, displayWidth, width;
+    } cases[] = {{7, 6, 10, 74}, {6, 5, 30, 184}, {8, 7, 1, 12}, {7, 7, 0, 4}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(WidthForDisplayWidth(c.digit, c.displayWidth), c.width) << c.displayWidth;
+        EXPECT_EQ(DisplayWidthForWidth(c.width, c.average, c.digit), c.displayWidth)
+            << "a default width gives its DisplayWidth back: " << c.displayWidth;
+    }
+    EXPECT_EQ(DisplayWidthForWidth(100, 6, 7), (100 + 3 - 3) / 7) << "rounded down to a digit";
+    EXPECT_EQ(DisplayWidthForWidth(-1, 6, 7), -1) << "a hidden width is not fed back";
+    EXPECT_EQ(DisplayWidthForWidth(100, 6, 0), -1) << "no digit width";
+
+    EXPECT_EQ(ShownColumnWidth(true, 80, true), 80);
+    EXPECT_EQ(ShownColumnWidth(false, 80, true), -1) << "with column lines the line goes too";
+    EXPECT_EQ(ShownColumnWidth(false, 80, false), 0);
+}

@@ -313,6 +313,32 @@ TEST(GridPainting, HookErrorStopsThePaintRestoresTheRecordAndIsReported)
     EXPECT_GT(hookCalls, -100 + 20) << "a later paint paints anew";
 }
 
+TEST(GridPainting, DrawFieldTextAfterAHookThrewDoesNotUseTheEndedPaint)
+{
+    GridOverStore t;
+    t.store.MakeNumbers(5);
+    t.Open("SELECT * FROM nums");
+    t.grid.OnDrawColumnCell = [](TCustomDataGrid*, const QRect&, int, TGridColumn*, TGridDrawState) {
+        throw std::runtime_error("qry1: hook failed");
+    };
+    int reports = 0;
+    t.grid.OnError = [&](const std::exception&) { ++reports; };
+    t.Shot();
+    ASSERT_EQ(reports, 1);
+    EXPECT_EQ(t.grid.Canvas().Painter, nullptr) << "the canvas no longer holds the ended paint's painter";
+    // Called outside any paint, as a late handler might: it has nothing to
+    // draw on and must leave quietly.
+    t.grid.DrawFieldText(QRect(0, 0, 50, 20), t.grid.Columns()[0].Field(), TGridDrawState{});
+
+    // A hook that writes through DrawFieldText works again in the next paint.
+    std::vector<HookCall> calls;
+    InstallParityHook(t, calls);
+    QImage shot = t.Shot();
+    EXPECT_EQ(reports, 1);
+    EXPECT_FALSE(calls.empty());
+    EXPECT_GT(CountPixels(shot, shot.rect(), IsRed), 0);
+}
+
 TEST(GridPainting, AppendedRowShowsTheInsertGlyph)
 {
     GridOverStore t;

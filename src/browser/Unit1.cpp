@@ -1,27 +1,146 @@
 #include "browser/Unit1.h"
 
+#include "app/BusyCursor.h"
 #include "app/Globals.h"
 #include "app/Guard.h"
 #include "favourites/Favourites.h"
 #include "login/Database.h"
 #include "login/main.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
 
 namespace querlin {
+
+namespace {
+
+// Virtual-key codes of the keys after which a list refreshes the list below
+// it: they move the current row by one or by a page.
+constexpr std::uint16_t kTab = 9;
+constexpr std::uint16_t kPageUp = 33;
+constexpr std::uint16_t kPageDown = 34;
+constexpr std::uint16_t kUp = 38;
+constexpr std::uint16_t kDown = 40;
+
+bool RefreshesAfter(std::uint16_t key)
+{
+    return key == kPageUp || key == kPageDown || key == kUp || key == kDown || key == kTab;
+}
+
+// The drill-down handlers end silently at the first error: what was done
+// before it stays done, and nothing is shown.
+template <class Action> void Silently(Action&& action) noexcept
+{
+    try {
+        action();
+    } catch (...) {
+    }
+}
+
+QGroupBox* MakeGroupBox(QWidget* parent, const char* name, const char* caption, int left, int top, int width,
+                        int height)
+{
+    auto* box = new QGroupBox(QString::fromUtf8(caption), parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setGeometry(left, top, width, height);
+    return box;
+}
+
+grid::TDataGrid* MakeGrid(QGroupBox* box, const char* name, data::TDataSource& source, int left, int top, int width,
+                          int height, bool alwaysShowSelection)
+{
+    auto* grid = new grid::TDataGrid(box);
+    grid->setObjectName(QString::fromLatin1(name));
+    grid->setGeometry(left, top, width, height);
+    grid->SetReadOnly(true);
+    grid->SetFlat(false);
+    grid->SetFooterColor(grid::clWindow);
+    if (alwaysShowSelection)
+        grid->SetOptions(grid->Options() + grid::dgAlwaysShowSelection);
+    grid->SetDataSource(&source);
+    return grid;
+}
+
+// A group box's popup menu opens at the pointer on a right click anywhere
+// in the box, its grid included: the grid shows no menu of its own and
+// leaves the request to the box.
+QMenu* MakePopupMenu(QGroupBox* box, const char* name, const char* itemName, const char* caption, QAction*& item)
+{
+    auto* menu = new QMenu(box);
+    menu->setObjectName(QString::fromLatin1(name));
+    item = menu->addAction(QString::fromUtf8(caption));
+    item->setObjectName(QString::fromLatin1(itemName));
+    box->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(box, &QWidget::customContextMenuRequested, menu,
+                     [box, menu](const QPoint& at) { menu->popup(box->mapToGlobal(at)); });
+    return menu;
+}
+
+} // namespace
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(ApplicationTitle));
+    // The platform substitutes its nearest font where this one is missing.
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSize(8);
+    setFont(font);
+    setBackgroundRole(QPalette::Button);
+    setAutoFillBackground(true);
+    // The client area fits the group boxes exactly.
+    setFixedSize(777, 549);
+
     ds1.SetDataSet(&qry1);
     ds2.SetDataSet(&qry2);
     ds3.SetDataSet(&qry3);
     ds4.SetDataSet(&qry4);
-    grp1 = new QGroupBox(QString::fromUtf8(login::kDataCaption), this);
-    grp1->setObjectName(QStringLiteral("grp1"));
-    grp1->setGeometry(0, 172, 777, 377);
+
+    grp2 = MakeGroupBox(this, "grp2", "用户列表", 0, 0, 209, 169);
+    grp3 = MakeGroupBox(this, "grp3", "用户数据表", 207, 0, 250, 169);
+    grp4 = MakeGroupBox(this, "grp4", "常用数据表", 455, 0, 322, 169);
+    grp1 = MakeGroupBox(this, "grp1", login::kDataCaption, 0, 172, 777, 377);
+    setTabOrder(grp1, grp2);
+    setTabOrder(grp2, grp3);
+    setTabOrder(grp3, grp4);
+
+    dbgrd1 = MakeGrid(grp2, "dbgrd1", ds1, 4, 16, 201, 145, true);
+    dbgrd2 = MakeGrid(grp3, "dbgrd2", ds2, 3, 16, 243, 145, true);
+    dbgrd3 = MakeGrid(grp4, "dbgrd3", ds3, 3, 16, 314, 145, true);
+    dbgrd4 = MakeGrid(grp1, "dbgrd4", ds4, 8, 16, 761, 353, false);
+
+    lbl1 = new QLabel(grp1);
+    lbl1->setObjectName(QStringLiteral("lbl1"));
+    lbl1->move(416, 0);
+    lbl1->adjustSize();
+
+    pm2 = MakePopupMenu(grp3, "pm2", "N2", "添加此表到常用记录", N2);
+    pm3 = MakePopupMenu(grp4, "pm3", "N3", "取消此常用表记录", N3);
+    pm4 = MakePopupMenu(grp1, "pm4", "S1", "保存数据到(&S)", S1);
+    connect(N2, &QAction::triggered, this, [this] { app::Guard([this] { N2Click(); }); });
+    connect(N3, &QAction::triggered, this, [this] { app::Guard([this] { N3Click(); }); });
+    connect(S1, &QAction::triggered, this, [this] { app::Guard([this] { S1Click(); }); });
+
+    dbgrd1->OnDrawColumnCell = [this](grid::TCustomDataGrid*, const QRect& Rect, int DataCol,
+                                      grid::TGridColumn* Column, grid::TGridDrawState State) {
+        dbgrd1DrawColumnCell(Rect, DataCol, Column, State);
+    };
+    dbgrd2->OnDrawColumnCell = [this](grid::TCustomDataGrid*, const QRect& Rect, int DataCol,
+                                      grid::TGridColumn* Column, grid::TGridDrawState State) {
+        dbgrd2DrawColumnCell(Rect, DataCol, Column, State);
+    };
+    dbgrd3->OnDrawColumnCell = [this](grid::TCustomDataGrid*, const QRect& Rect, int DataCol,
+                                      grid::TGridColumn* Column, grid::TGridDrawState State) {
+        dbgrd3DrawColumnCell(Rect, DataCol, Column, State);
+    };
+    dbgrd4->OnDrawColumnCell = [this](grid::TCustomDataGrid*, const QRect& Rect, int DataCol,
+                                      grid::TGridColumn* Column, grid::TGridDrawState State) {
+        dbgrd4DrawColumnCell(Rect, DataCol, Column, State);
+    };
 }
 
 void TForm1::FormCreate()
@@ -34,19 +153,133 @@ void TForm1::FormClose()
     frmmain->close();
 }
 
+void TForm1::dbgrd1CellClick(grid::TGridColumn*)
+{
+    Silently([this] {
+        app::BusyCursor busy;
+        const std::string user = qry1.FieldNamed(login::kUserColumn).PlainText();
+        qry2.SetSQL(login::TablesSql(user));
+        qry2.Open();
+        qry2.MoveFirst();
+    });
+}
+
+void TForm1::dbgrd2CellClick(grid::TGridColumn*)
+{
+    Silently([this] {
+        app::BusyCursor busy;
+        qry4.Close();
+        qry4.SetSQL(login::RowsSql(qry1.FieldNamed(login::kUserColumn).PlainText() + "." +
+                                   qry2.FieldNamed(login::kTableColumn).PlainText()));
+        qry4.Open();
+        grp1->setTitle(QString::fromUtf8(login::DataCaptionFor(qry1.FieldNamed(login::kUserColumn).PlainText() +
+                                                               "." +
+                                                               qry2.FieldNamed(login::kTableColumn).PlainText())));
+    });
+}
+
+void TForm1::dbgrd3CellClick(grid::TGridColumn*)
+{
+    Silently([this] {
+        app::BusyCursor busy;
+        qry4.Close();
+        qry4.SetSQL(login::RowsSql(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText()));
+        qry4.Open();
+        grp1->setTitle(
+            QString::fromUtf8(login::DataCaptionFor(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText())));
+    });
+}
+
+// The key is looked at on its release, after the grid has moved its current
+// row on the press.
+void TForm1::dbgrd1KeyUp(std::uint16_t& Key, grid::TShiftState)
+{
+    if (RefreshesAfter(Key))
+        Silently([this] { dbgrd1CellClick(nullptr); });
+}
+
+void TForm1::dbgrd2KeyUp(std::uint16_t& Key, grid::TShiftState)
+{
+    if (RefreshesAfter(Key))
+        Silently([this] { dbgrd2CellClick(nullptr); });
+}
+
+void TForm1::dbgrd3KeyUp(std::uint16_t& Key, grid::TShiftState)
+{
+    if (RefreshesAfter(Key))
+        Silently([this] { dbgrd3CellClick(nullptr); });
+}
+
+namespace {
+
+// While a grid paints a row, that row is its record set's active row, so the
+// record number is the painted row's. Odd numbers (-1 of an appended row
+// included) are red, even ones and 0 blue.
+void DrawByParity(grid::TDataGrid& grid, data::TADOQuery& query, const QRect& Rect, grid::TGridColumn* Column,
+                  grid::TGridDrawState State)
+{
+    grid.Canvas().Font.Color = query.RecordNumber() % 2 != 0 ? grid::TColor(0x0000FF) : grid::TColor(0xFF0000);
+    grid.DrawFieldText(Rect, Column->Field(), State);
+}
+
+} // namespace
+
+void TForm1::dbgrd1DrawColumnCell(const QRect& Rect, int, grid::TGridColumn* Column, grid::TGridDrawState State)
+{
+    DrawByParity(*dbgrd1, qry1, Rect, Column, State);
+}
+
+void TForm1::dbgrd2DrawColumnCell(const QRect& Rect, int, grid::TGridColumn* Column, grid::TGridDrawState State)
+{
+    DrawByParity(*dbgrd2, qry2, Rect, Column, State);
+}
+
+void TForm1::dbgrd3DrawColumnCell(const QRect& Rect, int, grid::TGridColumn* Column, grid::TGridDrawState State)
+{
+    DrawByParity(*dbgrd3, qry3, Rect, Column, State);
+}
+
+void TForm1::dbgrd4DrawColumnCell(const QRect& Rect, int, grid::TGridColumn* Column, grid::TGridDrawState State)
+{
+    DrawByParity(*dbgrd4, qry4, Rect, Column, State);
+}
+
 void TForm1::N2Click()
 {
+    app::BusyCursor busy;
     favourites::AddSelectedTable(qry3, qry1, qry2);
 }
 
 void TForm1::N3Click()
 {
+    app::BusyCursor busy;
     favourites::RemoveCurrent(qry3);
+}
+
+void TForm1::S1Click()
+{
+    // Saving the viewed rows comes with the spreadsheet export.
 }
 
 bool TForm1::TableExist(data::TADOConnection& connection, const std::string& tableName)
 {
     return favourites::TableExist(connection, tableName);
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    app::Guard([this] {
+        // Centred on the screen when first shown.
+        if (centred_)
+            return;
+        centred_ = true;
+        if (QScreen* s = screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(s->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    });
+    QWidget::showEvent(event);
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

@@ -2,14 +2,27 @@
 // The browser window (unit "Unit1"), created hidden at start-up and shown by
 // the login window's Login. Its single instance is the global Form1; it
 // lives for the whole run. GUI thread only.
+//
+// Four read-only grids, each in a group box: the users (dbgrd1 over qry1),
+// the tables of the selected user (dbgrd2 over qry2), the favourites (dbgrd3
+// over qry3) and the rows of the table being viewed (dbgrd4 over qry4).
+// Clicking a row, or moving through a list with Page Up, Page Down, Up, Down
+// or Tab, refreshes the list below it; every row is painted red or blue by
+// the parity of its record number. The popup menus of the group boxes add
+// and remove favourites and save the viewed rows.
 
 #include "data/DataSet.h"
+#include "grid/TDataGrid.h"
 
 #include <QWidget>
 
+#include <cstdint>
 #include <string>
 
+class QAction;
 class QGroupBox;
+class QLabel;
+class QMenu;
 
 namespace querlin {
 
@@ -32,23 +45,62 @@ public:
     data::TDataSource ds4;
     // Lists the favourites file's tables; never asks for credentials.
     data::TADOConnection con1;
-    // The frame round the rows of the table being viewed; its caption names it.
+
+    // The group boxes: user list, user tables, favourites, and the frame
+    // round the rows of the table being viewed, whose caption names it.
+    QGroupBox* grp2;
+    QGroupBox* grp3;
+    QGroupBox* grp4;
     QGroupBox* grp1;
+    grid::TDataGrid* dbgrd1;
+    grid::TDataGrid* dbgrd2;
+    grid::TDataGrid* dbgrd3;
+    grid::TDataGrid* dbgrd4;
+    // The export's progress line, on grp1's caption line.
+    QLabel* lbl1;
+    // Popup menus of grp3, grp4 and grp1 (grp2 has none) and their items.
+    QMenu* pm2;
+    QAction* N2;
+    QMenu* pm3;
+    QAction* N3;
+    QMenu* pm4;
+    QAction* S1;
 
     // Event handlers; each runs inside the application's guard.
     void FormCreate();
     void FormClose();
+    // A user was selected: list that user's tables.
+    void dbgrd1CellClick(grid::TGridColumn* Column);
+    // A table of the user was selected: show its rows and name it.
+    void dbgrd2CellClick(grid::TGridColumn* Column);
+    // A favourite was selected: show its rows and name it.
+    void dbgrd3CellClick(grid::TGridColumn* Column);
+    // The moving keys refresh as a click on the new current row does.
+    void dbgrd1KeyUp(std::uint16_t& Key, grid::TShiftState Shift);
+    void dbgrd2KeyUp(std::uint16_t& Key, grid::TShiftState Shift);
+    void dbgrd3KeyUp(std::uint16_t& Key, grid::TShiftState Shift);
+    // Red text for odd record numbers, blue for even ones.
+    void dbgrd1DrawColumnCell(const QRect& Rect, int DataCol, grid::TGridColumn* Column, grid::TGridDrawState State);
+    void dbgrd2DrawColumnCell(const QRect& Rect, int DataCol, grid::TGridColumn* Column, grid::TGridDrawState State);
+    void dbgrd3DrawColumnCell(const QRect& Rect, int DataCol, grid::TGridColumn* Column, grid::TGridDrawState State);
+    void dbgrd4DrawColumnCell(const QRect& Rect, int DataCol, grid::TGridColumn* Column, grid::TGridDrawState State);
     // Adds the table current in qry2, owned by the user current in qry1, to
     // the favourites.
     void N2Click();
     // Removes the current favourite.
     void N3Click();
+    // Saves the viewed rows to a spreadsheet file.
+    void S1Click();
 
     // Whether the connection lists the table, system tables included.
     bool TableExist(data::TADOConnection& connection, const std::string& tableName);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool centred_ = false;
 };
 
 } // namespace querlin

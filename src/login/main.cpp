@@ -1,5 +1,6 @@
 #include "login/main.h"
 
+#include "app/BusyCursor.h"
 #include "app/Globals.h"
 #include "app/Guard.h"
 #include "app/MessageBox.h"
@@ -220,6 +221,8 @@ void Tfrmmain::upassKeyPress(char16_t& Key)
 
 void Tfrmmain::btn1Click()
 {
+    // Opening the database and its first queries take a while.
+    app::BusyCursor busy;
     creatora();
     regcreat();
     setora();

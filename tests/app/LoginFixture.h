@@ -1,0 +1,198 @@
+#pragma once
+// Login end to end through the windows, against a database of its own on
+// the PostgreSQL test server, reached through an ODBC data source named
+// like the SID: the fixture that the login and browser tests share.
+#include "ShellFixture.h"
+
+#include "app/MessageBox.h"
+#include "data/DataSet.h"
+#include "data/Provider.h"
+#include "favourites/Favourites.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace querlin::test {
+
+namespace fs = std::filesystem;
+
+
+inline std::string SourceFile(const std::string& relative)
+{
+    return (fs::path(__FILE__).parent_path() / "../.." / relative).lexically_normal().string();
+}
+
+// A PostgreSQL literal.
+inline std::string Literal(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c;
+        if (c == '\'')
+            quoted += '\'';
+    }
+    return quoted + "'";
+}
+
+// A PostgreSQL quoted identifier.
+inline std::string Identifier(const std::string& name)
+{
+    std::string quoted = "\"";
+    for (char c : name) {
+        quoted += c;
+        if (c == '"')
+            quoted += '"';
+    }
+    return quoted + "\"";
+}
+
+class LoginEndToEnd : public ShellFixture {
+protected:
+    void SetUp() override
+    {
+        ShellFixture::SetUp();
+        const auto& db = test::RequireTestDatabase();
+        database_ = "querlin_login_" + std::to_string(getpid());
+        Psql("querlin", "DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)");
+        Psql("querlin", "CREATE DATABASE " + database_ + " TEMPLATE template0 ENCODING 'UTF8'");
+        PsqlFile(database_, SourceFile("scripts/testdb-fixture.sql"));
+        WriteOdbcIni(db.port);
+    }
+
+    void TearDown() override
+    {
+        app::SetMessageBoxRecorder(nullptr);
+        ShellFixture::TearDown();
+        Psql("querlin", "DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)");
+        for (const auto& role : roles_)
+            Psql("querlin", "DROP ROLE IF EXISTS " + Identifier(role));
+    }
+
+    // Runs SQL on the test server as its superuser.
+    void Psql(const std::string& database, const std::string& sql)
+    {
+        const std::string file = dir.File("step.sql");
+        std::ofstream(file, std::ios::binary) << sql << ";\n";
+        PsqlFile(database, file);
+    }
+
+    void PsqlFile(const std::string& database, const std::string& file)
+    {
+        const auto& db = test::RequireTestDatabase();
+        const std::string command = "PGPASSWORD='" + db.password + "' psql -X -q -v ON_ERROR_STOP=1 -h " + db.host +
+                                    " -p " + std::to_string(db.port) + " -U " + db.user + " -d " + database +
+                                    " -f '" + file + "' >/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+
+    // A data source named like the SID, with the test server's settings and
+    // this test's database; or a port nobody listens on. Each gets a SID and
+    // a file of its own: the driver manager keeps what it read from a data
+    // source's file for a while, also when the file is replaced.
+    void WriteOdbcIni(int port)
+    {
+        static int counter = 0;
+        sid_ = "favsite" + std::to_string(++counter);
+        const auto& db = test::RequireTestDatabase();
+        std::string text = ReadFile(db.odbcIni);
+        ASSERT_FALSE(text.empty()) << "no data source settings in " << db.odbcIni;
+        text = std::regex_replace(text, std::regex(R"(^\[.*\]$)", std::regex::multiline), "[" + sid_ + "]");
+        text = std::regex_replace(text, std::regex(R"(^Database=.*$)", std::regex::multiline), "Database=" + database_);
+        text = std::regex_replace(text, std::regex(R"(^Port=.*$)", std::regex::multiline), "Port=" + std::to_string(port));
+        odbcIni_ = dir.File(sid_ + ".ini");
+        std::ofstream(odbcIni_, std::ios::binary) << text;
+        setenv("ODBCINI", odbcIni_.c_str(), 1);
+    }
+
+    void AddRole(const std::string& name, const std::string& password)
+    {
+        roles_.push_back(name);
+        Psql("querlin", "DROP ROLE IF EXISTS " + Identifier(name));
+        Psql("querlin", "CREATE ROLE " + Identifier(name) + " LOGIN SUPERUSER PASSWORD " + Literal(password));
+    }
+
+    // A favourites file in the program directory holding these favourites.
+    void Favourites(const std::vector<std::string>& texts)
+    {
+        const std::string file = dir.File("table.mdb");
+        data::CreateLocalStore(favourites::CreationConnectionString(file));
+        data::TADOQuery q;
+        q.SetConnectionString(favourites::StoreConnectionString(file));
+        q.SetSQL(favourites::kCreateTableSql);
+        q.Execute();
+        for (const auto& text : texts) {
+            q.SetSQL("insert into tablecy (常用数据表) values (" + Literal(text) + ")");
+            q.Execute();
+        }
+    }
+
+    // Starts the program, fills the fields as a user would and presses Login.
+    void Login(const std::string& user, const std::string& password)
+    {
+        Start();
+        frmmain->ipsid->setText(QString::fromStdString(sid_));
+        frmmain->uname->setText(QString::fromUtf8(user));
+        frmmain->upass->clear();
+        QTest::keyClicks(frmmain->upass, QString::fromUtf8(password));
+        ASSERT_EQ(frmmain->upass->text(), QString::fromUtf8(password));
+        QTest::mouseClick(frmmain->btn1, Qt::LeftButton);
+    }
+
+    static std::vector<std::string> Column(data::TADOQuery& q, const char* field)
+    {
+        std::vector<std::string> values;
+        if (!q.Active())
+            return values;
+        for (q.MoveFirst(); !q.AtEnd(); q.MoveNext())
+            values.push_back(q.FieldNamed(field).PlainText());
+        q.MoveFirst();
+        return values;
+    }
+
+    static std::string Caption() { return Form1->grp1->title().toStdString(); }
+
+    void ExpectBrowserShownWithoutReports()
+    {
+        EXPECT_TRUE(reports.empty()) << (reports.empty() ? "" : reports[0].text.toStdString());
+        EXPECT_TRUE(Form1->isVisible());
+        EXPECT_FALSE(frmmain->isVisible());
+    }
+
+    void ExpectNothingFromTheDatabase()
+    {
+        EXPECT_FALSE(Form1->qry1.Active());
+        EXPECT_FALSE(Form1->qry2.Active());
+        EXPECT_FALSE(Form1->qry4.Active());
+        EXPECT_EQ(Caption(), "数据表");
+    }
+
+    std::string database_;
+    std::string odbcIni_;
+    std::string sid_;
+    std::vector<std::string> roles_;
+};
+
+inline const std::vector<std::string> kSeedsInNameOrder = {
+    "BRAVEL.T_RUDATASOURCETYPE", "TELMIR.KJASSISTANTREF", "TELMIR.KJBASEUNITACCOUNT", "TELMIR.KJBASEUNITINFO",
+};
+
+// Two users: BRAVEL (first in name order) with two tables, TELMIR with one.
+inline constexpr char kSmallSite[] = R"(
+CREATE SCHEMA bravel;
+CREATE TABLE bravel.t_rudatasourcetype (typeid integer, typename varchar(40));
+INSERT INTO bravel.t_rudatasourcetype VALUES (1, 'Oracle 数据库'), (2, '电子表格');
+CREATE TABLE bravel.t_other (x integer);
+CREATE SCHEMA telmir;
+CREATE TABLE telmir.kjbaseunitinfo (unitid integer);
+)";
+
+
+} // namespace querlin::test

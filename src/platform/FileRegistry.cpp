@@ -1,6 +1,9 @@
 #include "platform/FileRegistry.h"
 
+#include "platform/AsciiText.h"
+#include "platform/AtomicFile.h"
 #include "platform/Error.h"
+#include "platform/Utf8.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -24,95 +27,25 @@ namespace {
 const char* const kHeader = "Windows Registry Editor Version 5.00";
 const char* const kRoot = "HKEY_LOCAL_MACHINE";
 
-// ---- UTF-8 and UTF-16 ----------------------------------------------------
-
-void AppendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-
-// Decodes one code point at pos and advances past it; a malformed
-// sequence gives U+FFFD for its first byte.
-char32_t NextCodePoint(const std::string& s, size_t& pos)
-{
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-    unsigned char b = byte(pos);
-    int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra == 0) {
-        ++pos;
-        return b;
-    }
-    if (extra < 0 || pos + extra >= s.size()) {
-        ++pos;
-        return 0xFFFD;
-    }
-    char32_t c = b & (0x3F >> extra);
-    for (int i = 1; i <= extra; ++i) {
-        unsigned char cont = byte(pos + i);
-        if ((cont & 0xC0) != 0x80) {
-            ++pos;
-            return 0xFFFD;
-        }
-        c = (c << 6) | (cont & 0x3F);
-    }
-    pos += extra + 1;
-    return c;
-}
+// ---- UTF-16LE bytes ----------------------------------------------------
 
 std::string Utf8ToUtf16Le(const std::string& text)
 {
     std::string out;
-    for (size_t pos = 0; pos < text.size();) {
-        char32_t c = NextCodePoint(text, pos);
-        auto put = [&](char16_t unit) {
-            out += char(unit & 0xFF);
-            out += char(unit >> 8);
-        };
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            put(char16_t(0xD800 + (c >> 10)));
-            put(char16_t(0xDC00 + (c & 0x3FF)));
-        } else {
-            put(char16_t(c));
-        }
+    for (char16_t unit : Utf8ToUtf16(text)) {
+        out += char(unit & 0xFF);
+        out += char(unit >> 8);
     }
     return out;
 }
 
 std::string Utf16LeToUtf8(const std::string& bytes)
 {
-    std::string out;
-    size_t units = bytes.size() / 2;
-    auto unit = [&](size_t i) {
-        return char16_t(static_cast<unsigned char>(bytes[2 * i]) |
-                        (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-    };
-    for (size_t i = 0; i < units; ++i) {
-        char16_t u = unit(i);
-        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000) {
-            AppendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u < 0xE000) {
-            AppendUtf8(out, 0xFFFD);
-        } else {
-            AppendUtf8(out, u);
-        }
-    }
-    return out;
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < units.size(); ++i)
+        units[i] = char16_t(static_cast<unsigned char>(bytes[2 * i]) |
+                            (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    return Utf16ToUtf8(units);
 }
 
 bool IsText(RegType type) { return type == RegType::Sz || type == RegType::ExpandSz; }
@@ -200,16 +133,8 @@ public:
     }
 
 private:
-    static std::string TrimLeft(const std::string& s)
-    {
-        size_t p = s.find_first_not_of(" \t");
-        return p == std::string::npos ? std::string() : s.substr(p);
-    }
-    static std::string TrimRight(const std::string& s)
-    {
-        size_t p = s.find_last_not_of(" \t");
-        return p == std::string::npos ? std::string() : s.substr(0, p + 1);
-    }
+    static std::string TrimLeft(const std::string& s) { return std::string(platform::TrimLeft(s)); }
+    static std::string TrimRight(const std::string& s) { return std::string(platform::TrimRight(s)); }
     static bool IsHexLine(const std::string& l)
     {
         // The name is quoted, so look for "=hex" after its closing quote.
@@ -380,7 +305,9 @@ std::string FoldCase(const std::string& text)
     out.reserve(text.size());
     for (size_t pos = 0; pos < text.size();) {
         size_t start = pos;
-        char32_t c = NextCodePoint(text, pos);
+        char32_t c = 0xFFFD;
+        size_t length = Utf8SequenceAt(text, pos, &c);
+        pos += length == 0 ? 1 : length;  // a stray byte stays as it is
         char32_t folded = c;
         if (c >= 'a' && c <= 'z')
             folded = c - 32;
@@ -579,20 +506,6 @@ private:
     int fd_ = -1;
 };
 
-bool WriteAll(int fd, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
-}
 #endif
 
 // True when every key and value name of before is still in after: a change
@@ -697,30 +610,8 @@ bool FileRegistry::StoreLocked(const hive::Hive& before, const hive::Hive& after
     if (!Covers(before, after) || !Same(after, check))
         return false;
 
-    std::string temp = fileName_ + ".XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
-    if (fd < 0)
-        return false;
-    std::string tempName(name.data());
-    struct stat st {};
-    mode_t mode = ::stat(fileName_.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok)
-        ok = ::rename(tempName.c_str(), fileName_.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tempName.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    int dir = ::open(Folder(fileName_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
+    // A new hive is readable by every program that shares it.
+    return !ReplaceFileAtomically(fileName_, text, {Placement::Replace, 0644});
 #endif
 }
 

@@ -8,6 +8,7 @@
 #include "data/DataSet.h"
 #include "favourites/Favourites.h"
 #include "data/Provider.h"
+#include "platform/AsciiText.h"
 
 #include <QGroupBox>
 #include <QLineEdit>
@@ -37,25 +38,13 @@ std::string SourceFile(const std::string& relative)
 // A PostgreSQL literal.
 std::string Literal(const std::string& text)
 {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c;
-        if (c == '\'')
-            quoted += '\'';
-    }
-    return quoted + "'";
+    return querlin::platform::Enclose(text, '\'');
 }
 
 // A PostgreSQL quoted identifier.
 std::string Identifier(const std::string& name)
 {
-    std::string quoted = "\"";
-    for (char c : name) {
-        quoted += c;
-        if (c == '"')
-            quoted += '"';
-    }
-    return quoted + "\"";
+    return querlin::platform::Enclose(name, '"');
 }
 
 class LoginEndToEnd : public ShellFixture {

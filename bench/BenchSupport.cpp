@@ -13,15 +13,12 @@ namespace querlin::bench {
 
 std::string BenchDatabase::OdbcConnectionString() const
 {
-    return "DSN=" + data::QuoteOdbcValue(dsn) + ";UID=" + data::QuoteOdbcValue(user) +
-           ";PWD=" + data::QuoteOdbcValue(password);
+    return data::OdbcSignOn({dsn, user, password, {}});
 }
 
 std::string BenchDatabase::AdoConnectionString() const
 {
-    return "Provider=MSDASQL.1;Password=" + data::QuoteAdoValue(password) +
-           ";Persist Security Info=True;User ID=" + data::QuoteAdoValue(user) +
-           ";Mode=Read;Extended Properties=" + data::QuoteAdoValue(OdbcConnectionString() + ";");
+    return data::ReadOnlyConnectionString({dsn, user, password, {}});
 }
 
 const BenchDatabase& RequireBenchDatabase()

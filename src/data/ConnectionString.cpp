@@ -1,5 +1,6 @@
 #include "data/ConnectionString.h"
 
+#include "platform/AsciiText.h"
 #include "platform/Error.h"
 
 namespace querlin::data {
@@ -19,16 +20,7 @@ bool IsBlank(char c)
 
 std::string_view Trim(std::string_view text)
 {
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-char FoldAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return platform::Trim(text, platform::kSpaceTabAndLineEnds);
 }
 
 // Reads an enclosed value from just after its opening character up to the
@@ -67,12 +59,7 @@ std::string ReadEnclosed(std::string_view text, std::size_t& i, char close, cons
 
 bool SameKey(std::string_view a, std::string_view b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (FoldAscii(a[i]) != FoldAscii(b[i]))
-            return false;
-    return true;
+    return platform::EqualsAsciiNoCase(a, b);
 }
 
 ConnectionString ConnectionString::ParseAdo(std::string_view text)
@@ -190,14 +177,7 @@ std::string QuoteAdoValue(std::string_view value)
         needs = true;
     if (!needs)
         return std::string(value);
-    std::string out = "\"";
-    for (char c : value) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-    return out;
+    return platform::Enclose(value, '"');
 }
 
 std::string QuoteOdbcValue(std::string_view value)
@@ -207,25 +187,14 @@ std::string QuoteOdbcValue(std::string_view value)
         needs = true;
     if (!needs)
         return std::string(value);
-    std::string out = "{";
-    for (char c : value) {
-        if (c == '}')
-            out += '}';
-        out += c;
-    }
-    out += '}';
-    return out;
+    return platform::Enclose(value, '{', '}');
 }
 
 std::string BuildAdo(const std::vector<ConnectionString::Entry>& entries)
 {
     std::string out;
     for (const auto& [key, value] : entries) {
-        for (char c : key) {
-            if (c == '=')
-                out += '=';
-            out += c;
-        }
+        out += platform::DoubleEvery(key, '=');
         out += '=';
         out += QuoteAdoValue(value);
         out += ';';
@@ -243,6 +212,24 @@ std::string BuildOdbc(const std::vector<ConnectionString::Entry>& entries)
         out += ';';
     }
     return out;
+}
+
+std::string OdbcSignOn(const DataSourceSignOn& signOn)
+{
+    std::string out = "DSN=" + QuoteOdbcValue(signOn.dsn) + ";UID=" + QuoteOdbcValue(signOn.user) +
+                      ";PWD=" + QuoteOdbcValue(signOn.password);
+    if (!signOn.server.empty())
+        out += ";SERVER=" + QuoteOdbcValue(signOn.server);
+    return out;
+}
+
+std::string ReadOnlyConnectionString(const DataSourceSignOn& signOn)
+{
+    // The driver's part is one value of the outer part, always in double
+    // quotes; its own double quotes are doubled to stay inside them.
+    return "Provider=MSDASQL.1;Password=" + QuoteAdoValue(signOn.password) +
+           ";Persist Security Info=True;User ID=" + QuoteAdoValue(signOn.user) +
+           ";Mode=Read;Extended Properties=" + platform::Enclose(OdbcSignOn(signOn) + ";", '"');
 }
 
 } // namespace querlin::data

@@ -59,4 +59,28 @@ std::string QuoteOdbcValue(std::string_view value);
 std::string BuildAdo(const std::vector<ConnectionString::Entry>& entries);
 std::string BuildOdbc(const std::vector<ConnectionString::Entry>& entries);
 
+// What signs on to an ODBC data source. server is the Oracle net service
+// name; empty leaves it out.
+struct DataSourceSignOn {
+    std::string dsn;
+    std::string user;
+    std::string password;
+    std::string server;
+};
+
+// The driver's part: "DSN=D;UID=U;PWD=P" and ";SERVER=S" when a server is
+// given, each value quoted as QuoteOdbcValue does; no closing ";".
+std::string OdbcSignOn(const DataSourceSignOn& signOn);
+
+// The read-only connection through the data source, the one form the
+// program and its tests open the database with:
+//   Provider=MSDASQL.1;Password=P;Persist Security Info=True;User ID=U;
+//   Mode=Read;Extended Properties="DSN=D;UID=U;PWD=P;SERVER=S;"
+// Every value is quoted where it has to be, so that a password holding ";",
+// a quote or a brace reaches the driver whole instead of ending the value
+// early or smuggling in attributes of its own: braces (with "}" doubled)
+// inside the driver's part, double quotes (with '"' doubled) outside it.
+// Ordinary values are written as they stand.
+std::string ReadOnlyConnectionString(const DataSourceSignOn& signOn);
+
 } // namespace querlin::data

@@ -5,8 +5,10 @@
 #include "data/DataSet.h"
 #include "data/DataSetImpl.h"
 #include "data/FieldText.h"
+#include "platform/AsciiText.h"
 #include "platform/Error.h"
 #include "platform/Locale.h"
+#include "platform/Utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -54,11 +56,9 @@ bool HasTypeLabel(TFieldType kind)
 
 bool ParseInteger(std::string_view text, std::int64_t& value)
 {
-    std::size_t i = 0, end = text.size();
-    while (i < end && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    while (end > i && (text[end - 1] == ' ' || text[end - 1] == '\t'))
-        --end;
+    text = platform::Trim(text, platform::kSpaceAndTab);
+    std::size_t i = 0;
+    const std::size_t end = text.size();
     if (i == end)
         return false;
     // Whole numbers written as decimals ("12.0", "12.5") round like the source would.
@@ -529,7 +529,7 @@ void FieldImpl::SetValue(const std::string& value)
 
     Snapshot& store = *owner_.pending;
     CellWriter writer = Writer(store, 0);
-    std::string text = text::IsValidUtf8(value) ? value : text::SanitizeUtf8(value);
+    std::string text = platform::RepairUtf8(value, platform::Utf8Repair::EachByte);
     const auto invalid = [&](const char* what) {
         owner_.Fail("'" + text + "' is not a valid " + what);
     };

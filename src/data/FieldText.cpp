@@ -1,5 +1,8 @@
 #include "data/FieldText.h"
 
+#include "platform/AsciiText.h"
+#include "platform/Utf8.h"
+
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -157,11 +160,7 @@ std::string TypeLabel(TFieldType kind, bool isNull)
     std::string label = "(";
     label += KindName(kind);
     label += ")";
-    if (!isNull) {
-        for (char& c : label)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return label;
+    return isNull ? label : platform::AsciiUpper(label);
 }
 
 std::string FormatGeneral(double value, const std::string& decimalSeparator)
@@ -241,11 +240,9 @@ bool BcdFromDouble(double value, std::int64_t& scaled)
 
 bool ParseBcd(std::string_view text, std::int64_t& scaled)
 {
-    std::size_t i = 0, end = text.size();
-    while (i < end && std::isspace(static_cast<unsigned char>(text[i])))
-        ++i;
-    while (end > i && std::isspace(static_cast<unsigned char>(text[end - 1])))
-        --end;
+    text = platform::Trim(text, platform::kWhiteSpace);
+    std::size_t i = 0;
+    const std::size_t end = text.size();
     if (i == end)
         return false;
     for (std::size_t k = i; k < end; ++k) {
@@ -518,73 +515,6 @@ bool ParseIsoTimestamp(std::string_view text, std::int64_t& packed)
     return true;
 }
 
-namespace {
-
-// Length of the valid UTF-8 sequence at text[at], or 0 when it is invalid.
-std::size_t ValidSequence(std::string_view text, std::size_t at)
-{
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char b0 = byte(at);
-    if (b0 < 0x80)
-        return 1;
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) length = 2;
-    else if (b0 == 0xE0) { length = 3; low = 0xA0; }
-    else if (b0 >= 0xE1 && b0 <= 0xEC) length = 3;
-    else if (b0 == 0xED) { length = 3; high = 0x9F; }
-    else if (b0 >= 0xEE && b0 <= 0xEF) length = 3;
-    else if (b0 == 0xF0) { length = 4; low = 0x90; }
-    else if (b0 >= 0xF1 && b0 <= 0xF3) length = 4;
-    else if (b0 == 0xF4) { length = 4; high = 0x8F; }
-    else return 0;
-    if (at + length > text.size())
-        return 0;
-    if (byte(at + 1) < low || byte(at + 1) > high)
-        return 0;
-    for (std::size_t k = 2; k < length; ++k) {
-        if (byte(at + k) < 0x80 || byte(at + k) > 0xBF)
-            return 0;
-    }
-    return length;
-}
-
-} // namespace
-
-bool IsValidUtf8(std::string_view text)
-{
-    std::size_t at = 0;
-    while (at < text.size()) {
-        if (static_cast<unsigned char>(text[at]) < 0x80) {
-            ++at;
-            continue;
-        }
-        const std::size_t length = ValidSequence(text, at);
-        if (length == 0)
-            return false;
-        at += length;
-    }
-    return true;
-}
-
-std::string SanitizeUtf8(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t length = ValidSequence(text, at);
-        if (length == 0) {
-            out += "\xEF\xBF\xBD";
-            ++at;
-        } else {
-            out.append(text, at, length);
-            at += length;
-        }
-    }
-    return out;
-}
-
 std::size_t Utf8PrefixBytes(std::string_view text, std::size_t maxBytes)
 {
     if (text.size() <= maxBytes)
@@ -625,24 +555,16 @@ std::string BytesToText(std::string_view bytes)
 
 namespace {
 
-// Decodes one character; invalid bytes decode as themselves.
+// Decodes one character; an invalid byte decodes as U+DC00 plus the byte,
+// so that TextToBytes gives it back as it was.
 char32_t DecodeOne(std::string_view text, std::size_t& at)
 {
-    const std::size_t length = ValidSequence(text, at);
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     char32_t c;
-    switch (length) {
-    case 1: c = byte(at); break;
-    case 2: c = (char32_t(byte(at) & 0x1F) << 6) | (byte(at + 1) & 0x3F); break;
-    case 3:
-        c = (char32_t(byte(at) & 0x0F) << 12) | (char32_t(byte(at + 1) & 0x3F) << 6) |
-            (byte(at + 2) & 0x3F);
-        break;
-    case 4:
-        c = (char32_t(byte(at) & 0x07) << 18) | (char32_t(byte(at + 1) & 0x3F) << 12) |
-            (char32_t(byte(at + 2) & 0x3F) << 6) | (byte(at + 3) & 0x3F);
-        break;
-    default: c = 0xDC00 + byte(at); at += 1; return c;
+    const std::size_t length = platform::Utf8SequenceAt(text, at, &c);
+    if (length == 0) {
+        c = 0xDC00 + static_cast<unsigned char>(text[at]);
+        at += 1;
+        return c;
     }
     at += length;
     return c;
@@ -663,7 +585,7 @@ locale_t CaseLocale()
 char32_t Lower(char32_t c)
 {
     if (c < 0x80)
-        return c >= 'A' && c <= 'Z' ? c + 32 : c;
+        return static_cast<unsigned char>(platform::AsciiLower(static_cast<char>(c)));
     if (locale_t loc = CaseLocale())
         return static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), loc));
     return c;
@@ -692,8 +614,8 @@ std::string_view StoredText(TFieldType kind, int size, std::string_view value, s
         if (nul != std::string_view::npos)
             value = value.substr(0, nul);
     }
-    if (!IsValidUtf8(value)) {
-        scratch = SanitizeUtf8(value);
+    if (!platform::IsValidUtf8(value)) {
+        scratch = platform::RepairUtf8(value, platform::Utf8Repair::EachByte);
         value = scratch;
     }
     if (eightBit && size > 0)
@@ -703,7 +625,7 @@ std::string_view StoredText(TFieldType kind, int size, std::string_view value, s
 
 std::string AssignedText(TFieldType kind, int size, std::string_view value)
 {
-    std::string text = IsValidUtf8(value) ? std::string(value) : SanitizeUtf8(value);
+    std::string text = platform::RepairUtf8(value, platform::Utf8Repair::EachByte);
     if (size > 0) {
         if (IsEightBitText(kind))
             text.resize(Utf8PrefixBytes(text, static_cast<std::size_t>(size)));

@@ -74,10 +74,7 @@ bool ParseIsoDate(std::string_view text, std::int32_t& packed);
 bool ParseIsoTime(std::string_view text, std::int32_t& packed);
 bool ParseIsoTimestamp(std::string_view text, std::int64_t& packed);
 
-// UTF-8 handling.
-bool IsValidUtf8(std::string_view text);
-// Replaces every invalid sequence with U+FFFD.
-std::string SanitizeUtf8(std::string_view text);
+// UTF-8 handling (checking and repair: platform/Utf8.h).
 // The longest prefix of at most maxBytes bytes that does not split a character.
 std::size_t Utf8PrefixBytes(std::string_view text, std::size_t maxBytes);
 // The byte length of the first maxChars characters.

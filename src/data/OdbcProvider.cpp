@@ -2,6 +2,7 @@
 
 #include "data/ProviderText.h"
 #include "data/QueryText.h"
+#include "platform/AsciiText.h"
 #include "platform/Error.h"
 
 #include <sql.h>
@@ -1047,13 +1048,9 @@ private:
         const std::string& q = link_->quote;
         if (q.empty() || q == " ")
             return name;
-        std::string out = q;
-        for (char c : name) {
-            out += c;
-            if (std::string(1, c) == q)
-                out += c;
-        }
-        return out + q;
+        if (q.size() == 1)
+            return platform::Enclose(name, q[0]);
+        return q + name + q;
     }
 
     // "schema.table" as the reader reported it.
@@ -1136,8 +1133,7 @@ std::string OdbcConnectText(const ConnectionString& settings)
                 kept.push_back(entry);
         text = BuildOdbc(kept);
     }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.pop_back();
+    text.resize(platform::TrimRight(text, platform::kSpaceAndTab).size());
     auto add = [&](const char* key, const std::string& value) {
         if (!text.empty() && text.back() != ';')
             text += ';';

@@ -1,5 +1,7 @@
 #include "data/QueryText.h"
 
+#include "platform/AsciiText.h"
+
 #include <array>
 #include <string>
 
@@ -51,15 +53,6 @@ bool IsTagStart(unsigned char c)
 bool IsTagByte(unsigned char c)
 {
     return IsTagStart(c) || (c >= '0' && c <= '9');
-}
-
-std::string Upper(std::string_view word)
-{
-    std::string out(word);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return out;
 }
 
 bool WritesData(const std::string& upperWord)
@@ -142,7 +135,7 @@ private:
         const std::size_t start = i_;
         while (i_ < s_.size() && IsWordByte(Byte(i_), d_))
             ++i_;
-        const std::string upper = Upper(s_.substr(start, i_ - start));
+        const std::string upper = platform::AsciiUpper(s_.substr(start, i_ - start));
         Content(upper);
         if (Byte(i_) == '\'') {
             // A literal whose opening is a prefix letter: q'[..]', nq'{..}', E'..'.

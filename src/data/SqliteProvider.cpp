@@ -2,6 +2,8 @@
 
 #include "data/FieldText.h"
 #include "data/ProviderText.h"
+#include "platform/AsciiText.h"
+#include "platform/AtomicFile.h"
 #include "platform/Error.h"
 
 #include <sqlite3.h>
@@ -34,11 +36,7 @@ const int kStoreApplicationId = 0x514C5331;  // "QLS1"
 
 std::string Lower(std::string_view text)
 {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
+    return platform::AsciiLower(text);
 }
 
 // ---------------------------------------------------------------------------
@@ -428,14 +426,7 @@ namespace {
 
 std::string QuoteName(std::string_view name)
 {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-    return out;
+    return platform::Enclose(name, '"');
 }
 
 bool IsBlankTail(const char* tail)
@@ -991,55 +982,32 @@ void CreateLocalStore(const std::string& connectionString)
         throw Error("Database already exists.");
     // Built beside under a temporary name and linked into place, so the
     // name never shows a half-made file and an existing file is never
-    // replaced (link fails when the name is taken meanwhile).
-    std::string temp = path + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0)
-        throw Error("Cannot create '" + path + "': " + std::strerror(errno));
-    // mkstemp makes the file private; a store gets the usual permissions.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    close(fd);
-    auto fail = [&](const std::string& message) {
-        unlink(temp.c_str());
-        throw Error("Cannot create '" + path + "': " + message);
+    // replaced (the link fails when the name is taken meanwhile).
+    auto build = [&](const std::filesystem::path& temporary) {
+        auto fail = [&](const std::string& message) { throw Error("Cannot create '" + path + "': " + message); };
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(temporary.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+            std::string message = db ? sqlite3_errmsg(db) : "out of memory";
+            sqlite3_close_v2(db);
+            fail(message);
+        }
+        char* message = nullptr;
+        std::string pragma = "PRAGMA application_id = " + std::to_string(kStoreApplicationId);
+        int rc = sqlite3_exec(db, pragma.c_str(), nullptr, nullptr, &message);
+        std::string text = message ? message : "";
+        sqlite3_free(message);
+        if (sqlite3_close(db) != SQLITE_OK && rc == SQLITE_OK) {
+            rc = SQLITE_ERROR;
+            text = "cannot close the new file";
+        }
+        if (rc != SQLITE_OK)
+            fail(text);
     };
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        std::string message = db ? sqlite3_errmsg(db) : "out of memory";
-        sqlite3_close_v2(db);
-        fail(message);
-    }
-    char* message = nullptr;
-    std::string pragma = "PRAGMA application_id = " + std::to_string(kStoreApplicationId);
-    int rc = sqlite3_exec(db, pragma.c_str(), nullptr, nullptr, &message);
-    std::string text = message ? message : "";
-    sqlite3_free(message);
-    if (sqlite3_close(db) != SQLITE_OK && rc == SQLITE_OK) {
-        rc = SQLITE_ERROR;
-        text = "cannot close the new file";
-    }
-    if (rc != SQLITE_OK)
-        fail(text);
-    int fileFd = open(temp.c_str(), O_RDONLY);
-    if (fileFd >= 0) {
-        fsync(fileFd);
-        close(fileFd);
-    }
-    if (link(temp.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        // File systems without hard links: a rename after a fresh look is
-        // the best they allow.
-        if ((err == EPERM || err == ENOTSUP || err == ENOSYS) && !std::filesystem::exists(path, ec) &&
-            rename(temp.c_str(), path.c_str()) == 0)
-            return;
-        unlink(temp.c_str());
-        if (err == EEXIST)
-            throw Error("Database already exists.");
-        throw Error("Cannot create '" + path + "': " + std::strerror(err));
-    }
-    unlink(temp.c_str());
+    const auto error = platform::PlaceFileAtomically(path, build, {platform::Placement::CreateNew, {}});
+    if (error == std::errc::file_exists)
+        throw Error("Database already exists.");
+    if (error)
+        throw Error("Cannot create '" + path + "': " + error.message());
 }
 
 } // namespace querlin::data

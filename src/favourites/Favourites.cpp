@@ -1,5 +1,6 @@
 #include "favourites/Favourites.h"
 
+#include "platform/AsciiText.h"
 #include "platform/Automation.h"
 
 #include <filesystem>
@@ -12,14 +13,6 @@ namespace {
 // The columns of the user list and of the table list the add reads from.
 constexpr char kUserColumn[] = "用户";
 constexpr char kTableColumn[] = "用户表";
-
-std::string UpperAscii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
 
 std::string FillFileName(const char* pattern, const std::string& fileName)
 {
@@ -44,9 +37,9 @@ bool TableExist(data::TADOConnection& connection, const std::string& tableName)
 {
     std::vector<std::string> names;
     connection.TableNames(names, true);
-    const std::string wanted = UpperAscii(tableName);
+    const std::string wanted = platform::AsciiUpper(tableName);
     for (const auto& name : names)
-        if (UpperAscii(name) == wanted)
+        if (platform::AsciiUpper(name) == wanted)
             return true;
     return false;
 }

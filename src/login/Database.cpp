@@ -1,35 +1,14 @@
 #include "login/Database.h"
 
 #include "data/ConnectionString.h"
+#include "platform/AsciiText.h"
 
 namespace querlin::login {
-
-namespace {
-
-std::string DoubleChar(const std::string& value, char twice)
-{
-    std::string result;
-    result.reserve(value.size());
-    for (char c : value) {
-        result += c;
-        if (c == twice)
-            result += twice;
-    }
-    return result;
-}
-
-} // namespace
 
 std::string DatabaseConnectionString(const std::string& password, const std::string& user,
                                      const std::string& sid)
 {
-    const std::string driverPart = "DSN=" + data::QuoteOdbcValue(sid) + ";UID=" + data::QuoteOdbcValue(user) +
-                                   ";PWD=" + data::QuoteOdbcValue(password) + ";SERVER=" + data::QuoteOdbcValue(sid) + ";";
-    // The driver's part is one value of the outer part, always in double
-    // quotes; its own double quotes are doubled to stay inside them.
-    return "Provider=MSDASQL.1;Password=" + data::QuoteAdoValue(password) +
-           ";Persist Security Info=True;User ID=" + data::QuoteAdoValue(user) +
-           ";Mode=Read;Extended Properties=\"" + DoubleChar(driverPart, '"') + "\"";
+    return data::ReadOnlyConnectionString({sid, user, password, sid});
 }
 
 std::string UsersSql()
@@ -39,7 +18,7 @@ std::string UsersSql()
 
 std::string TablesSql(const std::string& user)
 {
-    return "SELECT TABLE_NAME as 用户表 FROM SYS.ALL_TABLES WHERE OWNER = '" + DoubleChar(user, '\'') +
+    return "SELECT TABLE_NAME as 用户表 FROM SYS.ALL_TABLES WHERE OWNER = '" + platform::DoubleEvery(user, '\'') +
            "' order by 用户表";
 }
 

@@ -16,14 +16,11 @@ inline constexpr char kTableColumn[] = "用户表";
 inline constexpr char kDataCaption[] = "数据表";
 inline constexpr char kDataCaptionPrefix[] = "数据表：";
 
-// The read-only connection through the ODBC data source named after the SID:
+// The read-only connection through the ODBC data source named after the SID,
+// the SID standing for the server too:
 //   Provider=MSDASQL.1;Password=P;Persist Security Info=True;User ID=U;
 //   Mode=Read;Extended Properties="DSN=S;UID=U;PWD=P;SERVER=S;"
-// Every value is quoted where it has to be, so that a password holding ";",
-// a quote or a brace reaches the driver whole instead of ending the value
-// early or smuggling in attributes of its own: braces (with "}" doubled)
-// inside the driver's part, double quotes (with '"' doubled) outside it.
-// Ordinary values are written as they stand.
+// quoted as data::ReadOnlyConnectionString quotes.
 std::string DatabaseConnectionString(const std::string& password, const std::string& user,
                                      const std::string& sid);
 

@@ -1,8 +1,9 @@
 #include "login/NetServiceFile.h"
 
+#include "platform/AsciiText.h"
+#include "platform/AtomicFile.h"
 #include "platform/Error.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -22,26 +23,10 @@ const std::string_view AddressPrefix = "      (ADDRESS = (PROTOCOL = TCP)(HOST =
 const std::string_view SidPrefix = "       (SID = ";
 const std::string_view EntryNameSuffix = " =";
 
-std::string UpperAscii(std::string_view line)
-{
-    std::string s(line);
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return s;
-}
-
+// Values drop every control character and blank at both ends.
 std::string Trim(std::string_view s)
 {
-    auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
-    std::size_t first = 0;
-    std::size_t last = s.size();
-    while (first < last && blank(s[first]))
-        ++first;
-    while (last > first && blank(s[last - 1]))
-        --last;
-    return std::string(s.substr(first, last - first));
+    return std::string(platform::Trim(s, platform::kControlsAndSpace));
 }
 
 // The arithmetic below is done in 1-based positions, 0 meaning "not found":
@@ -93,7 +78,7 @@ bool IsWriterLayout(std::string_view line)
 void ReadLine(std::string_view line, CompactForms compact, NetServiceEntry& entry)
 {
     const bool acceptCompact = compact == CompactForms::Accept && !IsWriterLayout(line);
-    std::string s = UpperAscii(line);
+    std::string s = platform::AsciiUpper(line);
 
     if (auto p = Pos(s, "HOST"); p != 0) {
         DeleteFirst(s, p); // s now starts with "OST"
@@ -139,29 +124,6 @@ std::string FullPath(const std::filesystem::path& file)
 [[noreturn]] void ThrowCannotOpen(const std::filesystem::path& file, int error)
 {
     throw Error("Cannot open file \"" + FullPath(file) + "\". " + std::strerror(error));
-}
-
-bool WriteAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// A name beside the file that no other writer uses at the same time.
-std::filesystem::path TemporarySibling(const std::filesystem::path& file)
-{
-    static std::atomic<unsigned> counter{0};
-    auto name = "." + file.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                std::to_string(counter.fetch_add(1));
-    return file.parent_path() / name;
 }
 
 } // namespace
@@ -224,37 +186,8 @@ void WriteNetServiceFile(const std::filesystem::path& file, const std::string& h
                         " contains a line break or NUL character");
     }
 
-    const std::string text = NetServiceText(host, port, sid);
-    const auto temporary = TemporarySibling(file);
-
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        ThrowCannotCreate(file, errno);
-
-    auto fail = [&](int error) {
-        if (fd >= 0)
-            ::close(fd);
-        ::unlink(temporary.c_str());
-        ThrowCannotCreate(file, error);
-    };
-
-    if (!WriteAll(fd, text) || ::fsync(fd) != 0)
-        fail(errno);
-    int closed = ::close(fd);
-    fd = -1;
-    if (closed != 0)
-        fail(errno);
-    if (::rename(temporary.c_str(), file.c_str()) != 0)
-        fail(errno);
-
-    // Make the rename itself durable; the new file is complete either way,
-    // so a folder that refuses this is no reason to report a failure.
-    auto folder = file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path();
-    int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
+    if (auto error = platform::ReplaceFileAtomically(file, NetServiceText(host, port, sid)))
+        ThrowCannotCreate(file, error.value());
 }
 
 NetServiceEntry ReadNetServiceFile(const std::filesystem::path& file)

@@ -1,5 +1,6 @@
 #include "platform/Automation.h"
 
+#include "platform/AsciiText.h"
 #include "platform/Error.h"
 
 #include <map>
@@ -11,12 +12,9 @@ namespace {
 
 // Automation names ignore letter case; only ASCII letters fold, so that a
 // name's other bytes (UTF-8 included) compare as they are.
-std::string FoldAscii(std::string text)
+std::string FoldAscii(const std::string& text)
 {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
+    return AsciiLower(text);
 }
 
 struct ClassTable {

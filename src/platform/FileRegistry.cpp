@@ -1,7 +1,12 @@
 #include "platform/FileRegistry.h"
 
+#include "platform/AsciiText.h"
+#include "platform/AtomicFile.h"
+#include "platform/CodePage.h"
 #include "platform/Error.h"
+#include "platform/Utf8.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -22,100 +27,49 @@ namespace querlin::platform {
 namespace {
 
 const char* const kHeader = "Windows Registry Editor Version 5.00";
+// The header of the older form, whose text and hex(1)/hex(2)/hex(7) data are
+// in the 8-bit code page instead of UTF-16.
+const char* const kHeader4 = "REGEDIT4";
 const char* const kRoot = "HKEY_LOCAL_MACHINE";
+const char* const kByteOrderMark = "\xFF\xFE";
+const char* const kLineEnd = "\r\n";
+// Hex data are wrapped once a line reaches this many characters, leaving
+// room for the "," and the "\" that ends it inside 80 columns.
+const size_t kHexWrapColumn = 76;
 
-// ---- UTF-8 and UTF-16 ----------------------------------------------------
+// ---- UTF-16LE bytes ----------------------------------------------------
 
-void AppendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-
-// Decodes one code point at pos and advances past it; a malformed
-// sequence gives U+FFFD for its first byte.
-char32_t NextCodePoint(const std::string& s, size_t& pos)
-{
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-    unsigned char b = byte(pos);
-    int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra == 0) {
-        ++pos;
-        return b;
-    }
-    if (extra < 0 || pos + extra >= s.size()) {
-        ++pos;
-        return 0xFFFD;
-    }
-    char32_t c = b & (0x3F >> extra);
-    for (int i = 1; i <= extra; ++i) {
-        unsigned char cont = byte(pos + i);
-        if ((cont & 0xC0) != 0x80) {
-            ++pos;
-            return 0xFFFD;
-        }
-        c = (c << 6) | (cont & 0x3F);
-    }
-    pos += extra + 1;
-    return c;
-}
-
-std::string Utf8ToUtf16Le(const std::string& text)
+std::string Utf16LeBytes(const std::u16string& units)
 {
     std::string out;
-    for (size_t pos = 0; pos < text.size();) {
-        char32_t c = NextCodePoint(text, pos);
-        auto put = [&](char16_t unit) {
-            out += char(unit & 0xFF);
-            out += char(unit >> 8);
-        };
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            put(char16_t(0xD800 + (c >> 10)));
-            put(char16_t(0xDC00 + (c & 0x3FF)));
-        } else {
-            put(char16_t(c));
-        }
+    out.reserve(2 * units.size());
+    for (char16_t unit : units) {
+        out += char(unit & 0xFF);
+        out += char(unit >> 8);
     }
     return out;
 }
 
-std::string Utf16LeToUtf8(const std::string& bytes)
+std::u16string Utf16LeUnits(std::string_view bytes)
 {
-    std::string out;
-    size_t units = bytes.size() / 2;
-    auto unit = [&](size_t i) {
-        return char16_t(static_cast<unsigned char>(bytes[2 * i]) |
-                        (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-    };
-    for (size_t i = 0; i < units; ++i) {
-        char16_t u = unit(i);
-        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000) {
-            AppendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u < 0xE000) {
-            AppendUtf8(out, 0xFFFD);
-        } else {
-            AppendUtf8(out, u);
-        }
-    }
-    return out;
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < units.size(); ++i)
+        units[i] = char16_t(static_cast<unsigned char>(bytes[2 * i]) |
+                            (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    return units;
 }
+
+std::string Utf8ToUtf16Le(const std::string& text) { return Utf16LeBytes(Utf8ToUtf16(text)); }
+
+std::string Utf16LeToUtf8(const std::string& bytes) { return Utf16ToUtf8(Utf16LeUnits(bytes)); }
 
 bool IsText(RegType type) { return type == RegType::Sz || type == RegType::ExpandSz; }
+
+// The 1-based line of the text in which offset lies.
+int LineAt(std::string_view text, size_t offset)
+{
+    return 1 + int(std::count(text.begin(), text.begin() + std::min(offset, text.size()), '\n'));
+}
 
 // ---- Parsing ---------------------------------------------------------------
 
@@ -158,8 +112,11 @@ public:
             if (l.empty() || l[0] == ';')
                 continue;
             if (!headerSeen) {
-                if (TrimRight(l) != kHeader)
-                    Fail("expected \"" + std::string(kHeader) + "\"");
+                const std::string header = TrimRight(l);
+                if (header == kHeader4)
+                    eightBitData_ = true;
+                else if (header != kHeader)
+                    Fail("expected \"" + std::string(kHeader) + "\" or \"" + kHeader4 + "\"");
                 headerSeen = true;
                 continue;
             }
@@ -200,16 +157,8 @@ public:
     }
 
 private:
-    static std::string TrimLeft(const std::string& s)
-    {
-        size_t p = s.find_first_not_of(" \t");
-        return p == std::string::npos ? std::string() : s.substr(p);
-    }
-    static std::string TrimRight(const std::string& s)
-    {
-        size_t p = s.find_last_not_of(" \t");
-        return p == std::string::npos ? std::string() : s.substr(0, p + 1);
-    }
+    static std::string TrimLeft(const std::string& s) { return std::string(platform::TrimLeft(s)); }
+    static std::string TrimRight(const std::string& s) { return std::string(platform::TrimRight(s)); }
     static bool IsHexLine(const std::string& l)
     {
         // The name is quoted, so look for "=hex" after its closing quote.
@@ -219,13 +168,60 @@ private:
         return eq != std::string::npos;
     }
 
-    std::string Decode(const std::string& raw) const
+    // The file's text as UTF-8. A byte-order mark says UTF-16LE (what
+    // regedit writes and what we write); without one, a REGEDIT4 file is in
+    // the 8-bit code page and anything else is UTF-8, as earlier builds of
+    // this program wrote the hive.
+    std::string Decode(const std::string& raw)
     {
-        if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF && static_cast<unsigned char>(raw[1]) == 0xFE)
-            return Utf16LeToUtf8(raw.substr(2));
-        if (raw.rfind("\xEF\xBB\xBF", 0) == 0)
-            return raw.substr(3);
-        return raw;
+        if (raw.rfind(kByteOrderMark, 0) == 0) {
+            const std::string_view body = std::string_view(raw).substr(2);
+            const std::u16string units = Utf16LeUnits(body);
+            for (size_t i = 0; i < units.size(); ++i) {
+                const char16_t u = units[i];
+                const bool high = u >= 0xD800 && u <= 0xDBFF;
+                const bool low = u >= 0xDC00 && u <= 0xDFFF;
+                if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+                    ++i;
+                } else if (high || low) {
+                    line_ = 1 + int(std::count(units.begin(), units.begin() + i, u'\n'));
+                    Fail("half of a UTF-16 surrogate pair");
+                }
+            }
+            if (body.size() % 2 != 0) {
+                line_ = 1 + int(std::count(units.begin(), units.end(), u'\n'));
+                Fail("the UTF-16 text ends in half a character");
+            }
+            return Utf16ToUtf8(units);
+        }
+        std::string_view text = raw;
+        if (text.substr(0, 3) == "\xEF\xBB\xBF")
+            text.remove_prefix(3);
+        if (platform::TrimLeft(text, kSpaceTabAndLineEnds).substr(0, std::strlen(kHeader4)) == kHeader4) {
+            size_t badAt = 0;
+            if (auto decoded = CodePageToUtf8(text, kProgramCodePage, &badAt))
+                return *decoded;
+            line_ = LineAt(text, badAt);
+            Fail("not text in code page " + std::to_string(kProgramCodePage));
+        }
+        for (size_t at = 0; at < text.size();) {
+            const size_t length = Utf8SequenceAt(text, at);
+            if (length == 0) {
+                line_ = LineAt(text, at);
+                Fail("the text is neither UTF-8 nor UTF-16 with a byte-order mark");
+            }
+            at += length;
+        }
+        return std::string(text);
+    }
+
+    // hex(N) data of a text type in a REGEDIT4 file: code page bytes.
+    std::string EightBitText(const std::string& bytes) const
+    {
+        auto text = CodePageToUtf8(bytes, kProgramCodePage);
+        if (!text)
+            Fail("the value's bytes are not text in code page " + std::to_string(kProgramCodePage));
+        return *text;
     }
 
     // A quoted string starting at pos; leaves pos after the closing quote.
@@ -313,7 +309,13 @@ private:
                 Fail("a value type must read hex(N): with N in hexadecimal");
             value.type = static_cast<RegType>(std::stoul(digits, nullptr, 16));
             value.data = HexBytes(data.substr(close + 2));
-            if (IsText(value.type)) {
+            if (eightBitData_ && IsText(value.type)) {
+                // One byte per character (two for Chinese), ended by one NUL.
+                value.data = EightBitText(value.data.substr(0, value.data.find('\0')));
+            } else if (eightBitData_ && value.type == RegType::MultiSz) {
+                // Held as the registry holds it: UTF-16LE, NULs and all.
+                value.data = Utf8ToUtf16Le(EightBitText(value.data));
+            } else if (IsText(value.type)) {
                 if (value.data.size() % 2 != 0)
                     Fail("a text value of an odd number of bytes");
                 std::string text = Utf16LeToUtf8(value.data);
@@ -335,6 +337,7 @@ private:
 
     std::string fileName_;
     int line_ = 0;
+    bool eightBitData_ = false;  // a REGEDIT4 file
 };
 
 // ---- Formatting ------------------------------------------------------------
@@ -350,19 +353,25 @@ std::string Escape(const std::string& text)
     return out;
 }
 
+// Appends the bytes to line as regedit writes them: "xx," each, wrapped
+// with a backslash and a two-blank indent once the line reaches the wrap
+// column. Columns count UTF-16 characters, as regedit counts them, so a
+// Chinese value name wraps where regedit wraps it.
 void AppendHex(std::string& line, std::string& out, const std::string& bytes)
 {
     static const char* digits = "0123456789abcdef";
+    size_t column = Utf8ToUtf16(line).size();
     for (size_t i = 0; i < bytes.size(); ++i) {
         unsigned char b = static_cast<unsigned char>(bytes[i]);
         line += digits[b >> 4];
         line += digits[b & 15];
         if (i + 1 < bytes.size()) {
             line += ',';
-            // Wrap as regedit does, so the file stays readable.
-            if (line.size() > 76) {
-                out += line + "\\\n";
+            column += 3;
+            if (column > kHexWrapColumn) {
+                out += line + "\\" + kLineEnd;
                 line = "  ";
+                column = 2;
             }
         }
     }
@@ -380,7 +389,9 @@ std::string FoldCase(const std::string& text)
     out.reserve(text.size());
     for (size_t pos = 0; pos < text.size();) {
         size_t start = pos;
-        char32_t c = NextCodePoint(text, pos);
+        char32_t c = 0xFFFD;
+        size_t length = Utf8SequenceAt(text, pos, &c);
+        pos += length == 0 ? 1 : length;  // a stray byte stays as it is
         char32_t folded = c;
         if (c >= 'a' && c <= 'z')
             folded = c - 32;
@@ -452,9 +463,12 @@ Hive Parse(const std::string& bytes, const std::string& fileName)
 
 std::string Format(const Hive& hive)
 {
-    std::string out = std::string(kHeader) + "\n";
+    // Built as UTF-8 text, then written as regedit writes a version 5 file:
+    // UTF-16LE behind a byte-order mark, CR LF line ends, a blank line after
+    // the header and after every key.
+    std::string out = std::string(kHeader) + kLineEnd + kLineEnd;
     for (const auto& key : hive.keys) {
-        out += "\n[" + key.path + "]\n";
+        out += "[" + key.path + "]" + kLineEnd;
         for (const auto& v : key.values) {
             std::string line = v.name.empty() ? "@=" : "\"" + Escape(v.name) + "\"=";
             const RegValue& value = v.value;
@@ -482,10 +496,11 @@ std::string Format(const Hive& hive)
                     bytes = Utf8ToUtf16Le(value.data) + std::string(2, '\0');
                 AppendHex(line, out, bytes);
             }
-            out += line + "\n";
+            out += line + kLineEnd;
         }
+        out += kLineEnd;
     }
-    return out;
+    return kByteOrderMark + Utf8ToUtf16Le(out);
 }
 
 } // namespace hive
@@ -579,20 +594,6 @@ private:
     int fd_ = -1;
 };
 
-bool WriteAll(int fd, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
-}
 #endif
 
 // True when every key and value name of before is still in after: a change
@@ -697,30 +698,8 @@ bool FileRegistry::StoreLocked(const hive::Hive& before, const hive::Hive& after
     if (!Covers(before, after) || !Same(after, check))
         return false;
 
-    std::string temp = fileName_ + ".XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
-    if (fd < 0)
-        return false;
-    std::string tempName(name.data());
-    struct stat st {};
-    mode_t mode = ::stat(fileName_.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok)
-        ok = ::rename(tempName.c_str(), fileName_.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tempName.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    int dir = ::open(Folder(fileName_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
+    // A new hive is readable by every program that shares it.
+    return !ReplaceFileAtomically(fileName_, text, {Placement::Replace, 0644});
 #endif
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // The registry kept in one hive file in the regedit text format, the
-// machine registry on Linux. The file looks like what regedit exports:
+// machine registry on Linux. The file is what regedit exports as a version 5
+// file: UTF-16LE behind a byte-order mark, CR LF line ends, a blank line
+// after the header and after every key:
 //
 //   Windows Registry Editor Version 5.00
 //
@@ -11,8 +13,14 @@
 //
 // Text values are "name"="text" (backslash and quote escaped), expandable
 // strings hex(2): with their UTF-16LE bytes, other types hex: or hex(N):,
-// numbers dword:. The file is UTF-8; a UTF-16LE file as regedit writes it
-// is read as well.
+// numbers dword:; hex data wrap at 80 columns with a backslash, as regedit
+// wraps them. So any regedit, and any tool that reads a .reg file for what
+// its header says, gets every value back.
+//
+// Read as well: UTF-8 files without a byte-order mark (hives of earlier
+// builds, written in the form above at their next change) and REGEDIT4 files
+// in the program's 8-bit code page (936), whose hex(1), hex(2) and hex(7)
+// data are code page bytes.
 //
 // Every read looks at the file as it is now, so several programs may share
 // one hive. Every write takes an exclusive lock (flock on the file name
@@ -58,9 +66,11 @@ struct Hive {
 Value* FindValue(Key& key, const std::string& name);
 const Value* FindValue(const Key& key, const std::string& name);
 
-// Parses the hive text; throws querlin::Error naming fileName and the line
-// when the text is damaged.
+// Parses the bytes of a hive file in any of the forms above; throws
+// querlin::Error naming fileName and the line when the file is damaged
+// (text that is not in its encoding included).
 Hive Parse(const std::string& bytes, const std::string& fileName);
+// The bytes of the hive file, in the version 5 form.
 std::string Format(const Hive& hive);
 
 // Case folding used for key paths and value names: ASCII, Latin-1, Greek

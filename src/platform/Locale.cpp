@@ -1,5 +1,7 @@
 #include "platform/Locale.h"
 
+#include "platform/AsciiText.h"
+
 #include <atomic>
 #include <cctype>
 #include <cstdio>
@@ -66,12 +68,7 @@ void AppendNumber(std::string& out, int value, int width)
 
 bool StartsWithNoCase(const std::string& text, std::size_t at, const char* word)
 {
-    for (std::size_t i = 0; word[i]; ++i) {
-        if (at + i >= text.size() ||
-            std::tolower(static_cast<unsigned char>(text[at + i])) != word[i])
-            return false;
-    }
-    return true;
+    return HasAsciiNoCaseAt(text, at, word);
 }
 
 } // namespace
@@ -198,7 +195,7 @@ std::string FormatDateTime(const std::string& format, int year, int month, int d
     std::size_t i = 0;
     while (i < format.size()) {
         const char raw = format[i];
-        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(raw)));
+        const char c = AsciiLower(raw);
         if (raw == '"' || raw == '\'') {
             std::size_t end = format.find(raw, i + 1);
             if (end == std::string::npos)
@@ -233,7 +230,7 @@ std::string FormatDateTime(const std::string& format, int year, int month, int d
         }
         std::size_t run = 1;
         while (i + run < format.size() &&
-               std::tolower(static_cast<unsigned char>(format[i + run])) == c)
+               AsciiLower(format[i + run]) == c)
             ++run;
         i += run;
         switch (c) {

@@ -8,6 +8,7 @@
 #include "data/DataSet.h"
 #include "data/Provider.h"
 #include "favourites/Favourites.h"
+#include "platform/AsciiText.h"
 
 #include <QGroupBox>
 #include <QLineEdit>
@@ -33,25 +34,13 @@ inline std::string SourceFile(const std::string& relative)
 // A PostgreSQL literal.
 inline std::string Literal(const std::string& text)
 {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c;
-        if (c == '\'')
-            quoted += '\'';
-    }
-    return quoted + "'";
+    return platform::Enclose(text, '\'');
 }
 
 // A PostgreSQL quoted identifier.
 inline std::string Identifier(const std::string& name)
 {
-    std::string quoted = "\"";
-    for (char c : name) {
-        quoted += c;
-        if (c == '"')
-            quoted += '"';
-    }
-    return quoted + "\"";
+    return platform::Enclose(name, '"');
 }
 
 class LoginEndToEnd : public ShellFixture {

@@ -1,6 +1,7 @@
 // Record sets against the PostgreSQL test server through the ODBC provider.
 
 #include "LocalStoreFile.h"
+#include "data/ConnectionString.h"
 #include "data/DataSet.h"
 #include "platform/Error.h"
 #include "testsupport/TestSupport.h"
@@ -21,8 +22,9 @@ namespace {
 std::string Writable()
 {
     const auto& db = querlin::test::RequireTestDatabase();
-    return "Provider=MSDASQL.1;Password=" + db.password + ";User ID=" + db.user + ";Extended Properties=\"" +
-           db.OdbcConnectionString() + ";\"";
+    return "Provider=MSDASQL.1;Password=" + querlin::data::QuoteAdoValue(db.password) +
+           ";User ID=" + querlin::data::QuoteAdoValue(db.user) +
+           ";Extended Properties=" + querlin::data::QuoteAdoValue(db.OdbcConnectionString() + ";");
 }
 
 TEST(RecordSetDb, EveryKindWithItsTexts)

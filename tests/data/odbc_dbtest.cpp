@@ -85,7 +85,7 @@ const querlin::test::TestDatabase& Db()
 // Read-write, for setting up and for watching the server.
 std::string AdminString()
 {
-    return "Provider=MSDASQL.1;Extended Properties=\"" + Db().OdbcConnectionString() + ";\"";
+    return "Provider=MSDASQL.1;Extended Properties=" + QuoteAdoValue(Db().OdbcConnectionString() + ";");
 }
 
 std::vector<std::vector<std::string>> ReadAll(Connection& connection, const std::string& sql,
@@ -230,8 +230,8 @@ TEST(OdbcConnect, FailuresCarryTheDriversMessage)
                        "Data source name not found"),
               "Data source name not found");
     // The ODBC part's own UID and PWD win over User ID and Password.
-    EXPECT_NO_THROW(Connect("Provider=MSDASQL.1;Password=wrong;User ID=nobody;Extended Properties=\"" +
-                            Db().OdbcConnectionString() + "\""));
+    EXPECT_NO_THROW(Connect("Provider=MSDASQL.1;Password=wrong;User ID=nobody;Extended Properties=" +
+                            QuoteAdoValue(Db().OdbcConnectionString())));
     // User ID and Password fill in what the ODBC part lacks.
     EXPECT_NO_THROW(Connect("Provider=MSDASQL;Password=" + Db().password + ";User ID=" + Db().user +
                             ";Extended Properties=\"DSN=" + Db().dsn + "\""));
@@ -413,8 +413,8 @@ TEST(OdbcFailures, ErrorInTheMiddleOfAResult)
     EXPECT_EQ(ReadAll(*connection, "SELECT 1 AS one")[0][0], "int:1");
 
     // Fetched in slices, the error comes while rows are being read.
-    auto sliced = Connect("Provider=MSDASQL.1;Extended Properties=\"" + Db().OdbcConnectionString() +
-                          ";UseDeclareFetch=1;Fetch=100\"");
+    auto sliced = Connect("Provider=MSDASQL.1;Extended Properties=" +
+                          QuoteAdoValue(Db().OdbcConnectionString() + ";UseDeclareFetch=1;Fetch=100"));
     auto reader = sliced->Query("SELECT 1 / (1500 - n) AS q FROM generate_series(1, 2000) n");
     ASSERT_TRUE(reader);
     TaggedSink sink;
@@ -432,8 +432,8 @@ TEST(OdbcFailures, ErrorInTheMiddleOfAResult)
 TEST(OdbcFailures, LostConnectionInTheMiddleOfAFetch)
 {
     auto admin = Connect(AdminString());
-    auto victim = Connect("Provider=MSDASQL.1;Extended Properties=\"" + Db().OdbcConnectionString() +
-                          ";UseDeclareFetch=1;Fetch=100\"");
+    auto victim = Connect("Provider=MSDASQL.1;Extended Properties=" +
+                          QuoteAdoValue(Db().OdbcConnectionString() + ";UseDeclareFetch=1;Fetch=100"));
     const std::string pid = ReadAll(*victim, "SELECT pg_backend_pid() AS pid")[0][0].substr(4);
     auto reader = victim->Query("SELECT n, repeat('x', 100) AS pad FROM generate_series(1, 100000) n");
     ASSERT_TRUE(reader);

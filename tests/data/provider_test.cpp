@@ -197,6 +197,32 @@ TEST(HostilePasswords, SurviveBothLevels)
     }
 }
 
+// The tests and the benchmarks open the test server through the same
+// builder; a password holding ";" once cut their string short.
+TEST(Builders, ReadOnlyConnectionStringWithoutServerReadsBackWhole)
+{
+    const std::string passwords[] = {"plain", "a;b", "a\"b;c", "{x}};", "密码 ", ""};
+    for (const std::string& pw : passwords) {
+        SCOPED_TRACE("password [" + pw + "]");
+        querlin::test::TestDatabase db;
+        db.dsn = "querlin test";
+        db.user = "o'k";
+        db.password = pw;
+        const auto outer = ConnectionString::ParseAdo(db.AdoConnectionString());
+        EXPECT_EQ(outer.Value("Password"), pw);
+        EXPECT_EQ(outer.Value("User ID"), "o'k");
+        EXPECT_EQ(outer.Value("Mode"), "Read");
+        const auto inner = ConnectionString::ParseOdbc(outer.Value("Extended Properties").value());
+        ASSERT_EQ(inner.Entries().size(), 3u);
+        EXPECT_EQ(inner.Value("DSN"), "querlin test");
+        EXPECT_EQ(inner.Value("PWD"), pw);
+        EXPECT_EQ(ConnectionString::ParseOdbc(db.OdbcConnectionString()).Entries(), inner.Entries());
+    }
+    EXPECT_EQ(ReadOnlyConnectionString({"site", "scott", "tiger", {}}),
+              "Provider=MSDASQL.1;Password=tiger;Persist Security Info=True;User ID=scott;Mode=Read;"
+              "Extended Properties=\"DSN=site;UID=scott;PWD=tiger;\"");
+}
+
 TEST(Builders, OrdinaryValuesMatchTheTemplate)
 {
     const std::string odbc = "DSN=ORCL;UID=scott;PWD=" + QuoteOdbcValue("tiger") + ";SERVER=ORCL;";

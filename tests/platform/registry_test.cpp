@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 #include "platform/FileRegistry.h"
+#include "platform/Utf8.h"
 #include "testsupport/TestSupport.h"
 
 #include <algorithm>
@@ -27,6 +28,33 @@ std::string Bytes(std::initializer_list<int> list)
     for (int b : list)
         out += char(b);
     return out;
+}
+
+// A hive file as regedit writes it: UTF-16LE behind a byte-order mark.
+std::string Utf16File(const std::string& text)
+{
+    std::string out = "\xFF\xFE";
+    for (char16_t unit : Utf8ToUtf16(text)) {
+        out += char(unit & 0xFF);
+        out += char(unit >> 8);
+    }
+    return out;
+}
+
+// The text of a UTF-16LE file, or "(no byte-order mark)".
+std::string TextOf(const std::string& bytes)
+{
+    if (bytes.rfind("\xFF\xFE", 0) != 0)
+        return "(no byte-order mark)";
+    std::u16string units;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+        units += char16_t(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    return Utf16ToUtf8(units);
+}
+
+std::string Fixture(const std::string& name)
+{
+    return ReadFile(std::filesystem::path(__FILE__).parent_path() / "fixtures" / name);
 }
 
 const char* const kSampleHive =
@@ -126,6 +154,9 @@ TEST_F(RegistryTest, WrittenTextsReadBackAsWritten)
         {"ExpandPath", RegType::ExpandSz, "%SystemRoot%\\system32;/opt/querlin/"},
         {"ExpandEmpty", RegType::ExpandSz, ""},
         {"OutsideBasicPlane", RegType::ExpandSz, "\xF0\x9F\x98\x80"},
+        {"SystemRoot", RegType::ExpandSz, "%systemroot%\\system32;C:\\Program Files\\Querlin\\"},
+        {"LongText", RegType::Sz, std::string(300, 'q') + "\\\"数据\""},
+        {"LongExpand", RegType::ExpandSz, "%PATH%;" + std::string(120, 'p') + ";D:\\数据库\\"},
     };
     FileRegistry registry(hiveName);
     auto key = registry.OpenOrCreateKey("\\SOFTWARE\\ODBC\\ODBC.INI\\site042");
@@ -149,14 +180,57 @@ TEST_F(RegistryTest, FileLooksAsRegeditWritesIt)
     auto key = registry.OpenOrCreateKey("\\SOFTWARE\\ODBC\\ODBC.INI\\site042");
     key->WriteString("DSN", "site042", RegType::Sz);
     key->WriteString("path", "a;", RegType::ExpandSz);
-    EXPECT_EQ(ReadFile(hiveName),
-              "Windows Registry Editor Version 5.00\n"
-              "\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n"
-              "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC]\n"
-              "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBC.INI]\n"
-              "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBC.INI\\site042]\n"
-              "\"DSN\"=\"site042\"\n"
-              "\"path\"=hex(2):61,00,3b,00,00,00\n");
+    EXPECT_EQ(ReadFile(hiveName), Utf16File("Windows Registry Editor Version 5.00\r\n"
+                                            "\r\n"
+                                            "[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n"
+                                            "\r\n"
+                                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC]\r\n"
+                                            "\r\n"
+                                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBC.INI]\r\n"
+                                            "\r\n"
+                                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBC.INI\\site042]\r\n"
+                                            "\"DSN\"=\"site042\"\r\n"
+                                            "\"path\"=hex(2):61,00,3b,00,00,00\r\n"
+                                            "\r\n"));
+}
+
+// Long data wrap as regedit wraps them: inside 80 columns counted in
+// UTF-16 characters, a backslash at the end of every line but the last,
+// two blanks before each continuation.
+TEST_F(RegistryTest, LongDataWrapInsideEightyColumns)
+{
+    FileRegistry registry(hiveName);
+    auto key = registry.OpenOrCreateKey("\\K");
+    std::string longPath = "%SystemRoot%\\system32";
+    for (int i = 0; i < 8; ++i)
+        longPath += ";D:\\数据库\\客户端" + std::to_string(i);
+    key->WriteString("path", longPath, RegType::ExpandSz);
+    key->WriteString("中文路径", longPath, RegType::ExpandSz);
+    key->WriteString("Lines", std::string(200, 'x') + "\r\n" + std::string(50, 'y'), RegType::Sz);
+    const std::string text = TextOf(ReadFile(hiveName));
+    int continued = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find("\r\n", start);
+        ASSERT_NE(end, std::string::npos) << "every line ends in CR LF";
+        const std::string line = text.substr(start, end - start);
+        EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+        EXPECT_LE(Utf8ToUtf16(line).size(), 80u) << line;
+        if (line.rfind("  ", 0) == 0)
+            ++continued;
+        start = end + 2;
+    }
+    EXPECT_GT(continued, 10);
+    // The Chinese name takes fewer columns than its UTF-8 bytes: 21 bytes
+    // fit on its first line, as on every line starting "name"=hex(2): of
+    // fourteen characters.
+    EXPECT_NE(text.find("\"中文路径\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,00,74,\\\r\n"),
+              std::string::npos);
+    FileRegistry reader(hiveName);
+    auto again = reader.OpenOrCreateKey("\\K");
+    EXPECT_EQ(ReadRegString(*again, "path"), longPath);
+    EXPECT_EQ(ReadRegString(*again, "中文路径"), longPath);
+    EXPECT_EQ(ReadRegString(*again, "Lines"), std::string(200, 'x') + "\r\n" + std::string(50, 'y'));
 }
 
 TEST_F(RegistryTest, KeyPathsAndValueNamesIgnoreLetterCase)
@@ -193,7 +267,7 @@ TEST_F(RegistryTest, KeyPathsAndValueNamesIgnoreLetterCase)
 
     // Writing under another spelling replaces the value and keeps its name.
     key->WriteString("PATH", "C:\\Windows;/opt/", RegType::ExpandSz);
-    std::string text = ReadFile(hiveName);
+    std::string text = TextOf(ReadFile(hiveName));
     EXPECT_NE(text.find("\"Path\"=hex(2)"), std::string::npos);
     EXPECT_EQ(text.find("\"PATH\""), std::string::npos);
     EXPECT_EQ(ReadRegString(*key, "path"), "C:\\Windows;/opt/");
@@ -398,7 +472,7 @@ TEST_F(RegistryTest, DamageFoundWhileWritingLeavesTheFileAlone)
     auto key = registry.OpenOrCreateKey("\\K");
     key->WriteString("A", "1", RegType::Sz);
     // Another program breaks the file after we opened the key.
-    const std::string broken = ReadFile(hiveName) + "\"B\"=hex:zz\n";
+    const std::string broken = ReadFile(hiveName) + Utf16File("\"B\"=hex:zz\r\n").substr(2);
     WriteFile(hiveName, broken);
     EXPECT_THROW(key->WriteString("C", "3", RegType::Sz), Error);
     EXPECT_THROW(key->ReadValue("A"), Error);
@@ -438,6 +512,162 @@ TEST_F(RegistryTest, Utf16FileAsRegeditWritesItIsRead)
     FileRegistry registry(hiveName);
     auto key = registry.OpenOrCreateKey("\\K");
     EXPECT_EQ(ReadRegString(*key, "名"), "值");
+}
+
+std::string Utf16Le(const std::string& text)
+{
+    return Utf16File(text).substr(2);
+}
+
+// Every key and value of expected is in actual with the same type and data,
+// and actual holds nothing more.
+void ExpectSameHive(const hive::Hive& actual, const hive::Hive& expected)
+{
+    EXPECT_EQ(actual.keys.size(), expected.keys.size());
+    for (const auto& key : expected.keys) {
+        SCOPED_TRACE(key.path);
+        const hive::Key* found = actual.FindKey(key.path);
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->values.size(), key.values.size());
+        for (const auto& v : key.values) {
+            SCOPED_TRACE(v.name);
+            const hive::Value* w = hive::FindValue(*found, v.name);
+            ASSERT_TRUE(w);
+            EXPECT_EQ(w->value.type, v.value.type);
+            EXPECT_EQ(w->value.data, v.value.data);
+        }
+    }
+}
+
+// Exported by Wine's regedit (/E) after importing these values.
+const ValueCase kWineExportValues[] = {
+    {"Default", "", RegType::Sz, "default text"},
+    {"QuotesAndBackslashes", "Quoted", RegType::Sz, "say \"hi\" to C:\\Program Files\\Querlin\\"},
+    {"Chinese", "Chinese", RegType::Sz, "数据库 用户表"},
+    {"EmptyText", "Empty", RegType::Sz, ""},
+    {"SystemRoot", "Expand", RegType::ExpandSz, "%systemroot%\\system32;C:\\Querlin\\"},
+    {"EmptyExpand", "EmptyExpand", RegType::ExpandSz, ""},
+    {"LongText", "LongText", RegType::Sz,
+     "abcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghij"
+     "abcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghij"
+     "abcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghij"},
+    {"LongExpandWrapped", "LongExpand", RegType::ExpandSz,
+     "%PATH%;C:\\Program Files\\数据\\bin;C:\\Program Files\\数据\\bin;C:\\Program Files\\数据\\bin;"
+     "C:\\Program Files\\数据\\bin;C:\\Program Files\\数据\\bin;C:\\Program Files\\数据\\bin;"},
+    {"ChineseName", "中文路径", RegType::ExpandSz, "%SystemRoot%\\system32;D:\\数据库\\客户端\\"},
+    {"Dword", "Number", RegType::Dword, Bytes({0xff, 0xff, 0, 0})},
+    {"Binary", "Blob", RegType::Binary, Bytes({0, 1, 0xfe, 0xff})},
+    {"MultiString", "Multi", RegType::MultiSz, Utf16Le(std::string("one\0二\0\0", 9))},
+};
+
+TEST_F(RegistryTest, WineRegeditExportIsReadWithEveryValue)
+{
+    WriteFile(hiveName, Fixture("wine-export.reg"));
+    FileRegistry registry(hiveName);
+    auto key = registry.OpenOrCreateKey("\\Software\\QuerlinFixture");
+    ASSERT_TRUE(key);
+    for (const auto& c : kWineExportValues) {
+        SCOPED_TRACE(c.label);
+        auto value = key->ReadValue(c.name);
+        ASSERT_TRUE(value.has_value());
+        EXPECT_EQ(value->type, c.type);
+        EXPECT_EQ(value->data, c.data);
+    }
+    auto sub = registry.OpenOrCreateKey("\\Software\\QuerlinFixture\\Sub Key");
+    EXPECT_EQ(ReadRegString(*sub, "NLS_LANG"), "SIMPLIFIED CHINESE_CHINA.ZHS16GBK");
+}
+
+TEST_F(RegistryTest, WhatRegeditExportedIsWrittenByteForByte)
+{
+    const std::string exported = Fixture("wine-export.reg");
+    hive::Hive parsed = hive::Parse(exported, "wine-export.reg");
+    // Parsing lists the parent key, which the export leaves out.
+    ASSERT_EQ(parsed.keys.front().path, "HKEY_LOCAL_MACHINE\\Software");
+    parsed.keys.erase(parsed.keys.begin());
+    EXPECT_EQ(hive::Format(parsed), exported);
+}
+
+TEST_F(RegistryTest, Regedit4FileInTheCodePageIsRead)
+{
+    // Written by hand in code page 936; Wine's regedit, running in that code
+    // page, imported it and exported the second file.
+    const std::string regedit4 = Fixture("regedit4-gbk.reg");
+    ASSERT_EQ(regedit4.rfind("REGEDIT4\r\n", 0), 0u);
+    const hive::Hive expected = hive::Parse(Fixture("wine-export-of-regedit4.reg"), "wine-export-of-regedit4.reg");
+    ExpectSameHive(hive::Parse(regedit4, "regedit4-gbk.reg"), expected);
+
+    WriteFile(hiveName, regedit4);
+    FileRegistry registry(hiveName);
+    auto key = registry.OpenOrCreateKey("\\Software\\QuerlinRegedit4");
+    ASSERT_TRUE(key);
+    EXPECT_EQ(registry.WriteCount(), 0) << "reading leaves the file as it is";
+    EXPECT_EQ(ReadRegString(*key, ""), "默认");
+    EXPECT_EQ(ReadRegString(*key, "path"), "%SystemRoot%\\system32;D:\\数据库\\客户端\\");
+    EXPECT_EQ(key->ReadValue("Multi")->data, Utf16Le(std::string("one\0二\0\0", 9)));
+
+    // The next change writes the version 5 form, every value kept.
+    key->WriteString("Added", "新", RegType::Sz);
+    const std::string rewritten = ReadFile(hiveName);
+    EXPECT_EQ(rewritten.rfind("\xFF\xFE", 0), 0u);
+    hive::Hive after = hive::Parse(rewritten, hiveName);
+    hive::Key* changed = after.FindKey("HKEY_LOCAL_MACHINE\\Software\\QuerlinRegedit4");
+    ASSERT_EQ(changed->values.back().name, "Added");
+    EXPECT_EQ(changed->values.back().value.data, "新");
+    changed->values.pop_back();
+    ExpectSameHive(after, expected);
+}
+
+TEST_F(RegistryTest, HiveOfAnEarlierBuildIsReadAndRewrittenInTheNewForm)
+{
+    // Written in UTF-8 by an earlier build after a Login with the SID
+    // site042, the user scott and the program in /opt/数据/querlin/.
+    const std::string old = Fixture("utf8-hive-of-an-earlier-build.reg");
+    ASSERT_EQ(old.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
+    WriteFile(hiveName, old);
+    FileRegistry registry(hiveName);
+    auto environment = registry.OpenOrCreateKey("\\SYSTEM\\ControlSet001\\Control\\Session Manager\\Environment");
+    ASSERT_TRUE(environment);
+    EXPECT_EQ(ReadRegString(*environment, "ORACLE_HOME"), "/opt/数据/querlin/");
+    EXPECT_EQ(ReadRegString(*environment, "path"), ";/opt/数据/querlin/");
+    EXPECT_EQ(ReadFile(hiveName), old) << "opening a key that exists changes nothing";
+
+    auto source = registry.OpenOrCreateKey("\\SOFTWARE\\ODBC\\ODBC.INI\\site042");
+    source->WriteString("UID", "scott", RegType::Sz);  // the same text: still a change of form
+    source->WriteString("Description", "site042", RegType::Sz);
+    const std::string rewritten = ReadFile(hiveName);
+    EXPECT_EQ(rewritten.rfind("\xFF\xFE" "W\0i\0n\0", 0), 0u);
+    ExpectSameHive(hive::Parse(rewritten, hiveName), hive::Parse(old, "old"));
+}
+
+TEST_F(RegistryTest, DamagedFileInAnyFormNamesItsLineAndIsKept)
+{
+    struct Case {
+        const char* label;
+        std::string bytes;
+        const char* line;
+    } cases[] = {
+        {"Utf16BadHex", Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=hex:0g\r\n"),
+         "line 4"},
+        {"Utf16HalfACharacter", Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n") + "A",
+         "line 4"},
+        {"Utf16LoneSurrogate",
+         Utf16File("Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"") + std::string("\x00\xD8", 2) +
+             Utf16Le("\"=\"1\"\r\n"),
+         "line 3"},
+        {"Utf8NotUtf8", "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"\xD6\xD0\"\n", "line 3"},
+        {"Regedit4NotInTheCodePage", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=\"\x81\x20\"\r\n", "line 4"},
+        {"Regedit4BadTextBytes", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=hex(2):81,20,00\r\n", "line 3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        WriteFile(hiveName, c.bytes);
+        FileRegistry registry(hiveName);
+        const std::string message = test::ErrorOf([&] { registry.OpenOrCreateKey("\\SOFTWARE\\K2"); });
+        EXPECT_NE(message.find("'" + hiveName + "' is damaged"), std::string::npos) << message;
+        EXPECT_NE(message.find(c.line), std::string::npos) << message;
+        EXPECT_EQ(ReadFile(hiveName), c.bytes);
+        EXPECT_EQ(registry.WriteCount(), 0);
+    }
 }
 
 TEST_F(RegistryTest, ClosedKeyRefusesFurtherUse)

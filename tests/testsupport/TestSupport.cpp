@@ -1,5 +1,6 @@
 #include "testsupport/TestSupport.h"
 
+#include "data/ConnectionString.h"
 #include "platform/Error.h"
 #include "testsupport/TestDatabaseEnv.h"
 
@@ -60,13 +61,12 @@ std::string ErrorOf(const std::function<void()>& action)
 
 std::string TestDatabase::AdoConnectionString() const
 {
-    return "Provider=MSDASQL.1;Password=" + password + ";Persist Security Info=True;User ID=" + user +
-           ";Mode=Read;Extended Properties=\"" + OdbcConnectionString() + ";\"";
+    return data::ReadOnlyConnectionString({dsn, user, password, {}});
 }
 
 std::string TestDatabase::OdbcConnectionString() const
 {
-    return "DSN=" + dsn + ";UID=" + user + ";PWD=" + password;
+    return data::OdbcSignOn({dsn, user, password, {}});
 }
 
 const TestDatabase& RequireTestDatabase()

@@ -40,9 +40,11 @@ struct TestDatabase {
     std::string host;
     int port = 0;
     std::string odbcIni;   // the odbc.ini file the data source lives in
-    // "Provider=MSDASQL.1;...;Extended Properties="DSN=...;UID=...;PWD=..."".
+    // The program's read-only form, "Provider=MSDASQL.1;...;Mode=Read;
+    // Extended Properties="DSN=...;UID=...;PWD=...;"", quoted as the program
+    // quotes it.
     std::string AdoConnectionString() const;
-    // "DSN=...;UID=...;PWD=..." for raw ODBC.
+    // "DSN=...;UID=...;PWD=..." for raw ODBC, values quoted where needed.
     std::string OdbcConnectionString() const;
 };
 const TestDatabase& RequireTestDatabase();

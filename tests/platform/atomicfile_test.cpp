@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include "platform/AtomicFile.h"
+#include "login/WithoutOverrideRights.h"
+#include "testsupport/TestSupport.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace querlin::platform;
+using querlin::test::ReadFile;
+using querlin::test::TempDir;
+using querlin::test::WriteFile;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Names(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+unsigned ModeOf(const fs::path& file)
+{
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+ino_t InodeOf(const fs::path& file)
+{
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+TEST(AtomicFile, ReplaceTakesTheOldFilesPlaceAndKeepsItsMode)
+{
+    TempDir dir;
+    const fs::path file = dir.File("hive.reg");
+    WriteFile(file, "old");
+    ::chmod(file.c_str(), 0640);
+    const ino_t before = InodeOf(file);
+
+    EXPECT_FALSE(ReplaceFileAtomically(file, std::string("new\0bytes", 9)));
+    EXPECT_EQ(ReadFile(file), std::string("new\0bytes", 9));
+    EXPECT_NE(InodeOf(file), before) << "a new file was renamed into place";
+    EXPECT_EQ(ModeOf(file), 0640u);
+    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"hive.reg"}) << "no temporary file is left";
+}
+
+TEST(AtomicFile, NewFileGetsTheGivenModeOrTheUmasksDefault)
+{
+    TempDir dir;
+    EXPECT_FALSE(ReplaceFileAtomically(dir.File("given"), "x", {Placement::Replace, 0604}));
+    EXPECT_EQ(ModeOf(dir.File("given")), 0604u);
+    const mode_t old = ::umask(027);
+    EXPECT_FALSE(ReplaceFileAtomically(dir.File("default"), "x"));
+    ::umask(old);
+    EXPECT_EQ(ModeOf(dir.File("default")), 0640u);
+}
+
+TEST(AtomicFile, AFolderThatCannotBeWrittenLeavesTheOldFileWhole)
+{
+    TempDir dir;
+    const fs::path file = dir.File("tnsnames.ora");
+    WriteFile(file, "old");
+    fs::permissions(dir.Path(), fs::perms::owner_read | fs::perms::owner_exec);
+    std::error_code error;
+    querlin::test::RunWithoutOverrideRights([&] { error = ReplaceFileAtomically(file, "new"); });
+    fs::permissions(dir.Path(), fs::perms::owner_all);
+    EXPECT_EQ(error, std::errc::permission_denied);
+    EXPECT_EQ(ReadFile(file), "old");
+    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
+}
+
+TEST(AtomicFile, AMissingFolderIsReportedAndNothingIsMade)
+{
+    TempDir dir;
+    const auto error = ReplaceFileAtomically(dir.Path() / "no" / "such" / "file", "x");
+    EXPECT_EQ(error, std::errc::no_such_file_or_directory);
+    EXPECT_TRUE(Names(dir.Path()).empty());
+}
+
+TEST(AtomicFile, ABuildThatThrowsLeavesNoTraceAndPassesTheErrorOn)
+{
+    TempDir dir;
+    const fs::path file = dir.File("table.mdb");
+    WriteFile(file, "old");
+    fs::path seen;
+    EXPECT_THROW(PlaceFileAtomically(file,
+                                     [&](const fs::path& temporary) {
+                                         seen = temporary;
+                                         WriteFile(temporary, "half");
+                                         throw std::runtime_error("disk full");
+                                     }),
+                 std::runtime_error);
+    EXPECT_EQ(seen.parent_path(), dir.Path()) << "built beside the file";
+    EXPECT_EQ(ReadFile(file), "old");
+    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"table.mdb"});
+}
+
+TEST(AtomicFile, CreateNewNeverReplacesAnExistingFile)
+{
+    TempDir dir;
+    const fs::path file = dir.File("table.mdb");
+    auto build = [](const std::string& bytes) {
+        return [bytes](const fs::path& temporary) { WriteFile(temporary, bytes); };
+    };
+    EXPECT_FALSE(PlaceFileAtomically(file, build("first"), {Placement::CreateNew, {}}));
+    EXPECT_EQ(ReadFile(file), "first");
+    EXPECT_EQ(PlaceFileAtomically(file, build("second"), {Placement::CreateNew, {}}), std::errc::file_exists);
+    EXPECT_EQ(ReadFile(file), "first");
+    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"table.mdb"});
+}
+
+} // namespace

@@ -6,9 +6,12 @@
 //   open_ratio                  open_seconds / raw_seconds (target <= 1.3)
 //   memory_ratio                (peak RSS growth of Open - peak RSS growth of
 //                                the raw loop) / payload bytes (target <= 2)
+//   open_memory_ratio           peak RSS growth of Open / payload bytes
+//                                (target <= 1.5)
 //
-// The driver's own buffering: psqlODBC with UseDeclareFetch=0 reads the
-// whole result into its memory before the first fetch, in both runs alike.
+// The driver's own buffering: the test server's data source streams
+// (UseDeclareFetch=1, 10,000 rows a fetch), so the driver holds one fetch's
+// rows at a time, in both runs alike.
 // The raw loop keeps nothing of what it fetches, so its peak growth is the
 // driver's buffering (plus the connection); subtracting it leaves what the
 // record set itself holds at its peak. Each run is a fresh process, so no
@@ -320,6 +323,11 @@ int main(int argc, char** argv)
         Figure("payload_mb", bestRaw.payload / 1048576.0);
         Figure("open_peak_growth_mb", bestOpen.peakGrowth / 1048576.0);
         Figure("raw_peak_growth_mb", bestRaw.peakGrowth / 1048576.0);
+        // The whole growth against the payload: with a data source that
+        // streams its result, the driver holds no copy, so this is the
+        // snapshot's own cost (target <= 1.5).
+        Figure("open_memory_ratio",
+               static_cast<double>(bestOpen.peakGrowth) / static_cast<double>(bestRaw.payload));
         Figure("memory_ratio",
                static_cast<double>(std::max<long long>(bestOpen.peakGrowth - bestRaw.peakGrowth, 0)) /
                    static_cast<double>(bestRaw.payload));

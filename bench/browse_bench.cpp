@@ -1,0 +1,95 @@
+// A click on a 1,000,000-row table in the browser window, until the data
+// grid has painted, against opening the same record set alone: the grid and
+// the window must add nothing that grows with the rows.
+//
+// Figures:
+//   browse_open_seconds   best of the rounds: the click handler (close,
+//                         SQL, open, caption) and the data grid's paint
+//   bare_open_seconds     best of the rounds: the record set's Open alone
+//   browse_open_ratio     browse_open_seconds / bare_open_seconds (target <= 1.1)
+//
+// The table is the open benchmark's (qlbench.open1m, made there if missing).
+#include "BenchSupport.h"
+
+#include "browser/Unit1.h"
+#include "data/DataSet.h"
+#include "data/Provider.h"
+#include "login/Database.h"
+
+#include <QApplication>
+#include <QGroupBox>
+
+#include <iostream>
+#include <string>
+
+using namespace querlin;
+using namespace querlin::bench;
+
+namespace {
+
+constexpr int kRounds = 3;
+
+bool TableThere(const BenchDatabase& db)
+{
+    data::TADOQuery q("check");
+    q.SetConnectionString(db.AdoConnectionString());
+    q.SetSQL("SELECT count(*) AS n FROM pg_tables WHERE schemaname = 'qlbench' AND tablename = 'open1m'");
+    q.Open();
+    return q.FieldAt(0).PlainText() != "0";
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    try {
+        const BenchDatabase& db = RequireBenchDatabase();
+        if (!TableThere(db)) {
+            std::cerr << "browse_bench: qlbench.open1m is missing; run open_bench first\n";
+            return 1;
+        }
+        TForm1 window;
+        window.qry1.SetConnectionString(db.AdoConnectionString());
+        window.qry2.SetConnectionString(db.AdoConnectionString());
+        window.qry4.SetConnectionString(db.AdoConnectionString());
+        // The user and table lists as the dictionary gives them.
+        window.qry1.SetSQL("SELECT 'QLBENCH' AS 用户");
+        window.qry1.Open();
+        window.qry2.SetSQL("SELECT 'OPEN1M' AS 用户表");
+        window.qry2.Open();
+        window.show();
+        QApplication::processEvents();
+
+        double bestBrowse = 1e9, bestBare = 1e9;
+        for (int round = 0; round < kRounds; ++round) {
+            double start = NowSeconds();
+            window.dbgrd2CellClick(nullptr);
+            window.dbgrd4->viewport()->repaint();
+            const double browse = NowSeconds() - start;
+            if (window.qry4.RecordCount() != 1000000) {
+                std::cerr << "browse_bench: the click showed " << window.qry4.RecordCount() << " rows\n";
+                return 1;
+            }
+            window.qry4.Close();
+
+            start = NowSeconds();
+            data::TADOQuery bare("qry4");
+            bare.SetConnectionString(db.AdoConnectionString());
+            bare.SetSQL(login::RowsSql("QLBENCH.OPEN1M"));
+            bare.Open();
+            const double alone = NowSeconds() - start;
+            bare.Close();
+            std::cerr << "round " << round + 1 << ": click " << browse << " s, open alone " << alone << " s\n";
+            bestBrowse = std::min(bestBrowse, browse);
+            bestBare = std::min(bestBare, alone);
+        }
+        Figure("browse_open_seconds", bestBrowse);
+        Figure("bare_open_seconds", bestBare);
+        Figure("browse_open_ratio", bestBrowse / bestBare);
+    } catch (const std::exception& e) {
+        std::cerr << "browse_bench: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}

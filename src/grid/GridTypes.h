@@ -41,6 +41,10 @@ private:
     std::uint32_t bits_ = 0;
 };
 
+// The modifier keys held with a key or a click.
+enum TShiftStateItem { ssShift, ssAlt, ssCtrl };
+using TShiftState = TSet<TShiftStateItem>;
+
 enum TGridDrawStateItem { gdSelected, gdFocused, gdFixed };
 using TGridDrawState = TSet<TGridDrawStateItem>;
 

@@ -282,6 +282,57 @@ int GridGeometry::HorzPositionForLeftCol(int leftCol) const
                            double(maxLeft - fixedCols_)));
 }
 
+int GridGeometry::ClampLeftCol(int leftCol, int direction) const
+{
+    int maxLeft = MaxLeftCol();
+    if (direction != 0)
+        while (leftCol >= fixedCols_ && leftCol <= maxLeft && ColWidth(leftCol) <= 0)
+            leftCol += direction;
+    return std::clamp(leftCol, fixedCols_, std::max(maxLeft, fixedCols_));
+}
+
+int GridGeometry::ColsFittingLeftOfLeftCol() const
+{
+    int room = client_.width() - FixedWidth();
+    int used = 0;
+    int count = 0;
+    for (int c = leftCol_ - 1; c >= fixedCols_; --c) {
+        used += ColSpan(c);
+        if (used > room)
+            break;
+        ++count;
+    }
+    return std::max(count, 1);
+}
+
+int GridGeometry::LeftColToShow(int col) const
+{
+    if (col < fixedCols_ || col >= ColCount())
+        return leftCol_;
+    if (col < leftCol_)
+        return col;
+    if (col <= LastFullyVisibleCol())
+        return leftCol_;
+    int room = client_.width() - FixedWidth();
+    int used = std::max(ColWidth(col), 0);
+    int left = col;
+    for (int c = col - 1; c >= fixedCols_; --c) {
+        used += ColSpan(c);
+        if (used > room)
+            break;
+        left = c;
+    }
+    return left;
+}
+
+int GridGeometry::HorzShiftTo(int leftCol) const
+{
+    int shift = 0;
+    for (int c = std::min(leftCol, leftCol_); c < std::max(leftCol, leftCol_); ++c)
+        shift += ColSpan(c);
+    return leftCol > leftCol_ ? -shift : shift;
+}
+
 VertScrollValues VertScrollFor(const VertScrollInput& input)
 {
     VertScrollValues values;

@@ -104,6 +104,21 @@ public:
     bool HorzScrollable() const { return MaxLeftCol() > fixedCols_; }
     static constexpr int kHorzScrollMax = 127;
 
+    // The left column after a horizontal bar message, from the present one:
+    // a column of width 0 is stepped past in the direction of the move, and
+    // the result is clamped to FixedCols .. MaxLeftCol.
+    int ClampLeftCol(int leftCol, int direction) const;
+    // How many scrollable columns left of LeftCol would fit in the scrollable
+    // width (a page to the left), at least 1.
+    int ColsFittingLeftOfLeftCol() const;
+    // The left column that shows a column: unchanged when it is shown in
+    // full, the column itself when it is left of LeftCol, else the smallest
+    // left column with which it is shown in full. Fixed columns leave it be.
+    int LeftColToShow(int col) const;
+    // The horizontal pixel shift that moves the scrollable columns from
+    // LeftCol to another left column: negative to the left.
+    int HorzShiftTo(int leftCol) const;
+
 private:
     std::vector<int> colWidths_{64, 64};
     std::vector<int> rowHeights_{24, 24};

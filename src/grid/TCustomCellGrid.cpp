@@ -179,16 +179,18 @@ void TCustomCellGrid::SetTopRow(int row)
     geometry_.SetTopRow(row);
 }
 
-void TCustomCellGrid::MoveCurrent(int col, int row)
+void TCustomCellGrid::MoveCurrent(int col, int row, bool invalidate)
 {
     if (col < 0 || col >= ColCount() || row < 0 || row >= RowCount())
         throw Error("Grid index out of range");
     if (col == col_ && row == row_)
         return;
-    InvalidateCell(col_, row_);
+    if (invalidate)
+        InvalidateCell(col_, row_);
     col_ = col;
     row_ = row;
-    InvalidateCell(col_, row_);
+    if (invalidate)
+        InvalidateCell(col_, row_);
 }
 
 void TCustomCellGrid::UpdateHorzScrollBar()

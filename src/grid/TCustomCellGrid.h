@@ -91,8 +91,9 @@ protected:
     void SetLeftCol(int col);
     void SetTopRow(int row);
     // Moves the current cell without scrolling anything into view; raises
-    // "Grid index out of range" for a cell outside the grid.
-    void MoveCurrent(int col, int row);
+    // "Grid index out of range" for a cell outside the grid. The old and the
+    // new cell are marked for repainting unless the caller does it.
+    void MoveCurrent(int col, int row, bool invalidate = true);
 
     // The horizontal bar follows LeftCol: 0..127 while there is anything to
     // scroll, else hidden.

@@ -1,6 +1,7 @@
 #include "grid/TDataGrid.h"
 
 #include "grid/GridPainter.h"
+#include "grid/TDataGridInplaceEdit.h"
 #include "platform/Error.h"
 
 #include <QEvent>
@@ -28,6 +29,12 @@ TCustomDataGrid::TCustomDataGrid(QWidget* parent)
 {
     titleFont_ = TFont{font(), clWindowText};
     footerFont_ = titleFont_;
+    // The bars' messages move the record set and the left column; the bars
+    // then show what came of it.
+    connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+            [this](int action) { Guarded([&] { VertScrollAction(action); }, "scrolling"); });
+    connect(horizontalScrollBar(), &QAbstractSlider::actionTriggered, this,
+            [this](int action) { Guarded([&] { HorzScrollAction(action); }, "scrolling"); });
     ApplyOptions();
     LayoutChanged();
 }
@@ -204,60 +211,6 @@ void TCustomDataGrid::LayoutChanged()
 
 // ---------------------------------------------------------------- row window
 
-void TCustomDataGrid::UpdateCurrentRow()
-{
-    int col = std::clamp(Col(), FixedCols(), std::max(ColCount() - 1, 0));
-    int row = titleOffset_;
-    if (dataLink_.Active())
-        row = titleOffset_ + std::max(dataLink_.ActiveRecord(), 0);
-    row = std::clamp(row, 0, RowCount() - 1);
-    if (col != Col() || row != Row()) {
-        // The indicator of the old row and the new one both change.
-        InvalidateRow(Row());
-        MoveCurrent(col, row);
-        InvalidateRow(Row());
-    }
-}
-
-void TCustomDataGrid::UpdateVertScrollBar()
-{
-    QScrollBar* bar = verticalScrollBar();
-    data::TADOQuery* dataSet = dataLink_.DataSet();
-    VertScrollInput input;
-    if (dataLink_.Active() && dataSet) {
-        input.Open = true;
-        input.KnowsPositions = dataSet->KnowsPositions();
-        input.RecordCount = input.KnowsPositions ? dataSet->RecordCount() : 0;
-        input.RecordNumber = input.KnowsPositions ? dataSet->RecordNumber() : 0;
-        input.KeepPosition = dataSet->State() != data::TDataSetState::dsBrowse;
-        input.OldPosition = bar->value();
-        input.AtStart = dataSet->AtStart();
-        input.AtEnd = dataSet->AtEnd();
-        input.FullyVisibleRows = Geometry().FullyVisibleRows();
-    }
-    VertScrollValues values = VertScrollFor(input);
-    if (!vertScrollBar_.Visible)
-        values.Maximum = values.Minimum;
-    Qt::ScrollBarPolicy policy = Qt::ScrollBarAsNeeded;
-    if (!vertScrollBar_.Visible || vertScrollBar_.VisibleMode == TScrollBarVisibleMode::sbNeverShow)
-        policy = Qt::ScrollBarAlwaysOff;
-    else if (vertScrollBar_.VisibleMode == TScrollBarVisibleMode::sbAlwaysShow)
-        policy = Qt::ScrollBarAlwaysOn;
-    if (verticalScrollBarPolicy() != policy)
-        setVerticalScrollBarPolicy(policy);
-    // A Qt bar runs over the positions the thumb can take, so its maximum is
-    // the last such position; the page only sizes the thumb.
-    int maximum = std::max(values.ThumbMaximum(), values.Minimum);
-    int page = std::max(values.Page, 1);
-    bar->setEnabled(maximum > values.Minimum);
-    if (bar->minimum() == values.Minimum && bar->maximum() == maximum && bar->pageStep() == page &&
-        bar->value() == values.Position)
-        return;
-    bar->setRange(values.Minimum, maximum);
-    bar->setPageStep(page);
-    bar->setValue(values.Position);
-}
-
 void TCustomDataGrid::GridResized()
 {
     if (updateLock_ > 0) {
@@ -275,7 +228,10 @@ void TCustomDataGrid::FocusChanged()
         InvalidateRow(Row());
 }
 
-bool TCustomDataGrid::GridFocused() const { return hasFocus(); }
+bool TCustomDataGrid::GridFocused() const
+{
+    return hasFocus() || (editor_ && editor_->hasFocus());
+}
 
 // ---------------------------------------------------------------- notifications
 
@@ -307,23 +263,6 @@ void TCustomDataGrid::LinkDataChanged()
     UpdateVertScrollBar();
     UpdateCurrentRow();
     InvalidateGrid();
-}
-
-void TCustomDataGrid::LinkScrolled(int distance)
-{
-    if (destroying_)
-        return;
-    int oldRow = Row();
-    if (dataLink_.ActiveRecord() >= RowCount() - titleOffset_)
-        UpdateRowCount();
-    UpdateVertScrollBar();
-    UpdateCurrentRow();
-    if (distance == 0) {
-        InvalidateRow(oldRow);
-        InvalidateRow(Row());
-    } else {
-        InvalidateGrid();
-    }
 }
 
 void TCustomDataGrid::LinkRecordChanged(TField* field)

@@ -19,6 +19,7 @@
 #include "grid/GridPaintState.h"
 #include "grid/TCustomCellGrid.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,6 +31,8 @@ namespace querlin::grid {
 class TCustomDataGrid;
 class TGridColumn;
 class GridPainter;
+class TDataGridInplaceEdit;
+struct NavMove;
 
 class TCustomDataGrid : public TCustomCellGrid {
     Q_OBJECT
@@ -135,14 +138,76 @@ public:
     // What a paint needs to know, as it stands now.
     GridPaintState PaintState();
 
-    // Whether the grid paints as focused (has the keyboard focus); the
-    // value used for the last paint is kept to repaint on a change.
+    // Whether the grid paints as focused (it or its cell editor has the
+    // keyboard focus); the value used for the last paint is kept to repaint
+    // on a change.
     bool GridFocused() const;
+
+    // ---- keyboard (TDataGridKeys.cpp)
+    // Key is the Windows virtual-key code (Tab 9, Enter 13, Esc 27, Page Up
+    // 33 ... Down 40) and may be changed by the handler; OnKeyDown setting it
+    // to 0 takes the key from the grid. They fire also while the record set
+    // is closed. A held key repeats OnKeyDown (and the key's action) and
+    // fires OnKeyUp once, at the release.
+    using TKeyEvent = std::function<void(TCustomDataGrid* Sender, std::uint16_t& Key, TShiftState Shift)>;
+    using TKeyPressEvent = std::function<void(TCustomDataGrid* Sender, char16_t& Key)>;
+    using TNotifyEvent = std::function<void(TCustomDataGrid* Sender)>;
+    TKeyEvent OnKeyDown;
+    TKeyPressEvent OnKeyPress;
+    TKeyEvent OnKeyUp;
+    // Around each change of the current column.
+    TNotifyEvent OnColExit;
+    TNotifyEvent OnColEnter;
+
+    // The column move the keys, the mouse and the find dialog share: to a
+    // grid column, stepping past columns of width 0 in a direction of +1 or
+    // -1 (0: none).
+    void MoveColumn(int target, int direction);
+
+    // The find dialog's entry: the dialog plugs itself in here once, and the
+    // grid calls it with the search text for Ctrl+F (empty from the grid, the
+    // selected text from the cell editor). Only with dgxDialogFind.
+    using FindDialogEntry = std::function<void(TCustomDataGrid& Grid, const std::string& SearchText)>;
+    static void SetFindDialogEntry(FindDialogEntry entry);
+    void ShowFindDialog(const std::string& searchText);
+
+    // Key and wheel handling, for the grid's own events and for the keys its
+    // cell editor hands on.
+    void HandleKeyPress(QKeyEvent* event);
+    void HandleKeyRelease(QKeyEvent* event);
+    void HandleWheel(QWheelEvent* event);
+
+    // ---- cell editor (TDataGridInplaceEdit.cpp)
+    bool EditorMode() const { return editorMode_; }
+    // Sets editor mode and shows the editor when the grid may (dgEditing,
+    // no dgRowSelect, the focus, no layout lock, no check-box column).
+    void ShowEditor(bool caretAtEnd = false);
+    void HideEditor();
+    // The editor, once it was first wanted; nullptr before.
+    TDataGridInplaceEdit* InplaceEditor() const { return editor_; }
+
+    // ---- scrolling (TDataGridScroll.cpp)
+    // The vertical bar's values as last written (range, page, position).
+    const VertScrollValues& VertScrollInfo() const { return vertValues_; }
+    // Makes a column shown in full, moving the left column.
+    void MakeColumnVisible(int col);
+    // Moves the first scrollable column shown, shifting the pixels of the
+    // scrollable columns.
+    void MoveLeftCol(int leftCol);
+    // The scroll-bar messages, as the bars send them.
+    void VertScrollAction(int action);
+    void HorzScrollAction(int action);
 
 protected:
     void GridResized() override;
     void FocusChanged() override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
     friend class TGridDataLink;
@@ -156,8 +221,10 @@ private:
     void ApplyColumnAttributes();
     void ApplyRowHeights();
     void UpdateRowCount();
-    void UpdateCurrentRow();
+    void UpdateCurrentRow(bool invalidate = true);
     void UpdateVertScrollBar();
+    void PlaceEditor();
+    void ApplyMove(const NavMove& move, QKeyEvent* event);
     void ApplyOptions();
     void ColumnChanged(TGridColumn& column);
 
@@ -200,6 +267,14 @@ private:
     bool destroying_ = false;
     bool paintedFocused_ = false;
     TCanvas canvas_;
+    TDataGridInplaceEdit* editor_ = nullptr;  // a child of the viewport, made on first use
+    bool editorMode_ = false;
+    bool inColExit_ = false;
+    bool inVertAction_ = false;
+    bool skipThumbRelease_ = false;
+    int wheelSum_ = 0;
+    int indicatorRow_ = -1;  // the row whose indicator last showed the glyph
+    VertScrollValues vertValues_;
     GridPainter* activePainter_ = nullptr;  // the painter of the paint under way
     // Last: released first, so no notification reaches a half-destroyed grid.
     TGridDataLink dataLink_;

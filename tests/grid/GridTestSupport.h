@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
+#include <QTest>
 
 #include <string>
 
@@ -69,6 +70,34 @@ struct GridOverStore {
     QImage Shot()
     {
         return grid.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
+    // Sizes the grid so that exactly `rows` data rows are fully visible, wide
+    // enough for the columns of the numbers table.
+    void ShowRows(int rows, int width = 600)
+    {
+        int height = grid.TitleRowHeight() + 1 + rows * (grid.DataRowHeight() + 1);
+        QSize frame = grid.size() - grid.viewport()->size();
+        grid.resize(width, height + frame.height());
+        QApplication::processEvents();
+    }
+    // Makes the grid's window active and gives the grid the focus, as a
+    // user's click would.
+    bool Focus()
+    {
+        grid.activateWindow();
+        QApplication::setActiveWindow(&grid);
+        if (!QTest::qWaitForWindowActive(&grid))
+            return false;
+        grid.setFocus();
+        QApplication::processEvents();
+        return grid.hasFocus();
+    }
+    // Lets the event loop deliver the pending paints.
+    static void Flush()
+    {
+        QApplication::processEvents();
+        QTest::qWait(5);
+        QApplication::processEvents();
     }
     // A palette colour as the pixels of a 32-bit image show it.
     QRgb Palette(QPalette::ColorRole role) const

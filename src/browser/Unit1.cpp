@@ -125,6 +125,15 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window)
     connect(N3, &QAction::triggered, this, [this] { app::Guard([this] { N3Click(); }); });
     connect(S1, &QAction::triggered, this, [this] { app::Guard([this] { S1Click(); }); });
 
+    dbgrd1->OnKeyUp = [this](grid::TCustomDataGrid*, std::uint16_t& Key, grid::TShiftState Shift) {
+        dbgrd1KeyUp(Key, Shift);
+    };
+    dbgrd2->OnKeyUp = [this](grid::TCustomDataGrid*, std::uint16_t& Key, grid::TShiftState Shift) {
+        dbgrd2KeyUp(Key, Shift);
+    };
+    dbgrd3->OnKeyUp = [this](grid::TCustomDataGrid*, std::uint16_t& Key, grid::TShiftState Shift) {
+        dbgrd3KeyUp(Key, Shift);
+    };
     dbgrd1->OnDrawColumnCell = [this](grid::TCustomDataGrid*, const QRect& Rect, int DataCol,
                                       grid::TGridColumn* Column, grid::TGridDrawState State) {
         dbgrd1DrawColumnCell(Rect, DataCol, Column, State);

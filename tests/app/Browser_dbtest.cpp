@@ -332,3 +332,41 @@ TEST_F(Browser, RemovingWithNoFavouritesReportsTheRecordSetsMessage)
     EXPECT_EQ(reports[0].text, QStringLiteral("qry3: Cannot perform this operation on an empty dataset."));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
+
+// Real keys through the grids: the grid moves its record set on the press,
+// the window refreshes on the release.
+TEST_F(Browser, DownInTheUserListListsTheNextUsersTablesHomeAndEndDoNot)
+{
+    LoginOnTheSite();
+    Form1->dbgrd1->setFocus();
+    QTest::keyClick(Form1->dbgrd1, Qt::Key_Down);
+    EXPECT_EQ(Form1->qry1.RecordNumber(), 2);
+    EXPECT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"KJBASEUNITINFO", "MIXED CASE", "SECRET"}));
+    // With one data column End and Home go to the last and the first record;
+    // they are no refreshing keys.
+    QTest::keyClick(Form1->dbgrd1, Qt::Key_End);
+    EXPECT_EQ(Form1->qry1.RecordNumber(), 3);
+    EXPECT_EQ(Form1->qry2.FieldNamed("用户表").PlainText(), "KJBASEUNITINFO") << "no refresh after End";
+    QTest::keyClick(Form1->dbgrd1, Qt::Key_Home);
+    EXPECT_EQ(Form1->qry1.RecordNumber(), 1);
+    EXPECT_EQ(Form1->qry2.FieldNamed("用户表").PlainText(), "KJBASEUNITINFO") << "no refresh after Home";
+    QTest::keyClick(Form1->dbgrd1, Qt::Key_PageDown);
+    EXPECT_EQ(Form1->qry1.RecordNumber(), 3);
+    EXPECT_EQ(Form1->qry2.RecordCount(), 0) << "ZZEMPTY has no tables";
+    EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE") << "the rows are not touched";
+}
+
+TEST_F(Browser, TabInTheTableListShowsTheNextTableAndNamesIt)
+{
+    LoginOnTheSite();
+    Form1->dbgrd2->setFocus();
+    ASSERT_EQ(Form1->qry2.RecordNumber(), 1);
+    QTest::keyClick(Form1->dbgrd2, Qt::Key_Tab);
+    EXPECT_EQ(Form1->qry2.RecordNumber(), 2);
+    EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
+    QTest::keyClick(Form1->dbgrd2, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(Form1->qry2.RecordNumber(), 1);
+    EXPECT_EQ(Caption(), "数据表：BRAVEL.T_OTHER");
+    EXPECT_EQ(Form1->qry4.RecordCount(), 1);
+    EXPECT_EQ(Form1->focusWidget(), Form1->dbgrd2) << "Tab stays in the grid";
+}

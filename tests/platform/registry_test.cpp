@@ -54,7 +54,11 @@ std::string TextOf(const std::string& bytes)
 
 std::string Fixture(const std::string& name)
 {
-    return ReadFile(std::filesystem::path(__FILE__).parent_path() / "fixtures" / name);
+    const auto file = std::filesystem::path(__FILE__).parent_path() / "fixtures" / name;
+    const std::string bytes = ReadFile(file);
+    if (bytes.empty())
+        ADD_FAILURE() << "fixture " << file << " is missing";
+    return bytes;
 }
 
 const char* const kSampleHive =

@@ -236,9 +236,20 @@ private:
             if (c == '"')
                 return out;
             if (c == '\\') {
-                if (pos >= l.size() || (l[pos] != '\\' && l[pos] != '"'))
-                    Fail("a backslash in a quoted text must be followed by \\ or \"");
-                out += l[pos++];
+                // Wine's regedit writes line breaks and NULs in a text as
+                // \r, \n and \0; we write such texts as hex(1) instead.
+                const char next = pos < l.size() ? l[pos] : '\0';
+                if (next == '\\' || next == '"')
+                    out += next;
+                else if (next == 'r')
+                    out += '\r';
+                else if (next == 'n')
+                    out += '\n';
+                else if (next == '0')
+                    out += '\0';
+                else
+                    Fail("a backslash in a quoted text must be followed by \\, \", r, n or 0");
+                ++pos;
             } else {
                 out += c;
             }

@@ -54,7 +54,11 @@ std::string TextOf(const std::string& bytes)
 
 std::string Fixture(const std::string& name)
 {
-    return ReadFile(std::filesystem::path(__FILE__).parent_path() / "fixtures" / name);
+    const auto file = std::filesystem::path(__FILE__).parent_path() / "fixtures" / name;
+    const std::string bytes = ReadFile(file);
+    if (bytes.empty())
+        ADD_FAILURE() << "fixture " << file << " is missing";
+    return bytes;
 }
 
 const char* const kSampleHive =
@@ -575,6 +579,48 @@ TEST_F(RegistryTest, WineRegeditExportIsReadWithEveryValue)
     }
     auto sub = registry.OpenOrCreateKey("\\Software\\QuerlinFixture\\Sub Key");
     EXPECT_EQ(ReadRegString(*sub, "NLS_LANG"), "SIMPLIFIED CHINESE_CHINA.ZHS16GBK");
+}
+
+// Values this program wrote, imported by Wine's regedit and exported again:
+// Wine writes the line breaks of a text as \r and \n escapes.
+TEST_F(RegistryTest, WineExportOfOurValuesIsReadBack)
+{
+    WriteFile(hiveName, Fixture("wine-export-line-breaks.reg"));
+    FileRegistry registry(hiveName);
+    auto key = registry.OpenOrCreateKey("\\SOFTWARE\\QuerlinKinds");
+    const ValueCase cases[] = {
+        {"LineBreaks", "Lines", RegType::Sz, "one\r\ntwo\nthree"},
+        {"QuotesAndBackslashes", "Quoted", RegType::Sz, "say \"hi\" C:\\x\\"},
+        {"Chinese", "Chinese", RegType::Sz, "数据库"},
+        {"EmptyText", "Empty", RegType::Sz, ""},
+        {"EmptyExpand", "EmptyExpand", RegType::ExpandSz, ""},
+        {"OutsideBasicPlane", "Emoji", RegType::ExpandSz, "\xF0\x9F\x98\x80"},
+        {"ChineseNameWrapped", "中文路径", RegType::ExpandSz,
+         "%SystemRoot%\\system32;D:\\数据库\\客户端\\;D:\\数据库\\客户端\\;D:\\数据库\\客户端\\"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto value = key->ReadValue(c.name);
+        ASSERT_TRUE(value.has_value());
+        EXPECT_EQ(value->type, c.type);
+        EXPECT_EQ(value->data, c.data);
+    }
+}
+
+// The file is UTF-16, so bytes that are not UTF-8 cannot be stored as
+// they are: the write is refused rather than altered, and the file kept.
+TEST_F(RegistryTest, TextThatIsNotUtf8IsRefusedNotAltered)
+{
+    FileRegistry registry(hiveName);
+    auto key = registry.OpenOrCreateKey("\\K");
+    key->WriteString("A", "1", RegType::Sz);
+    const std::string before = ReadFile(hiveName);
+    for (RegType type : {RegType::Sz, RegType::ExpandSz}) {
+        EXPECT_EQ(test::ErrorOf([&] { key->WriteString("Gbk", "\xD6\xD0", type); }),
+                  "Failed to set data for 'Gbk'");
+    }
+    EXPECT_EQ(ReadFile(hiveName), before);
+    EXPECT_FALSE(key->ValueExists("Gbk"));
 }
 
 TEST_F(RegistryTest, WhatRegeditExportedIsWrittenByteForByte)

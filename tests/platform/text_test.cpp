@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/AsciiText.h"
+#include "platform/CodePage.h"
 #include "platform/Utf8.h"
 
+#include <optional>
 #include <string>
 
 using namespace querlin::platform;
@@ -127,6 +129,30 @@ TEST(AsciiText, EncloseDoublesTheClosingCharacterOnly)
     EXPECT_EQ(Enclose("", '"'), "\"\"");
     EXPECT_EQ(DoubleEvery("a==b", '='), "a====b");
     EXPECT_EQ(DoubleEvery("none", '\''), "none");
+}
+
+TEST(CodePage, ChineseCodePageReadsAsUtf8)
+{
+    const struct {
+        const char* label;
+        std::string bytes;
+        std::optional<std::string> text;
+        std::size_t badAt;
+    } cases[] = {
+        {"Ascii", "C:\\Querlin;", "C:\\Querlin;", 0},
+        {"Gbk", "\xCA\xFD\xBE\xDD\xBF\xE2 ok", "数据库 ok", 0},
+        {"NulKept", std::string("a\0\xB6\xFE\0", 5), std::string("a\0二\0", 6), 0},
+        {"BadTrailByte", "ab\x81\x20", std::nullopt, 2},
+        {"CutAtTheEnd", "\xCA\xFD\xBE", std::nullopt, 2},
+    };
+    for (const auto& c : cases) {
+        std::size_t badAt = 99;
+        EXPECT_EQ(CodePageToUtf8(c.bytes, kProgramCodePage, &badAt), c.text) << c.label;
+        if (!c.text) {
+            EXPECT_EQ(badAt, c.badAt) << c.label;
+        }
+    }
+    EXPECT_EQ(CodePageToUtf8("\xCA\xFD", 99999), std::nullopt) << "an unknown code page reads nothing";
 }
 
 } // namespace

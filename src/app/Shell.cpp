@@ -11,6 +11,8 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QScreen>
+#include <QWidget>
 #include <QTimer>
 
 namespace querlin::app {
@@ -57,6 +59,19 @@ void CreateWindows()
     // The main window's native window exists from here on.
     frmmain->winId();
     CreateForm(Form1);
+}
+
+void CentreOnScreen(QWidget& window)
+{
+    QScreen* screen = window.screen();
+    if (!screen)
+        return;
+    // The frame is known once the native window exists, which it does by
+    // the first show; where the window manager adds it later, the client
+    // size stands in for it.
+    QRect frame = window.frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window.move(frame.topLeft());
 }
 
 void ShowMainWindow()

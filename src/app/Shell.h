@@ -7,6 +7,7 @@
 #include "app/Guard.h"
 
 class QApplication;
+class QWidget;
 
 namespace querlin::app {
 
@@ -33,6 +34,10 @@ void InitialiseApplication(QApplication& application);
 // FormCreate runs; an error in FormCreate is reported and the window is
 // still created.
 void CreateWindows();
+
+// Centres a window on its screen, frame included: the windows call it from
+// their first show.
+void CentreOnScreen(QWidget& window);
 
 // Shows the login window, centred on the screen the first time.
 void ShowMainWindow();

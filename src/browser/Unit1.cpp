@@ -3,6 +3,7 @@
 #include "app/BusyCursor.h"
 #include "app/Globals.h"
 #include "app/Guard.h"
+#include "app/Shell.h"
 #include "favourites/Favourites.h"
 #include "login/Database.h"
 #include "login/main.h"
@@ -12,7 +13,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
-#include <QScreen>
 
 namespace querlin {
 
@@ -282,11 +282,7 @@ void TForm1::showEvent(QShowEvent* event)
         if (centred_)
             return;
         centred_ = true;
-        if (QScreen* s = screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(s->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        app::CentreOnScreen(*this);
     });
     QWidget::showEvent(event);
 }

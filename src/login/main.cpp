@@ -19,7 +19,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 
 namespace querlin {
 
@@ -150,14 +149,7 @@ void Tfrmmain::showEvent(QShowEvent* event)
         if (centred_)
             return;
         centred_ = true;
-        if (QScreen* s = screen()) {
-            // The frame is known once the native window exists, which it
-            // does by now; where the window manager adds it later, the
-            // client size stands in for it.
-            QRect frame = frameGeometry();
-            frame.moveCenter(s->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        app::CentreOnScreen(*this);
     });
     QWidget::showEvent(event);
 }

@@ -1,6 +1,7 @@
 #include "BenchSupport.h"
 
 #include "data/ConnectionString.h"
+#include "data/DataSet.h"
 #include "testsupport/TestDatabaseEnv.h"
 
 #include <chrono>
@@ -83,6 +84,32 @@ void Figure(const std::string& name, double value)
 {
     std::printf("%s: %.3f\n", name.c_str(), value);
     std::fflush(stdout);
+}
+
+void EnsureOpenTable()
+{
+    const BenchDatabase& db = RequireBenchDatabase();
+    data::TADOQuery run("bench");
+    run.SetConnectionString("Provider=MSDASQL.1;Extended Properties=" +
+                            data::QuoteAdoValue(db.OdbcConnectionString() + ";"));
+    run.SetSQL("SELECT count(*) AS n FROM pg_tables WHERE schemaname = 'qlbench' AND tablename = 'open1m'");
+    run.Open();
+    const bool there = run.FieldAt(0).PlainText() != "0";
+    run.Close();
+    if (there)
+        return;
+    std::cerr << "creating qlbench.open1m (1,000,000 rows)\n";
+    for (const std::string& sql :
+         {std::string("CREATE SCHEMA IF NOT EXISTS qlbench"),
+          std::string("CREATE TABLE qlbench.open1m (id integer, code varchar(20), amount numeric(12,2), "
+                      "ratio double precision, created timestamp, qty smallint)"),
+          "INSERT INTO qlbench.open1m SELECT n, 'C' || lpad(n::text, 9, '0'), (n % 1000000) / 100.0, n * 0.25, "
+          "timestamp '2020-01-01' + n * interval '1 second', n % 1000 FROM generate_series(1, " +
+              std::to_string(kOpenTableRows) + ") n",
+          std::string("VACUUM ANALYZE qlbench.open1m")}) {
+        run.SetSQL(sql);
+        run.Execute();
+    }
 }
 
 } // namespace querlin::bench

@@ -29,6 +29,11 @@ long long CurrentRssBytes();
 // Starts a new peak from the current size (Linux: clear_refs 5).
 void ResetPeakRss();
 
+// Makes the million-row table qlbench.open1m (id, code, amount, ratio,
+// created, qty) on the test server unless it is there already.
+constexpr int kOpenTableRows = 1000000;
+void EnsureOpenTable();
+
 // Prints one figure as "name: value" on standard output.
 void Figure(const std::string& name, double value);
 

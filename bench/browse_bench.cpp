@@ -8,7 +8,7 @@
 //   bare_open_seconds     best of the rounds: the record set's Open alone
 //   browse_open_ratio     browse_open_seconds / bare_open_seconds (target <= 1.1)
 //
-// The table is the open benchmark's (qlbench.open1m, made there if missing).
+// The table is the open benchmark's (qlbench.open1m, made if missing).
 #include "BenchSupport.h"
 
 #include "browser/Unit1.h"
@@ -29,14 +29,6 @@ namespace {
 
 constexpr int kRounds = 3;
 
-bool TableThere(const BenchDatabase& db)
-{
-    data::TADOQuery q("check");
-    q.SetConnectionString(db.AdoConnectionString());
-    q.SetSQL("SELECT count(*) AS n FROM pg_tables WHERE schemaname = 'qlbench' AND tablename = 'open1m'");
-    q.Open();
-    return q.FieldAt(0).PlainText() != "0";
-}
 
 } // namespace
 
@@ -45,10 +37,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     try {
         const BenchDatabase& db = RequireBenchDatabase();
-        if (!TableThere(db)) {
-            std::cerr << "browse_bench: qlbench.open1m is missing; run open_bench first\n";
-            return 1;
-        }
+        EnsureOpenTable();
         TForm1 window;
         window.qry1.SetConnectionString(db.AdoConnectionString());
         window.qry2.SetConnectionString(db.AdoConnectionString());
@@ -67,7 +56,7 @@ int main(int argc, char** argv)
             window.dbgrd2CellClick(nullptr);
             window.dbgrd4->viewport()->repaint();
             const double browse = NowSeconds() - start;
-            if (window.qry4.RecordCount() != 1000000) {
+            if (window.qry4.RecordCount() != kOpenTableRows) {
                 std::cerr << "browse_bench: the click showed " << window.qry4.RecordCount() << " rows\n";
                 return 1;
             }

@@ -68,29 +68,6 @@ struct CountingSink : data::RowSink {
     void EndRow() override { ++rows; }
 };
 
-void EnsureTable()
-{
-    const BenchDatabase& db = RequireBenchDatabase();
-    auto connection = data::Connect("Provider=MSDASQL.1;Extended Properties=" +
-                                    data::QuoteAdoValue(db.OdbcConnectionString() + ";"));
-    struct Count : CountingSink {
-        std::int64_t value = 0;
-        void Int(int, std::int64_t v) override { value = v; }
-    } count;
-    auto reader = connection->Query(
-        "SELECT count(*) FROM pg_tables WHERE schemaname = 'qlbench' AND tablename = 'open1m'");
-    reader->Read(count, 1);
-    if (count.value > 0)
-        return;
-    std::cerr << "creating qlbench.open1m (1,000,000 rows)\n";
-    connection->Execute("CREATE SCHEMA IF NOT EXISTS qlbench");
-    connection->Execute("CREATE TABLE qlbench.open1m (id integer, code varchar(20), amount numeric(12,2), "
-                        "ratio double precision, created timestamp, qty smallint)");
-    connection->Execute("INSERT INTO qlbench.open1m SELECT n, 'C' || lpad(n::text, 9, '0'), "
-                        "(n % 1000000) / 100.0, n * 0.25, timestamp '2020-01-01' + n * interval '1 second', "
-                        "n % 1000 FROM generate_series(1, " + std::to_string(kRows) + ") n");
-    connection->Execute("VACUUM ANALYZE qlbench.open1m");
-}
 
 double CpuSeconds()
 {
@@ -294,7 +271,7 @@ int main(int argc, char** argv)
     try {
         if (argc == 3 && std::string(argv[1]) == "--child")
             return Child(argv[2]);
-        EnsureTable();
+        EnsureOpenTable();
         Run bestRaw, bestOpen;
         bestRaw.seconds = bestOpen.seconds = 1e9;
         for (int round = 0; round < kRounds; ++round) {

@@ -146,9 +146,10 @@ void CellSpool::ForEachRow(const std::function<void(std::uint32_t, std::span<con
             currentRow = record.row;
         }
         const std::size_t offset = bytes.size();
-        bytes.resize(offset + record.length);
+        bytes.resize(offset + record.length + 1);
         if (record.length && std::fread(bytes.data() + offset, 1, record.length, file_) != record.length)
             throw Error("The workbook's cells cannot be read back from the temporary folder.");
+        bytes[offset + record.length] = '\0';
         pending.push_back({record.column, static_cast<SpoolCellKind>(record.kind), offset, record.length});
     }
     if (std::ferror(file_))

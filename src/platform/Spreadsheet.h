@@ -39,7 +39,7 @@ enum class SpoolCellKind : std::uint8_t {
 struct SpoolCell {
     std::uint32_t column = 0;  // from 1
     SpoolCellKind kind = SpoolCellKind::Text;
-    std::string_view text;     // UTF-8
+    std::string_view text;     // UTF-8; a NUL follows it in memory, for C interfaces
 };
 
 // The cells of one sheet, written row by row into an unlinked temporary

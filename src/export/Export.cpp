@@ -1,1 +1,0 @@
-// placeholder until this layer lands

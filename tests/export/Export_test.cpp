@@ -2,6 +2,7 @@
 
 #include "data/LocalStoreFile.h"
 #include "export/Export.h"
+#include "export/ExportProbe.h"
 #include "export/WorkbookReaders.h"
 #include "platform/Automation.h"
 #include "platform/Error.h"
@@ -12,6 +13,8 @@
 
 using namespace querlin;
 using namespace querlin::exports;
+using test::ExportProbe;
+using test::FilesIn;
 using test::LocalStoreFile;
 using test::ReadFile;
 using test::TempDir;
@@ -21,49 +24,6 @@ namespace {
 
 const std::string kBase = kProgressBaseText;
 const std::string kDone = kProgressDoneText;
-
-std::vector<std::string> FilesIn(const std::filesystem::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Stands in for the browser window: it hands out the state of a "viewed"
-// table over a local store and records what the export tells it.
-class ExportProbe {
-public:
-    ExportProbe(const LocalStoreFile& store, const std::string& sql, const std::string& fileName)
-    {
-        state.caption = "数据表：SCOTT.客户";
-        state.connectionString = store.ConnectionString();
-        state.sql = sql;
-        data::TADOQuery viewed;
-        viewed.SetConnectionString(store.ConnectionString());
-        viewed.SetSQL(sql);
-        viewed.FieldNames(state.fieldNames);
-        environment.fileName = fileName;
-        environment.takeWindowState = [this] {
-            ++stateReads;
-            if (onStateRead)
-                onStateRead();
-            return state;
-        };
-        environment.setLabel = [this](const std::string& text) { labels.push_back(text); };
-        environment.reportError = [this](const std::string& message) { errors.push_back(message); };
-    }
-
-    void Run() { CopyDbDataToExcel(environment); }
-
-    WindowState state;
-    ExportEnvironment environment;
-    std::function<void()> onStateRead;
-    int stateReads = 0;
-    std::vector<std::string> labels;
-    std::vector<std::string> errors;
-};
 
 // The 3 x 2 table of the examples: a null, leading zeros, a Chinese text.
 void MakeCustomers(const LocalStoreFile& store)
@@ -100,7 +60,7 @@ TEST(Export, SmallTableReadsBackInEveryFormat)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ExportProbe probe(store, "SELECT * FROM 客户", dir.File(c.name));
+        ExportProbe probe(store.ConnectionString(), "SELECT * FROM 客户", dir.File(c.name));
         probe.Run();
         EXPECT_EQ(probe.errors, std::vector<std::string>{});
         EXPECT_EQ(probe.stateReads, 1);
@@ -115,7 +75,7 @@ TEST(Export, LabelStartsAgainEveryThirtyFiveRows)
     LocalStoreFile store;
     store.MakeNumbered(36);
     TempDir dir;
-    ExportProbe probe(store, "SELECT n FROM t ORDER BY n", dir.File("n.xls"));
+    ExportProbe probe(store.ConnectionString(), "SELECT n FROM t ORDER BY n", dir.File("n.xls"));
     probe.Run();
     ASSERT_EQ(probe.labels.size(), 38u);  // base, one per row, done
     EXPECT_EQ(probe.labels[34], kBase + std::string(34, '>'));
@@ -135,13 +95,13 @@ TEST(Export, DateTimesAndEmptyTables)
     store.Run("CREATE TABLE empty_t (a varchar(5), b integer)");
     TempDir dir;
 
-    ExportProbe dates(store, "SELECT at FROM d", dir.File("d.xlsx"));
+    ExportProbe dates(store.ConnectionString(), "SELECT at FROM d", dir.File("d.xlsx"));
     dates.Run();
     EXPECT_EQ(test::ReadXlsxCells(dir.File("d.xlsx")),
               (std::vector<std::string>{"R1C1=数据表：SCOTT.客户导出之数据", "R2C1=at", "R3C1'=2024-3-1",
                                         "R4C1'=2024-3-1 8:05:09"}));
 
-    ExportProbe empty(store, "SELECT * FROM empty_t", dir.File("e.xls"));
+    ExportProbe empty(store.ConnectionString(), "SELECT * FROM empty_t", dir.File("e.xls"));
     empty.Run();
     EXPECT_EQ(empty.errors, std::vector<std::string>{});
     EXPECT_EQ(test::ReadXlsCells(dir.File("e.xls")),
@@ -157,7 +117,7 @@ TEST(Export, NoSpreadsheetApplicationEndsSilently)
     for (const char* progId : {platform::kSpreadsheetApplicationProgId, platform::kSpreadsheetSheetProgId}) {
         SCOPED_TRACE(progId);
         platform::SetAutomationClassHidden(progId, true);
-        ExportProbe probe(store, "SELECT * FROM 客户", dir.File("x.xls"));
+        ExportProbe probe(store.ConnectionString(), "SELECT * FROM 客户", dir.File("x.xls"));
         probe.Run();
         platform::SetAutomationClassHidden(progId, false);
         EXPECT_EQ(probe.stateReads, 0);
@@ -204,7 +164,7 @@ TEST(Export, FailuresAfterTheObjectsExistAreReportedAndLeaveNoFile)
         WriteFile(existing, "earlier export");
         LocalStoreFile store;
         MakeCustomers(store);
-        ExportProbe probe(store, "SELECT * FROM 客户", c.fileName);
+        ExportProbe probe(store.ConnectionString(), "SELECT * FROM 客户", c.fileName);
         c.arrange(store, probe);
         probe.Run();
         ASSERT_EQ(probe.errors.size(), 1u);
@@ -233,7 +193,7 @@ TEST(ExportWorker, RunsOffTheCallingThreadAndSetsTheFlagAtTheEnd)
     LocalStoreFile store;
     store.MakeNumbered(2000);
     TempDir dir;
-    ExportProbe probe(store, "SELECT * FROM t", dir.File("w.xlsx"));
+    ExportProbe probe(store.ConnectionString(), "SELECT * FROM t", dir.File("w.xlsx"));
 
     // Deliveries go through a queue that this thread drains, as the GUI
     // thread's event loop would.
@@ -277,7 +237,7 @@ TEST(ExportWorker, CancelStopsTheExportWithoutAFile)
     LocalStoreFile store;
     store.MakeNumbered(20000);
     TempDir dir;
-    ExportProbe probe(store, "SELECT * FROM t", dir.File("c.xlsx"));
+    ExportProbe probe(store.ConnectionString(), "SELECT * FROM t", dir.File("c.xlsx"));
     std::atomic<bool> idle{false};
     ExportWorker worker;
     probe.environment.cancelled = worker.CancelFlag();

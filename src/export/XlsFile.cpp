@@ -39,6 +39,8 @@ enum RecordType : std::uint16_t {
     kLabelSst = 0x00FD, kNumber = 0x0203, kBlank = 0x0201, kWindow2 = 0x023E,
 };
 
+constexpr std::size_t kMinimumStreamSize = 4096;
+
 // The default cell format, and the same with the quote prefix.
 constexpr std::uint16_t kDefaultXf = 15;
 constexpr std::uint16_t kQuotedXf = 16;
@@ -393,6 +395,13 @@ void WriteXls(const platform::CellSpool& cells, TargetFile& target)
     StreamSink sink(stream.get(), target);
     WriteGlobals(sink, cells, static_cast<std::uint32_t>(sheetPosition), strings, target);
     WriteSheet(sink, cells);
+    // A stream under 4,096 bytes would go into the container's short-stream
+    // area, which some Excel versions do not read for the workbook; zeros
+    // after the last EOF record are ignored by every reader.
+    if (sink.Position() < kMinimumStreamSize) {
+        const std::string padding(kMinimumStreamSize - sink.Position(), '\0');
+        sink.Put(padding.data(), padding.size());
+    }
     sink.Flush();
     if (sink.Position() > 0xFFFFFFFFull)
         target.Fail("The table is too large for an .xls workbook; an .xlsx workbook holds it.");

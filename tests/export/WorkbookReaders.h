@@ -6,7 +6,14 @@
 // a blank cell "R1C1=(blank)".
 
 #include <freexl.h>
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-stdio.h>
+#include <gsf/gsf-utils.h>
 #include <zip.h>
+
+#include <cstdint>
+#include <cstring>
 
 #include <string>
 #include <vector>
@@ -52,6 +59,57 @@ inline std::vector<std::string> ReadXlsCells(const std::string& path)
             }
         }
     freexl_close(handle);
+    return cells;
+}
+
+// The "Workbook" stream of an .xls compound file, read with libgsf's
+// MS-OLE reader, or empty.
+inline std::string ReadXlsWorkbookStream(const std::string& path)
+{
+    gsf_init();
+    GError* error = nullptr;
+    GsfInput* file = gsf_input_stdio_new(path.c_str(), &error);
+    if (!file) {
+        g_clear_error(&error);
+        return {};
+    }
+    std::string bytes;
+    if (GsfInfile* container = gsf_infile_msole_new(file, &error)) {
+        if (GsfInput* stream = gsf_infile_child_by_name(container, "Workbook")) {
+            const auto size = static_cast<std::size_t>(gsf_input_size(stream));
+            if (const guint8* data = gsf_input_read(stream, size, nullptr))
+                bytes.assign(reinterpret_cast<const char*>(data), size);
+            g_object_unref(stream);
+        }
+        g_object_unref(container);
+    }
+    g_clear_error(&error);
+    g_object_unref(file);
+    return bytes;
+}
+
+// The cells of an .xls workbook whose format has the quote prefix, as
+// "R<row>C<column>", from the records themselves (libfreexl does not tell).
+inline std::vector<std::string> XlsQuotedCells(const std::string& path)
+{
+    const std::string stream = ReadXlsWorkbookStream(path);
+    auto u16 = [&](std::size_t at) {
+        return static_cast<unsigned>(static_cast<unsigned char>(stream[at]) | static_cast<unsigned char>(stream[at + 1]) << 8);
+    };
+    std::vector<bool> quotedFormats;
+    std::vector<std::string> cells;
+    for (std::size_t at = 0; at + 4 <= stream.size();) {
+        const unsigned type = u16(at), length = u16(at + 2);
+        const std::size_t body = at + 4;
+        if (type == 0x00E0)  // XF: the quote prefix is bit 3 of its third field
+            quotedFormats.push_back((u16(body + 4) & 0x0008) != 0);
+        if (type == 0x00FD || type == 0x0201) {  // LABELSST, BLANK
+            const unsigned xf = u16(body + 4);
+            if (xf < quotedFormats.size() && quotedFormats[xf])
+                cells.push_back("R" + std::to_string(u16(body) + 1) + "C" + std::to_string(u16(body + 2) + 1));
+        }
+        at = body + length;
+    }
     return cells;
 }
 

@@ -69,6 +69,12 @@ TEST(Workbook, EachFormatReadsBackAsWritten)
         "R1C1=数据表：SCOTT.客户导出之数据", "R2C1=编号", "R2C2=名称", "R3C1=007", "R3C2=北京, \"东城\"",
         "R4C1=0001.50", "R5C1=2024-3-1", "R5C2=a\r\nb"}));
 
+    // The quoted cells carry the quote prefix, the title and names do not;
+    // the stream is long enough to live outside the short-stream area.
+    EXPECT_EQ(test::XlsQuotedCells(dir.File("t.xls")),
+              (std::vector<std::string>{"R3C1", "R3C2", "R4C1", "R4C2", "R5C1", "R5C2"}));
+    EXPECT_GE(test::ReadXlsWorkbookStream(dir.File("t.xls")).size(), 4096u);
+
     SaveWorkbook(spool, dir.File("t.xlsx"));
     EXPECT_EQ(test::ReadXlsxCells(dir.File("t.xlsx")), (std::vector<std::string>{
         "R1C1=数据表：SCOTT.客户导出之数据", "R2C1=编号", "R2C2=名称", "R3C1'=007", "R3C2'=北京, \"东城\"",

@@ -40,7 +40,12 @@ constexpr std::size_t kHeaderSize = 13;
 
 } // namespace
 
-CellSpool::CellSpool()
+CellSpool::CellSpool() = default;
+
+// Opened with the first cell, so that a temporary folder that cannot take
+// the spool is reported as the failure of a cell write, not mistaken for a
+// missing spreadsheet application when the workbook is made.
+void CellSpool::OpenFile()
 {
     const char* folder = std::getenv("TMPDIR");
     std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/querlin-cells-XXXXXX";
@@ -66,6 +71,8 @@ CellSpool::~CellSpool()
 
 void CellSpool::FlushBuffer() const
 {
+    if (!file_)
+        return;
     if (std::fflush(file_) != 0)
         SpoolFailure();
 }
@@ -75,6 +82,8 @@ void CellSpool::Write(std::uint32_t row, std::uint32_t column, SpoolCellKind kin
     if (row < lastRow_)
         throw Error("Cells must be written row by row, from the top: row " + std::to_string(row) +
                     " comes after row " + std::to_string(lastRow_) + ".");
+    if (!file_)
+        OpenFile();
     unsigned char header[kHeaderSize];
     const std::uint32_t length = static_cast<std::uint32_t>(text.size());
     std::memcpy(header, &row, 4);
@@ -90,6 +99,8 @@ void CellSpool::Write(std::uint32_t row, std::uint32_t column, SpoolCellKind kin
 
 void CellSpool::ForEachRow(const std::function<void(std::uint32_t, std::span<const SpoolCell>)>& visit) const
 {
+    if (!file_)
+        return;
     FlushBuffer();
     if (std::fseek(file_, 0, SEEK_SET) != 0)
         SpoolFailure();

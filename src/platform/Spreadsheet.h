@@ -64,10 +64,10 @@ public:
     void ForEachRow(const std::function<void(std::uint32_t row, std::span<const SpoolCell> cells)>& visit) const;
 
 private:
+    void OpenFile();
     void FlushBuffer() const;
 
     std::FILE* file_ = nullptr;
-    mutable std::string buffer_;
     std::uint32_t lastRow_ = 0;
     std::uint32_t lastColumn_ = 0;
 };

@@ -151,3 +151,19 @@ TEST(CellSpool, ReadsBackRowsAsOftenAsAsked)
     spool.Write(300, 4, SpoolCellKind::Text, "more");
     EXPECT_EQ(RowsOf(spool).back(), "300: 1=t:3001 2=t:3002 3=t:3003 4=t:more");
 }
+
+TEST_F(SpreadsheetObjects, TemporaryFolderThatCannotTakeTheCellsFailsTheWriteNotTheCreation)
+{
+    const char* saved = std::getenv("TMPDIR");
+    const std::string savedValue = saved ? saved : "";
+    ::setenv("TMPDIR", "/nonexistent-querlin-folder", 1);
+    auto xl = std::shared_ptr<AutomationObject>(CreateOleObject("Excel.Application"));
+    auto sheet = CreateOleObject("excel.sheet");
+    auto workbook = xl->GetProperty("workbooks").AsObject()->CallMethod("add").AsObject();
+    const std::string error = ErrorOf([&] { Put(*xl, "cells", 1, 1, "x"); });
+    if (saved)
+        ::setenv("TMPDIR", savedValue.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+    EXPECT_EQ(error, "Cannot write the workbook's cells to the temporary folder. No such file or directory");
+}

@@ -13,7 +13,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
-#include <QPointer>
 
 #include <chrono>
 #include <future>

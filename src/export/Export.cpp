@@ -39,7 +39,8 @@ void CheckCancelled(const ExportEnvironment& environment)
         throw Abort();
 }
 
-// Steps 2 to 10, once both objects exist.
+// Everything after the two objects exist: the workbook, the window's state,
+// the cells, the file.
 void WriteWorkbook(const ExportEnvironment& environment, AutomationObject& application,
                    std::unique_ptr<AutomationObject>& sheet)
 {

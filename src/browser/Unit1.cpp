@@ -7,12 +7,16 @@
 #include "favourites/Favourites.h"
 #include "login/Database.h"
 #include "login/main.h"
+#include "platform/Error.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+
+#include <chrono>
+#include <future>
 
 namespace querlin {
 
@@ -82,7 +86,19 @@ QMenu* MakePopupMenu(QGroupBox* box, const char* name, const char* itemName, con
 
 } // namespace
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window)
+TForm1::TForm1(QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      progress_([this] {
+          // One queued call at a time; it shows whatever text is newest
+          // when it runs.
+          QMetaObject::invokeMethod(
+              lbl1,
+              [this] {
+                  lbl1->setText(QString::fromStdString(progress_.Take()));
+                  lbl1->adjustSize();
+              },
+              Qt::QueuedConnection);
+      })
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(ApplicationTitle));
@@ -150,6 +166,11 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window)
                                       grid::TGridColumn* Column, grid::TGridDrawState State) {
         dbgrd4DrawColumnCell(Rect, DataCol, Column, State);
     };
+}
+
+TForm1::~TForm1()
+{
+    exportWorker_.CancelAndWait();
 }
 
 void TForm1::FormCreate()
@@ -267,8 +288,58 @@ void TForm1::N3Click()
 
 void TForm1::S1Click()
 {
-    // Saving the viewed rows comes with the spreadsheet export.
+    dlgSave1.SetFileName(exports::kDefaultExportFileName);
+    if (!dlgSave1.Execute())
+        return;
+    // Tested and cleared in one step; only this thread ever clears it.
+    bool idle = true;
+    if (!ExportIdle.compare_exchange_strong(idle, false))
+        return;
+    exportFileName_ = dlgSave1.FileName();
+    exportWorker_.Start([this] { CopyDbDataToExcel(*dbgrd4); }, ExportIdle);
 }
+
+void TForm1::CopyDbDataToExcel(grid::TDataGrid& grid)
+{
+    exports::ExportEnvironment environment;
+    environment.fileName = exportFileName_;
+    environment.takeWindowState = [this, &grid] { return ReadExportState(grid); };
+    environment.setLabel = [this](const std::string& text) { progress_.Set(text); };
+    environment.reportError = [this](const std::string& message) {
+        QMetaObject::invokeMethod(this, [message] { app::ShowErrorReport(message); }, Qt::QueuedConnection);
+    };
+    environment.cancelled = exportWorker_.CancelFlag();
+    exports::CopyDbDataToExcel(environment);
+}
+
+exports::WindowState TForm1::ReadExportState(grid::TDataGrid& grid)
+{
+    auto promise = std::make_shared<std::promise<exports::WindowState>>();
+    auto state = promise->get_future();
+    QMetaObject::invokeMethod(
+        this,
+        [this, &grid, promise] {
+            try {
+                exports::WindowState read;
+                if (data::TADOQuery* viewed = grid.DataLink().DataSet())
+                    viewed->FieldNames(read.fieldNames);
+                read.caption = grp1->title().toStdString();
+                read.connectionString = qry4.ConnectionString();
+                read.sql = qry4.SQL();
+                promise->set_value(std::move(read));
+            } catch (...) {
+                promise->set_exception(std::current_exception());
+            }
+        },
+        Qt::QueuedConnection);
+    // The window may be closing, and then never answers.
+    const std::atomic<bool>* cancelled = exportWorker_.CancelFlag();
+    while (state.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+        if (cancelled->load())
+            throw Abort();
+    return state.get();
+}
+
 
 bool TForm1::TableExist(data::TADOConnection& connection, const std::string& tableName)
 {

@@ -11,7 +11,9 @@
 // the parity of its record number. The popup menus of the group boxes add
 // and remove favourites and save the viewed rows.
 
+#include "browser/TSaveDialog.h"
 #include "data/DataSet.h"
+#include "export/Export.h"
 #include "grid/TDataGrid.h"
 
 #include <QWidget>
@@ -31,6 +33,8 @@ class TForm1 : public QWidget {
 
 public:
     explicit TForm1(QWidget* parent = nullptr);
+    // Stops a running export (it leaves no file) and waits for its thread.
+    ~TForm1() override;
 
     // The users, the tables of one user, the favourites and the rows of the
     // table being viewed; each connects by itself with its own connection
@@ -65,6 +69,8 @@ public:
     QAction* N3;
     QMenu* pm4;
     QAction* S1;
+    // Asks for the spreadsheet file's name.
+    TSaveDialog dlgSave1{this};
 
     // Event handlers; each runs inside the application's guard.
     void FormCreate();
@@ -89,8 +95,13 @@ public:
     void N2Click();
     // Removes the current favourite.
     void N3Click();
-    // Saves the viewed rows to a spreadsheet file.
+    // Saves the viewed rows into a spreadsheet file on the export worker;
+    // returns at once. Does nothing when cancelled or while an export runs.
     void S1Click();
+    // The export worker's work: grid is the one whose record set's field
+    // names head the sheet (always dbgrd4, the viewed table's). Runs on the
+    // worker; reaches the window only through queued calls.
+    void CopyDbDataToExcel(grid::TDataGrid& grid);
 
     // Whether the connection lists the table, system tables included.
     bool TableExist(data::TADOConnection& connection, const std::string& tableName);
@@ -100,7 +111,17 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Runs on the worker: the window's state, read on the GUI thread.
+    exports::WindowState ReadExportState(grid::TDataGrid& grid);
+
     bool centred_ = false;
+    // The name chosen when the running export started; written only while
+    // no export runs.
+    std::string exportFileName_;
+    exports::ProgressLabel progress_;
+    // Last, so that it is destroyed first: a running export must end before
+    // anything it uses goes.
+    exports::ExportWorker exportWorker_;
 };
 
 } // namespace querlin

@@ -1,0 +1,44 @@
+#pragma once
+// Workbook files: the cells a built-in spreadsheet workbook collected, saved
+// in the format that the chosen name asks for.
+//
+//   ".xls"  Excel 97-2003 workbook: BIFF8 records in an OLE2 compound file
+//           (65,536 rows, 256 columns per sheet);
+//   ".csv"  UTF-8 text with a byte-order mark, RFC 4180 quoting, CR LF;
+//   other   Office Open XML workbook (1,048,576 rows, 16,384 columns).
+//
+// Text written with the leading apostrophe is stored as text with the cell's
+// quote prefix set (CSV has none and writes the text alone). The file is
+// written beside the chosen name and renamed onto it when complete, so a
+// failed save leaves no file and an existing file of that name unchanged.
+// Memory stays flat whatever the number of cells. Any thread.
+
+#include "platform/Spreadsheet.h"
+
+#include <cstdint>
+#include <string>
+
+namespace querlin::exports {
+
+enum class WorkbookFormat { Xls, Xlsx, Csv };
+
+struct WorkbookLimits {
+    std::uint32_t rows;     // 0: no limit
+    std::uint32_t columns;
+};
+
+// By the name's extension, letters compared without regard to case.
+WorkbookFormat FormatForFileName(const std::string& fileName);
+WorkbookLimits LimitsOf(WorkbookFormat format);
+
+// The most UTF-16 units a cell of any format holds.
+inline constexpr std::uint32_t kMaxCellCharacters = 32767;
+
+// Throws querlin::Error naming the file and the cause.
+void SaveWorkbook(const platform::CellSpool& cells, const std::string& fileName);
+
+// Registers the built-in "Excel.Application" and "excel.sheet" with
+// SaveWorkbook as their saver. Safe to call any number of times.
+void RegisterSpreadsheetApplication();
+
+} // namespace querlin::exports

@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include "export/Workbook.h"
+#include "export/WorkbookReaders.h"
+#include "login/WithoutOverrideRights.h"
+#include "platform/Error.h"
+#include "testsupport/TestSupport.h"
+
+#include <filesystem>
+#include <sys/stat.h>
+
+using namespace querlin;
+using namespace querlin::exports;
+using platform::CellSpool;
+using platform::SpoolCellKind;
+using test::ErrorOf;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+namespace {
+
+// The files in a folder, so a test can tell that nothing was left behind.
+std::vector<std::string> FilesIn(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The export's layout: title, names, then quoted values.
+void FillSample(CellSpool& spool)
+{
+    spool.Write(1, 1, SpoolCellKind::Text, "数据表：SCOTT.客户导出之数据");
+    spool.Write(2, 1, SpoolCellKind::Text, "编号");
+    spool.Write(2, 2, SpoolCellKind::Text, "名称");
+    spool.Write(3, 1, SpoolCellKind::QuotedText, "007");
+    spool.Write(3, 2, SpoolCellKind::QuotedText, "北京, \"东城\"");
+    spool.Write(4, 1, SpoolCellKind::QuotedText, "0001.50");
+    spool.Write(4, 2, SpoolCellKind::QuotedText, "");
+    spool.Write(5, 1, SpoolCellKind::QuotedText, "2024-3-1");
+    spool.Write(5, 2, SpoolCellKind::QuotedText, "a\r\nb");
+}
+
+} // namespace
+
+TEST(Workbook, FormatFollowsTheNamesExtension)
+{
+    const std::pair<const char*, WorkbookFormat> cases[] = {
+        {"oracle导出数据表.xls", WorkbookFormat::Xls}, {"A.XLS", WorkbookFormat::Xls},
+        {"a.xlsx", WorkbookFormat::Xlsx},             {"a.CSV", WorkbookFormat::Csv},
+        {"noextension", WorkbookFormat::Xlsx},         {"a.xls.bak", WorkbookFormat::Xlsx},
+        {"a.ods", WorkbookFormat::Xlsx},
+    };
+    for (const auto& [name, format] : cases)
+        EXPECT_EQ(FormatForFileName(name), format) << name;
+}
+
+TEST(Workbook, EachFormatReadsBackAsWritten)
+{
+    TempDir dir;
+    CellSpool spool;
+    FillSample(spool);
+
+    SaveWorkbook(spool, dir.File("t.xls"));
+    EXPECT_EQ(test::ReadXlsCells(dir.File("t.xls")), (std::vector<std::string>{
+        "R1C1=数据表：SCOTT.客户导出之数据", "R2C1=编号", "R2C2=名称", "R3C1=007", "R3C2=北京, \"东城\"",
+        "R4C1=0001.50", "R5C1=2024-3-1", "R5C2=a\r\nb"}));
+
+    // The quoted cells carry the quote prefix, the title and names do not;
+    // the stream is long enough to live outside the short-stream area.
+    EXPECT_EQ(test::XlsQuotedCells(dir.File("t.xls")),
+              (std::vector<std::string>{"R3C1", "R3C2", "R4C1", "R4C2", "R5C1", "R5C2"}));
+    EXPECT_GE(test::ReadXlsWorkbookStream(dir.File("t.xls")).size(), 4096u);
+
+    SaveWorkbook(spool, dir.File("t.xlsx"));
+    EXPECT_EQ(test::ReadXlsxCells(dir.File("t.xlsx")), (std::vector<std::string>{
+        "R1C1=数据表：SCOTT.客户导出之数据", "R2C1=编号", "R2C2=名称", "R3C1'=007", "R3C2'=北京, \"东城\"",
+        "R4C1'=0001.50", "R4C2'=(blank)", "R5C1'=2024-3-1", "R5C2'=a\r\nb"}));
+
+    SaveWorkbook(spool, dir.File("t.csv"));
+    EXPECT_EQ(ReadFile(dir.File("t.csv")),
+              "\xEF\xBB\xBF" "数据表：SCOTT.客户导出之数据,\r\n编号,名称\r\n007,\"北京, \"\"东城\"\"\"\r\n"
+              "0001.50,\r\n2024-3-1,\"a\r\nb\"\r\n");
+
+    EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"t.csv", "t.xls", "t.xlsx"}));
+}
+
+TEST(Workbook, EmptySheetAndSparseRowsReadBack)
+{
+    TempDir dir;
+    {
+        CellSpool empty;
+        SaveWorkbook(empty, dir.File("e.xls"));
+        SaveWorkbook(empty, dir.File("e.xlsx"));
+        SaveWorkbook(empty, dir.File("e.csv"));
+        EXPECT_EQ(test::ReadXlsCells(dir.File("e.xls")), std::vector<std::string>{});
+        EXPECT_EQ(test::ReadXlsxCells(dir.File("e.xlsx")), std::vector<std::string>{});
+        EXPECT_EQ(ReadFile(dir.File("e.csv")), "\xEF\xBB\xBF");
+    }
+    CellSpool sparse;
+    sparse.Write(2, 3, SpoolCellKind::Text, "x");
+    sparse.Write(4, 1, SpoolCellKind::Number, "42");
+    SaveWorkbook(sparse, dir.File("s.xls"));
+    SaveWorkbook(sparse, dir.File("s.xlsx"));
+    SaveWorkbook(sparse, dir.File("s.csv"));
+    EXPECT_EQ(test::ReadXlsCells(dir.File("s.xls")), (std::vector<std::string>{"R2C3=x", "R4C1=#42"}));
+    EXPECT_EQ(test::ReadXlsxCells(dir.File("s.xlsx")), (std::vector<std::string>{"R2C3=x", "R4C1=#42"}));
+    EXPECT_EQ(ReadFile(dir.File("s.csv")), "\xEF\xBB\xBF,,\r\n,,x\r\n,,\r\n42,,\r\n");
+}
+
+// Texts long enough to carry the string table over many CONTINUE records,
+// split in the middle of a character run, in both widths. Each text crosses
+// at most one record boundary: libfreexl reads no text that spans three
+// records (a limit of that reader, not of the format).
+TEST(Workbook, LongTextsSurviveTheStringTableSplits)
+{
+    TempDir dir;
+    CellSpool spool;
+    std::vector<std::string> expected;
+    for (std::uint32_t row = 1; row <= 40; ++row) {
+        std::string text;
+        for (std::uint32_t i = 0; i < 300 + row * 67; ++i)
+            text += row % 2 ? std::string(1, static_cast<char>('a' + i % 26)) : std::string("中");
+        spool.Write(row, 1, SpoolCellKind::QuotedText, text);
+        expected.push_back("R" + std::to_string(row) + "C1=" + text);
+    }
+    SaveWorkbook(spool, dir.File("long.xls"));
+    EXPECT_EQ(test::ReadXlsCells(dir.File("long.xls")), expected);
+}
+
+TEST(Workbook, TooBigForTheFormatIsRefusedBeforeAnyFileExists)
+{
+    struct Case {
+        const char* label;
+        std::uint32_t row, column;
+        std::size_t textLength;
+        const char* name;
+        std::string cause;
+    };
+    const Case cases[] = {
+        {"xls rows", 65537, 1, 1, "big.xls",
+         "The table needs 65,537 rows, and an .xls sheet holds 65,536; an .xlsx workbook holds up to 1,048,576 rows."},
+        {"xls columns", 1, 257, 1, "big.xls",
+         "The table has 257 columns, and an .xls sheet holds 256; an .xlsx workbook holds up to 16,384 columns."},
+        {"xlsx rows", 1048577, 1, 1, "big.xlsx",
+         "The table needs 1,048,577 rows, and an .xlsx sheet holds 1,048,576; a .csv file holds any number of rows."},
+        {"xlsx columns", 1, 16385, 1, "big.xlsx", "The table has 16,385 columns, and a sheet holds at most 16,384."},
+        {"xls cell text", 3, 2, 32768, "big.xls", "The cell in row 3, column 2 holds 32,768 characters; a cell holds at most 32,767."},
+        {"xlsx cell text", 3, 2, 40000, "big.xlsx", "The cell in row 3, column 2 holds 40,000 characters; a cell holds at most 32,767."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        WriteFile(dir.File(c.name), "earlier file");
+        CellSpool spool;
+        spool.Write(1, 1, SpoolCellKind::Text, "title");
+        spool.Write(c.row, c.column, SpoolCellKind::QuotedText, std::string(c.textLength, 'x'));
+        const std::string target = dir.File(c.name);
+        EXPECT_EQ(ErrorOf([&] { SaveWorkbook(spool, target); }), "Cannot create file \"" + target + "\". " + c.cause);
+        EXPECT_EQ(ReadFile(target), "earlier file");
+        EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{c.name});
+    }
+}
+
+TEST(Workbook, UnwritableTargetIsAClearErrorAndLeavesNothing)
+{
+    TempDir dir;
+    CellSpool spool;
+    FillSample(spool);
+    for (const char* name : {"a.xls", "a.xlsx", "a.csv"}) {
+        SCOPED_TRACE(name);
+        const std::string missingFolder = dir.File("no such folder/") + name;
+        EXPECT_EQ(ErrorOf([&] { SaveWorkbook(spool, missingFolder); }),
+                  "Cannot create file \"" + missingFolder + "\". No such file or directory");
+
+        std::filesystem::create_directory(dir.File("ro"));
+        WriteFile(dir.File("ro/") + name, "kept");
+        ::chmod((dir.File("ro/") + name).c_str(), 0444);
+        const std::string readOnly = dir.File("ro/") + name;
+        test::RunWithoutOverrideRights([&] {
+            EXPECT_EQ(ErrorOf([&] { SaveWorkbook(spool, readOnly); }),
+                      "Cannot create file \"" + readOnly + "\". Permission denied");
+        });
+        EXPECT_EQ(ReadFile(readOnly), "kept");
+        EXPECT_EQ(FilesIn(dir.File("ro")), std::vector<std::string>{name});
+        std::filesystem::remove(readOnly);
+    }
+}
+
+TEST(Workbook, ExistingFileIsReplacedWhole)
+{
+    TempDir dir;
+    WriteFile(dir.File("t.xls"), std::string(100000, 'q'));
+    ::chmod(dir.File("t.xls").c_str(), 0640);
+    CellSpool spool;
+    FillSample(spool);
+    SaveWorkbook(spool, dir.File("t.xls"));
+    EXPECT_EQ(test::ReadXlsCells(dir.File("t.xls")).front(), "R1C1=数据表：SCOTT.客户导出之数据");
+    struct stat info {};
+    ::stat(dir.File("t.xls").c_str(), &info);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+}

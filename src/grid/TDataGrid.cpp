@@ -267,6 +267,7 @@ void TCustomDataGrid::LinkDataChanged()
 
 void TCustomDataGrid::LinkRecordChanged(TField* field)
 {
+    RefreshEditor();
     if (!field) {
         InvalidateGrid();
         return;

@@ -151,6 +151,8 @@ void TDataGridInplaceEdit::wheelEvent(QWheelEvent* event)
 
 namespace querlin::grid {
 
+using data::TField;
+
 void TCustomDataGrid::ShowEditor(bool caretAtEnd)
 {
     editorMode_ = true;
@@ -180,6 +182,17 @@ void TCustomDataGrid::HideEditor()
     editor_->hide();
     if (hadFocus)
         setFocus(Qt::OtherFocusReason);
+}
+
+void TCustomDataGrid::RefreshEditor()
+{
+    if (!editor_ || !editor_->isVisible() || !dataLink_.Active())
+        return;
+    TDataGridColumn* column = ColumnAt(Col());
+    TField* field = column ? column->Field() : nullptr;
+    QString text = field ? QString::fromStdString(field->DisplayText()) : QString();
+    if (field != editor_->FilledField() || text != editor_->text())
+        editor_->Fill(field, false);
 }
 
 void TCustomDataGrid::PlaceEditor()

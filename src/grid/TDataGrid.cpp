@@ -256,7 +256,7 @@ void TCustomDataGrid::LinkActiveChanged()
 void TCustomDataGrid::LinkEditingChanged()
 {
     if (indicatorOffset_ > 0)
-        InvalidateCell(0, Row());
+        InvalidateCell(0, indicatorRow_ >= 0 ? indicatorRow_ : Row());
 }
 
 void TCustomDataGrid::LinkDataChanged()

@@ -119,6 +119,9 @@ void TDataGridInplaceEdit::keyPressEvent(QKeyEvent* event)
     }
     if (toGrid) {
         grid_.HandleKeyPress(event);
+        // Handled or not, the key went to the grid once; it must not travel
+        // up to the grid a second time as an unhandled key of the editor.
+        event->accept();
         return;
     }
     QString text = event->text();

@@ -10,52 +10,17 @@
 // through the grid's painter into an image, with the red/blue draw hook the
 // browser window uses.
 
-#include "data/DataSet.h"
-#include "data/Provider.h"
-#include "grid/TDataGrid.h"
+#include "GridBenchSupport.h"
 
-#include <QApplication>
 #include <QImage>
 #include <QPainter>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <stdexcept>
-#include <string>
-#include <unistd.h>
 
 using namespace querlin;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-constexpr int kColumns = 20;
-constexpr int kWindowRows = 40;
-
-void Execute(const std::string& connection, const std::string& sql)
-{
-    data::TADOQuery query("qryBench");
-    query.SetConnectionString(connection);
-    query.SetSQL(sql);
-    query.Execute();
-}
-
-// The values repeat every 1,000 rows, so both windows show the same texts and
-// only the record count differs.
-void MakeTable(const std::string& connection, const std::string& table, int rows)
-{
-    std::string columns, values;
-    for (int c = 0; c < kColumns; ++c) {
-        columns += (c ? ", c" : "c") + std::to_string(c) + " INTEGER";
-        values += (c ? ", (x % 1000) * " : "(x % 1000) * ") + std::to_string(c + 1);
-    }
-    Execute(connection, "CREATE TABLE " + table + " (" + columns + ")");
-    Execute(connection, "INSERT INTO " + table + " WITH RECURSIVE s(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM s "
-                        "WHERE x < " + std::to_string(rows) + ") SELECT " + values + " FROM s");
-}
 
 // One grid over one table, sized to show exactly the window.
 class BenchGrid {
@@ -80,19 +45,8 @@ public:
         // A client area of exactly the window: 40 rows under the title, 20 columns.
         grid_.resize(400, 300);
         grid_.show();
+        bench::SizeToWindow(grid_);
         int pitch = grid_.DataRowHeight() + 1;
-        int width = 0;
-        for (int c = 0; c < grid_.ColCount(); ++c)
-            width += grid_.ColWidths(c) + 1;
-        int height = grid_.TitleRowHeight() + 1 + kWindowRows * pitch;
-        QSize frame = grid_.size() - grid_.viewport()->size();
-        grid_.resize(QSize(width, height) + frame + QSize(40, 40));  // room for the bars
-        QApplication::processEvents();
-        grid_.resize(grid_.size() - (grid_.viewport()->size() - QSize(width, height)));
-        QApplication::processEvents();
-        if (grid_.RowWindowSize() != kWindowRows ||
-            grid_.Geometry().LastFullyVisibleCol() != kColumns)
-            throw std::runtime_error("the grid does not show a window of 40 x 20 cells");
 
         image_ = QImage(grid_.viewport()->size(), QImage::Format_ARGB32_Premultiplied);
         full_ = QRegion(image_.rect());
@@ -126,15 +80,12 @@ int main(int argc, char** argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    std::string folder = (std::filesystem::temp_directory_path() /
-                          ("querlin-grid-bench-" + std::to_string(getpid()))).string();
-    std::filesystem::create_directories(folder);
-    std::string connection = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + folder + "/bench.mdb;";
     int status = 0;
     try {
-        data::CreateLocalStore(connection);
-        MakeTable(connection, "small", 1000);
-        MakeTable(connection, "huge", 1000000);
+        bench::BenchStore store;
+        const std::string& connection = store.Connection();
+        bench::MakeNumbersTable(connection, "small", 1000);
+        bench::MakeNumbersTable(connection, "huge", 1000000);
         BenchGrid small(connection, "small", 500);
         BenchGrid huge(connection, "huge", 500000);
         // Best of several alternating runs: both sets see the same noise of a
@@ -154,6 +105,5 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "grid_bench: %s\n", e.what());
         status = 1;
     }
-    std::filesystem::remove_all(folder);
     return status;
 }

@@ -33,6 +33,10 @@ TCustomDataGrid::TCustomDataGrid(QWidget* parent)
     // then show what came of it.
     connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
             [this](int action) { Guarded([&] { VertScrollAction(action); }, "scrolling"); });
+    // Qt sends the release of a tracked thumb only when it stands elsewhere
+    // than the value the tracking set; the skip ends with the release anyway.
+    connect(verticalScrollBar(), &QAbstractSlider::sliderReleased, this,
+            [this] { skipThumbRelease_ = false; });
     connect(horizontalScrollBar(), &QAbstractSlider::actionTriggered, this,
             [this](int action) { Guarded([&] { HorzScrollAction(action); }, "scrolling"); });
     ApplyOptions();
@@ -252,7 +256,7 @@ void TCustomDataGrid::LinkActiveChanged()
 void TCustomDataGrid::LinkEditingChanged()
 {
     if (indicatorOffset_ > 0)
-        InvalidateCell(0, Row());
+        InvalidateCell(0, indicatorRow_ >= 0 ? indicatorRow_ : Row());
 }
 
 void TCustomDataGrid::LinkDataChanged()
@@ -267,6 +271,7 @@ void TCustomDataGrid::LinkDataChanged()
 
 void TCustomDataGrid::LinkRecordChanged(TField* field)
 {
+    RefreshEditor();
     if (!field) {
         InvalidateGrid();
         return;

@@ -224,6 +224,8 @@ private:
     void UpdateCurrentRow(bool invalidate = true);
     void UpdateVertScrollBar();
     void PlaceEditor();
+    // Fills the shown editor again when its field now shows another text.
+    void RefreshEditor();
     void ApplyMove(const NavMove& move, QKeyEvent* event);
     void ApplyOptions();
     void ColumnChanged(TGridColumn& column);

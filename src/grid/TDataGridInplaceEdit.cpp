@@ -119,6 +119,9 @@ void TDataGridInplaceEdit::keyPressEvent(QKeyEvent* event)
     }
     if (toGrid) {
         grid_.HandleKeyPress(event);
+        // Handled or not, the key went to the grid once; it must not travel
+        // up to the grid a second time as an unhandled key of the editor.
+        event->accept();
         return;
     }
     QString text = event->text();
@@ -151,6 +154,8 @@ void TDataGridInplaceEdit::wheelEvent(QWheelEvent* event)
 
 namespace querlin::grid {
 
+using data::TField;
+
 void TCustomDataGrid::ShowEditor(bool caretAtEnd)
 {
     editorMode_ = true;
@@ -180,6 +185,17 @@ void TCustomDataGrid::HideEditor()
     editor_->hide();
     if (hadFocus)
         setFocus(Qt::OtherFocusReason);
+}
+
+void TCustomDataGrid::RefreshEditor()
+{
+    if (!editor_ || !editor_->isVisible() || !dataLink_.Active())
+        return;
+    TDataGridColumn* column = ColumnAt(Col());
+    TField* field = column ? column->Field() : nullptr;
+    QString text = field ? QString::fromStdString(field->DisplayText()) : QString();
+    if (field != editor_->FilledField() || text != editor_->text())
+        editor_->Fill(field, false);
 }
 
 void TCustomDataGrid::PlaceEditor()

@@ -34,6 +34,7 @@ void TCustomDataGrid::UpdateCurrentRow(bool invalidate)
     }
     if (dataLink_.Active() && indicatorOffset_ > 0)
         indicatorRow_ = Row();
+    RefreshEditor();
 }
 
 void TCustomDataGrid::UpdateVertScrollBar()

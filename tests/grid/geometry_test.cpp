@@ -294,3 +294,24 @@ TEST(GridGeometry, ColumnWidthsAndDisplayWidths)
     EXPECT_EQ(ShownColumnWidth(false, 80, true), -1) << "with column lines the line goes too";
     EXPECT_EQ(ShownColumnWidth(false, 80, false), 0);
 }
+
+TEST(GridGeometry, LeftColumnMovesOfTheHorizontalBar)
+{
+    GridGeometry g = NarrowGrid();  // room 141 right of the indicator; largest left column 2
+    struct Clamp {
+        int leftCol, direction, expected;
+    } clamps[] = {{3, 1, 2}, {0, -1, 1}, {2, 0, 2}, {-4, 1, 1}};
+    for (const Clamp& c : clamps)
+        EXPECT_EQ(g.ClampLeftCol(c.leftCol, c.direction), c.expected) << c.leftCol;
+
+    EXPECT_EQ(g.HorzShiftTo(2), -65) << "column 1 and its line leave to the left";
+    EXPECT_EQ(g.ColsFittingLeftOfLeftCol(), 1) << "at least one, even with none left";
+    EXPECT_EQ(g.LeftColToShow(3), 2) << "the smallest left column showing column 3 in full";
+    EXPECT_EQ(g.LeftColToShow(1), 1) << "already shown";
+    EXPECT_EQ(g.LeftColToShow(0), 1) << "a fixed column moves nothing";
+
+    g.SetLeftCol(2);
+    EXPECT_EQ(g.HorzShiftTo(1), 65);
+    EXPECT_EQ(g.ColsFittingLeftOfLeftCol(), 1);
+    EXPECT_EQ(g.LeftColToShow(1), 1) << "left of the left column: it becomes the left column";
+}

@@ -8,6 +8,7 @@
 
 #include <QClipboard>
 #include <QKeyEvent>
+#include <QWheelEvent>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
@@ -420,8 +421,23 @@ TEST(GridEditor, EveryKeyReleaseInItFiresTheGridsKeyUp)
     t.log = {};
     QTest::keyClick(t.Editor(), Qt::Key_Left);  // stays in the editor
     QTest::keyClick(t.Editor(), Qt::Key_A);
-    QTest::keyClick(t.Editor(), Qt::Key_Down);  // goes to the grid
-    EXPECT_EQ(t.log.ups, (std::vector<int>{37, 65, 40}));
-    EXPECT_EQ(t.log.downs, std::vector<int>{40}) << "only the keys the grid handles";
+    QTest::keyClick(t.Editor(), Qt::Key_Insert);  // goes to the grid, which does nothing
+    QTest::keyClick(t.Editor(), Qt::Key_Down);    // goes to the grid
+    EXPECT_EQ(t.log.ups, (std::vector<int>{37, 65, 45, 40}));
+    EXPECT_EQ(t.log.downs, (std::vector<int>{45, 40})) << "only the keys the grid handles, once each";
     EXPECT_EQ(t.query.RecordNumber(), 2);
+}
+
+TEST(GridEditor, AWheelTurnInItMovesTheRecordAndClosesIt)
+{
+    EditorGrid t;
+    ASSERT_TRUE(t.Focus());
+    t.Open();
+    ASSERT_TRUE(t.EditorShown());
+    QPoint at = t.Editor()->rect().center();
+    QWheelEvent wheel(at, t.Editor()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(t.Editor(), &wheel);
+    EXPECT_EQ(t.query.RecordNumber(), 2);
+    EXPECT_FALSE(t.EditorShown());
 }

@@ -171,6 +171,24 @@ TEST(GridScrolling, ThumbReleasedAtTheEndsAndDraggedWithoutRelease)
     EXPECT_EQ(t.VBar()->value(), 42);
 }
 
+TEST(GridScrolling, WithTrackingADraggedThumbMovesAtOnceAndItsReleaseIsSkipped)
+{
+    ScrollGrid t(100, 10);
+    ASSERT_TRUE(t.Focus());
+    t.grid.VertScrollBar().Tracking = true;
+    t.grid.LayoutChanged();  // the bar takes the setting at its next update
+    ASSERT_TRUE(t.VBar()->hasTracking());
+    ScrollGrid::Drag(t.VBar(), 30, false);
+    EXPECT_EQ(t.query.RecordNumber(), 30);
+    t.VBar()->setSliderDown(false);
+    EXPECT_EQ(t.query.RecordNumber(), 30);
+    // The next message is not swallowed by the tracked move before it.
+    t.VBar()->triggerAction(QAbstractSlider::SliderMove);
+    t.VBar()->setSliderPosition(60);
+    t.VBar()->triggerAction(QAbstractSlider::SliderMove);
+    EXPECT_EQ(t.query.RecordNumber(), 60);
+}
+
 TEST(GridScrolling, BarMessagesWhileClosedDoNothing)
 {
     ScrollGrid t(100, 10);

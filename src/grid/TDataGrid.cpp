@@ -35,6 +35,8 @@ TCustomDataGrid::TCustomDataGrid(QWidget* parent)
             [this](int action) { Guarded([&] { VertScrollAction(action); }, "scrolling"); });
     connect(horizontalScrollBar(), &QAbstractSlider::actionTriggered, this,
             [this](int action) { Guarded([&] { HorzScrollAction(action); }, "scrolling"); });
+    // Moves without a button show the sizing cursor over a column edge.
+    viewport()->setMouseTracking(true);
     ApplyOptions();
     LayoutChanged();
 }
@@ -224,6 +226,9 @@ void TCustomDataGrid::GridResized()
 
 void TCustomDataGrid::FocusChanged()
 {
+    // The focus gone elsewhere takes the mouse's drag with it.
+    if (!GridFocused())
+        CancelMouseMode();
     if (GridFocused() != paintedFocused_)
         InvalidateRow(Row());
 }
@@ -334,6 +339,7 @@ void TCustomDataGrid::PaintGrid(QPainter& painter, const QRegion& region)
     } active{*this};
     activePainter_ = &gridPainter;
     gridPainter.Paint(region);
+    PaintMouseMarks(painter);
 }
 
 void TCustomDataGrid::DrawFieldText(const QRect& Rect, TField* Field, TGridDrawState State)

@@ -267,6 +267,7 @@ private:
     void ApplyOptions();
     void ColumnChanged(TGridColumn& column);
 
+    bool TakeFocusForPress();
     void MousePress(QMouseEvent* event);
     void MouseMove(QPoint point);
     void MouseRelease(QMouseEvent* event);

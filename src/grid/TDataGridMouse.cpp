@@ -146,15 +146,26 @@ void TCustomDataGrid::timerEvent(QTimerEvent* event)
 
 // ---------------------------------------------------------------- press
 
+bool TCustomDataGrid::TakeFocusForPress()
+{
+    if (focusPolicy() != Qt::NoFocus && isEnabled())
+        setFocus(Qt::MouseFocusReason);
+    if (GridFocused())
+        return true;
+    // A press may reach a window before the window manager has made it
+    // active; the grid then holds its window's focus and gets the keyboard
+    // with the activation, so the click counts.
+    QWidget* focus = window()->focusWidget();
+    return !isActiveWindow() && focus && (focus == this || focus == editor_);
+}
+
 void TCustomDataGrid::MousePress(QMouseEvent* event)
 {
     TMouseButton button;
     if (!ButtonOf(event->button(), button))
         return;
     QPoint point = event->position().toPoint();
-    if (focusPolicy() != Qt::NoFocus && isEnabled())
-        setFocus(Qt::MouseFocusReason);
-    if (!GridFocused())
+    if (!TakeFocusForPress())
         return;
     mouse_.LastPoint = point;
     data::TADOQuery* dataSet = dataLink_.DataSet();
@@ -237,9 +248,7 @@ void TCustomDataGrid::MouseDoubleClick(QMouseEvent* event)
         return;
     }
     // The second press of a double click moves nothing and opens nothing.
-    if (focusPolicy() != Qt::NoFocus && isEnabled())
-        setFocus(Qt::MouseFocusReason);
-    if (!GridFocused())
+    if (!TakeFocusForPress())
         return;
     mouse_.Captured = true;
     QPoint point = event->position().toPoint();

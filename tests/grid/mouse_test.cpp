@@ -529,3 +529,80 @@ TEST(GridMouse, EscAbandonsAColumnMove)
     EXPECT_EQ(t.Fields(), (std::vector<std::string>{"id", "name", "amount"}));
     EXPECT_TRUE(t.log.moves.empty());
 }
+
+// ---------------------------------------------------------------- sideways
+
+TEST(GridMouse, DragRightOfTheDataAreaStepsOneColumnSideways)
+{
+    MouseGrid t;
+    t.ShowRows(7, 150);  // narrower than the columns: the bar runs
+    ASSERT_TRUE(t.Focus());
+    ASSERT_TRUE(t.grid.Geometry().HorzScrollable());
+    t.Press(t.At(1, 2));
+    QPoint right(t.View()->width() + 10, t.At(1, 2).y());
+    t.Move(right);
+    EXPECT_EQ(t.grid.Col(), 2) << "one column at once";
+    EXPECT_EQ(t.grid.LeftCol(), 2);
+    EXPECT_EQ(t.query.RecordNumber(), 2) << "level with the rows: no record moves";
+    QTest::qWait(400);
+    EXPECT_EQ(t.grid.Col(), 3) << "the timer goes on to the last column";
+    t.Release(right);
+    EXPECT_TRUE(t.log.cells.empty());
+}
+
+TEST(GridMouse, ColumnMoveScrollsAtTheRightEdgeWithTheTimer)
+{
+    MouseGrid t;
+    // Room for the wide name column alone, not for it and a neighbour.
+    QSize frame = t.grid.size() - t.View()->size();
+    t.ShowRows(7, 12 + t.grid.ColWidths(2) + 30 + frame.width());
+    ASSERT_TRUE(t.Focus());
+    t.Press(t.At(1, 0));
+    QPoint edge(t.View()->width() - 1, t.TitleY());
+    t.Move(edge);
+    EXPECT_EQ(t.grid.LeftCol(), 2) << "the pointer past the last full column scrolls one column";
+    QTest::qWait(300);
+    EXPECT_EQ(t.grid.LeftCol(), t.grid.Geometry().MaxLeftCol());
+    t.Release(edge);
+    EXPECT_EQ(t.Fields(), (std::vector<std::string>{"name", "amount", "id"}))
+        << "the target is the last column shown in full";
+    EXPECT_EQ(t.log.moves, (std::vector<std::pair<int, int>>{{0, 2}}));
+}
+
+// ---------------------------------------------------------------- cursor and editor
+
+TEST(GridMouse, SizingCursorOverAColumnEdgeOnly)
+{
+    MouseGrid t;
+    ASSERT_TRUE(t.Focus());
+    auto hover = [&](QPoint p) {
+        QMouseEvent move(QEvent::MouseMove, p, t.View()->mapToGlobal(p), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(t.View(), &move);
+        return t.View()->cursor().shape();
+    };
+    EXPECT_EQ(hover(QPoint(t.Boundary(1), t.TitleY())), Qt::SplitHCursor);
+    EXPECT_EQ(hover(t.At(1, 0)), Qt::ArrowCursor);
+    EXPECT_EQ(hover(QPoint(t.Boundary(1), t.At(1, 2).y())), Qt::ArrowCursor)
+        << "the zone is in the title band only";
+}
+
+TEST(GridMouse, WheelOverTheCellEditorMovesOneRecordAndDoubleClickInItFiresOnDblClick)
+{
+    MouseGrid t;
+    ASSERT_TRUE(t.Focus());
+    t.Click(t.At(1, 1));  // the current cell: the editor opens
+    ASSERT_TRUE(t.EditorShown());
+    QWidget* editor = t.grid.InplaceEditor();
+    QPoint at = editor->rect().center();
+    QWheelEvent wheel(at, editor->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(editor, &wheel);
+    EXPECT_EQ(t.query.RecordNumber(), 2);
+    EXPECT_EQ(t.Clicks() + t.log.keyUps, 0);
+
+    t.Click(t.At(1, 2));
+    ASSERT_TRUE(t.EditorShown());
+    QTest::mouseDClick(t.grid.InplaceEditor(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(t.log.doubles, 1);
+}

@@ -606,3 +606,48 @@ TEST(GridMouse, WheelOverTheCellEditorMovesOneRecordAndDoubleClickInItFiresOnDbl
     QTest::mouseDClick(t.grid.InplaceEditor(), Qt::LeftButton, {}, at);
     EXPECT_EQ(t.log.doubles, 1);
 }
+
+TEST(GridMouse, DragStartedOnTheCurrentCellLeavesTheEditorAndClicksAtTheRelease)
+{
+    MouseGrid t;
+    ASSERT_TRUE(t.Focus());
+    t.Press(t.At(1, 1));
+    EXPECT_TRUE(t.EditorShown()) << "the press on the current cell opens the editor";
+    EXPECT_TRUE(t.grid.DragTracking()) << "and tracks the drag as well";
+    t.Move(t.At(1, 3));
+    EXPECT_EQ(t.query.RecordNumber(), 3);
+    EXPECT_FALSE(t.EditorShown()) << "the editor closes with the row";
+    t.Release(t.At(1, 3));
+    ASSERT_EQ(t.log.cells.size(), 1u);
+    EXPECT_EQ(t.log.cells[0], t.grid.ColumnAt(1));
+}
+
+TEST(GridMouse, ColumnMoveEndingOverADataCellFiresOnCellClick)
+{
+    MouseGrid t;
+    ASSERT_TRUE(t.Focus());
+    t.Press(t.At(3, 0));
+    t.Move(t.At(1, 0));
+    t.Move(t.At(1, 2));
+    t.Release(t.At(1, 2));
+    EXPECT_EQ(t.Fields(), (std::vector<std::string>{"amount", "id", "name"}));
+    EXPECT_EQ(t.log.moves, (std::vector<std::pair<int, int>>{{2, 0}}));
+    ASSERT_EQ(t.log.cells.size(), 1u);
+    EXPECT_EQ(t.log.cells[0], t.grid.ColumnAt(1));
+    EXPECT_EQ(t.query.RecordNumber(), 1) << "a column move moves no record";
+}
+
+TEST(GridMouse, MenuOpeningAbandonsARightButtonColumnMove)
+{
+    GridInGroupBox g;
+    ASSERT_TRUE(g.Focus());
+    MouseGrid& t = g.t;
+    t.Press(t.At(1, 0), Qt::RightButton);
+    ASSERT_EQ(t.grid.GridState(), TGridState::gsColMoving);
+    t.Move(t.At(3, 0));
+    t.Release(t.At(3, 0), Qt::RightButton);
+    EXPECT_EQ(g.menuAt.size(), 1u);
+    EXPECT_EQ(t.grid.GridState(), TGridState::gsNormal);
+    EXPECT_EQ(t.Fields(), (std::vector<std::string>{"id", "name", "amount"}));
+    EXPECT_TRUE(t.log.moves.empty());
+}

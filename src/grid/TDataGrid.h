@@ -340,13 +340,10 @@ private:
         int SizingCol = -1;         // column sizing: the column, the line's x and
         int SizingPos = 0;          // the pointer's offset from the right edge
         int SizingOffset = 0;
-        int LineShown = -1;         // x of the tracking line as drawn, -1 none
         int MoveFrom = -1;          // column moving: source and target grid columns
         int MoveTo = -1;
-        int MarkerShown = -1;       // x of the move marker as drawn, -1 none
         QPoint LastPoint;           // for the timer's steps
         int TimerId = 0;
-        int TimerInterval = -1;
     } mouse_;
     // Last: released first, so no notification reaches a half-destroyed grid.
     TGridDataLink dataLink_;

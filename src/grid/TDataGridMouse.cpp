@@ -360,7 +360,6 @@ void TCustomDataGrid::StartMouseTimer(int intervalMs)
     if (mouse_.TimerId != 0)
         killTimer(mouse_.TimerId);
     mouse_.TimerId = 0;
-    mouse_.TimerInterval = intervalMs;
     if (intervalMs >= 0)
         mouse_.TimerId = startTimer(intervalMs);
 }
@@ -439,6 +438,8 @@ void TCustomDataGrid::ColumnWidthsChangedByUser()
     } unlock{*this};
     for (int i = 0; i < columns_.Count(); ++i) {
         TDataGridColumn& column = columns_[i];
+        if (!column.Visible())
+            continue;  // a hidden column keeps taking no space
         int gridCol = i + indicatorOffset_;
         int width = ColWidths(gridCol);
         if (column.MaxWidth() > 0)

@@ -651,3 +651,25 @@ TEST(GridMouse, MenuOpeningAbandonsARightButtonColumnMove)
     EXPECT_EQ(t.Fields(), (std::vector<std::string>{"id", "name", "amount"}));
     EXPECT_TRUE(t.log.moves.empty());
 }
+
+TEST(GridMouse, EmptyRecordSetClicksOnTheEmptyRowMoveNothing)
+{
+    GridOverStore t;
+    t.store.MakeNumbers(0);
+    t.grid.SetReadOnly(true);
+    t.Open("SELECT * FROM nums");
+    t.ShowRows(7);
+    ASSERT_TRUE(t.Focus());
+    std::vector<TGridColumn*> cells;
+    std::vector<std::string> errors;
+    t.grid.OnCellClick = [&](TGridColumn* Column) { cells.push_back(Column); };
+    t.grid.OnError = [&](const std::exception& e) { errors.push_back(e.what()); };
+    ASSERT_EQ(t.grid.RowCount(), 2);
+    QTest::mouseClick(t.grid.viewport(), Qt::LeftButton, {}, t.grid.cellRect(2, 1).center());
+    ASSERT_EQ(cells.size(), 1u);
+    EXPECT_EQ(cells[0], t.grid.ColumnAt(2));
+    QTest::mouseClick(t.grid.viewport(), Qt::LeftButton, {}, t.grid.cellRect(2, 1).center());
+    QTest::mouseClick(t.grid.viewport(), Qt::LeftButton, {}, t.grid.cellRect(2, 1).center());
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.front());
+    EXPECT_TRUE(t.query.Active());
+}

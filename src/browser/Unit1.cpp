@@ -141,6 +141,9 @@ TForm1::TForm1(QWidget* parent)
     connect(N3, &QAction::triggered, this, [this] { app::Guard([this] { N3Click(); }); });
     connect(S1, &QAction::triggered, this, [this] { app::Guard([this] { S1Click(); }); });
 
+    dbgrd1->OnCellClick = [this](grid::TGridColumn* Column) { dbgrd1CellClick(Column); };
+    dbgrd2->OnCellClick = [this](grid::TGridColumn* Column) { dbgrd2CellClick(Column); };
+    dbgrd3->OnCellClick = [this](grid::TGridColumn* Column) { dbgrd3CellClick(Column); };
     dbgrd1->OnKeyUp = [this](grid::TCustomDataGrid*, std::uint16_t& Key, grid::TShiftState Shift) {
         dbgrd1KeyUp(Key, Shift);
     };

@@ -399,3 +399,124 @@ int ShownColumnWidth(bool visible, int width, bool colLines)
 }
 
 } // namespace querlin::grid
+
+// ---------------------------------------------------------------- hit-testing
+
+namespace querlin::grid {
+
+int GridGeometry::ColAtX(int x) const
+{
+    if (x < 0)
+        return -1;
+    int edge = 0;
+    for (int c = 0; c < fixedCols_; ++c) {
+        edge += ColSpan(c);
+        if (x < edge)
+            return c;
+    }
+    for (int c = leftCol_; c < ColCount(); ++c) {
+        edge += ColSpan(c);
+        if (x < edge)
+            return c;
+    }
+    return -1;
+}
+
+GridGeometry::Hit GridGeometry::HitTest(QPoint point, int indicatorOffset, int titleOffset,
+                                        bool columnSizing) const
+{
+    Hit hit;
+    if (point.x() < 0 || point.y() < 0 || point.x() >= client_.width() ||
+        point.y() >= client_.height())
+        return hit;
+    if (columnSizing && point.y() < FixedHeight() && point.x() >= FixedWidth()) {
+        int edge = ColumnEdgeAt(point.x());
+        if (edge >= 0) {
+            hit.Where = Zone::ColumnEdge;
+            hit.Col = edge;
+            hit.Row = CellAt(point).y();
+            return hit;
+        }
+    }
+    QPoint cell = CellAt(point);
+    if (cell.x() < 0 || cell.y() < 0)
+        return hit;
+    hit.Col = cell.x();
+    hit.Row = cell.y();
+    bool title = cell.y() < titleOffset;
+    bool indicator = cell.x() < indicatorOffset;
+    hit.Where = title ? (indicator ? Zone::TopLeft : Zone::Title)
+                      : (indicator ? Zone::Indicator : Zone::Data);
+    return hit;
+}
+
+QRect GridGeometry::DataArea() const
+{
+    int left = FixedWidth();
+    int top = FixedHeight();
+    int right = std::min(GridRight(), client_.width());
+    int bottom = std::min(GridBottom(), client_.height());
+    return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+}
+
+GridGeometry::MoveTrack GridGeometry::ColumnMoveTrack(int x) const
+{
+    MoveTrack track{leftCol_, leftCol_};
+    if (x < FixedWidth()) {
+        if (leftCol_ > fixedCols_)
+            track.LeftCol = ClampLeftCol(leftCol_ - 1, -1);
+        track.Target = track.LeftCol;
+        return track;
+    }
+    int last = LastFullyVisibleCol();
+    int lastRight = ColLeft(last) + ColSpan(last);
+    if (x >= lastRight) {
+        GridGeometry moved = *this;
+        if (last < ColCount() - 1)
+            moved.SetLeftCol(ClampLeftCol(leftCol_ + 1, 1));
+        track.LeftCol = moved.LeftCol();
+        track.Target = moved.LastFullyVisibleCol();
+        return track;
+    }
+    int col = ColAtX(x);
+    track.Target = col >= 0 ? col : last;
+    return track;
+}
+
+int GridGeometry::MoveMarkerX(int source, int target) const
+{
+    int left = ColLeft(target);
+    if (left < 0)
+        return -1;
+    return target > source ? left + std::max(ColWidth(target), 0) : left;
+}
+
+AutoScrollStep AutoScrollFor(QPoint point, const QRect& dataArea)
+{
+    AutoScrollStep step;
+    int dx = 0, dy = 0, sx = 0, sy = 0;
+    if (point.x() < dataArea.left()) {
+        dx = dataArea.left() - point.x();
+        sx = -1;
+    } else if (point.x() > dataArea.right()) {
+        dx = point.x() - dataArea.right();
+        sx = 1;
+    }
+    if (point.y() < dataArea.top()) {
+        dy = dataArea.top() - point.y();
+        sy = -1;
+    } else if (point.y() > dataArea.bottom()) {
+        dy = point.y() - dataArea.bottom();
+        sy = 1;
+    }
+    if (sx == 0 && sy == 0)
+        return step;
+    step.Inside = false;
+    step.Distance = std::max(dx, dy);
+    step.Records = sy * std::min(step.Distance / 6, 8);
+    step.Columns = sx;
+    step.IntervalMs = std::max(0, 200 - 15 * step.Distance);
+    return step;
+}
+
+} // namespace querlin::grid

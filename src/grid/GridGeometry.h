@@ -14,6 +14,7 @@
 #include <QRect>
 #include <QSize>
 
+#include <algorithm>
 #include <vector>
 
 namespace querlin::grid {
@@ -119,6 +120,42 @@ public:
     // LeftCol to another left column: negative to the left.
     int HorzShiftTo(int leftCol) const;
 
+    // ---- hit-testing for the mouse
+
+    // The grid column under client x, by x alone (a line counts with the
+    // column left of it); -1 left of 0 or right of the last column.
+    int ColAtX(int x) const;
+    // Where a point lands: the column-sizing zone (title band only, right of
+    // the fixed columns, with column sizing allowed), else the cell under it
+    // by its area. Outside: not in the client area, or in no cell (below the
+    // last row, right of the last column).
+    enum class Zone { Outside, ColumnEdge, TopLeft, Title, Indicator, Data };
+    struct Hit {
+        Zone Where = Zone::Outside;
+        int Col = -1;
+        int Row = -1;
+    };
+    Hit HitTest(QPoint point, int indicatorOffset, int titleOffset, bool columnSizing) const;
+    // The scrollable cells shown: from the fixed part to the last shown
+    // column and row (with their lines), cut at the client area.
+    QRect DataArea() const;
+    // The x of a column's right boundary (the first pixel after its cells).
+    int ColRightEdge(int col) const { return ColLeft(col) < 0 ? -1 : ColLeft(col) + std::max(ColWidth(col), 0); }
+    // Where a column move stands with the pointer at client x: left of the
+    // scrollable area the left column steps one left (when it can) and the
+    // target is the first scrollable column shown; right of the last fully
+    // visible column it steps one right and the target is the last fully
+    // visible one; otherwise the left column stays and the target is the
+    // column under x.
+    struct MoveTrack {
+        int LeftCol = 0;
+        int Target = 0;
+    };
+    MoveTrack ColumnMoveTrack(int x) const;
+    // The x of the move marker: the target's right edge when it lies right
+    // of the source, else its left edge.
+    int MoveMarkerX(int source, int target) const;
+
 private:
     std::vector<int> colWidths_{64, 64};
     std::vector<int> rowHeights_{24, 24};
@@ -164,6 +201,22 @@ struct VertScrollInput {
 };
 
 VertScrollValues VertScrollFor(const VertScrollInput& input);
+
+// One step of drag tracking with the pointer at a point, the data area given:
+// inside it the cell under the pointer becomes current; outside it d, the
+// larger of the vertical and the horizontal distance to the area in pixels,
+// moves min(d / 6, 8) records toward the side above or below, one column
+// toward the side left or right, and the step repeats every
+// max(0, 200 - 15 d) milliseconds.
+struct AutoScrollStep {
+    bool Inside = true;
+    int Distance = 0;
+    int Records = 0;   // signed: negative upwards
+    int Columns = 0;   // -1, 0 or +1
+    int IntervalMs = 0;
+    bool operator==(const AutoScrollStep&) const = default;
+};
+AutoScrollStep AutoScrollFor(QPoint point, const QRect& dataArea);
 
 // The height metrics of a font, as integers, so row heights can be worked out
 // without a window.

@@ -45,6 +45,14 @@ private:
 enum TShiftStateItem { ssShift, ssAlt, ssCtrl };
 using TShiftState = TSet<TShiftStateItem>;
 
+// The mouse button of a press or a release.
+enum class TMouseButton { mbLeft, mbRight, mbMiddle };
+
+// What the cell grid is doing with the mouse. Only normal, column sizing and
+// column moving occur in these grids: rows are neither sized nor moved and
+// nothing is selected by dragging.
+enum class TGridState { gsNormal, gsSelecting, gsRowSizing, gsColSizing, gsRowMoving, gsColMoving };
+
 enum TGridDrawStateItem { gdSelected, gdFocused, gdFixed };
 using TGridDrawState = TSet<TGridDrawStateItem>;
 

@@ -39,6 +39,8 @@ TCustomDataGrid::TCustomDataGrid(QWidget* parent)
             [this] { skipThumbRelease_ = false; });
     connect(horizontalScrollBar(), &QAbstractSlider::actionTriggered, this,
             [this](int action) { Guarded([&] { HorzScrollAction(action); }, "scrolling"); });
+    // Moves without a button show the sizing cursor over a column edge.
+    viewport()->setMouseTracking(true);
     ApplyOptions();
     LayoutChanged();
 }
@@ -228,6 +230,9 @@ void TCustomDataGrid::GridResized()
 
 void TCustomDataGrid::FocusChanged()
 {
+    // The focus gone elsewhere takes the mouse's drag with it.
+    if (!GridFocused())
+        CancelMouseMode();
     if (GridFocused() != paintedFocused_)
         InvalidateRow(Row());
 }
@@ -339,6 +344,7 @@ void TCustomDataGrid::PaintGrid(QPainter& painter, const QRegion& region)
     } active{*this};
     activePainter_ = &gridPainter;
     gridPainter.Paint(region);
+    PaintMouseMarks(painter);
 }
 
 void TCustomDataGrid::DrawFieldText(const QRect& Rect, TField* Field, TGridDrawState State)

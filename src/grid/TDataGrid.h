@@ -159,6 +159,25 @@ public:
     TNotifyEvent OnColExit;
     TNotifyEvent OnColEnter;
 
+    // ---- mouse (TDataGridMouse.cpp)
+    // Column is the column under the pointer at the release: OnCellClick for
+    // a left release over a data cell (not after a press that opened the
+    // editor, nor after column sizing), OnTitleClick over a title cell.
+    using TDBGridClickEvent = std::function<void(TGridColumn* Column)>;
+    TDBGridClickEvent OnCellClick;
+    TDBGridClickEvent OnTitleClick;
+    // The second press of a double click.
+    TNotifyEvent OnDblClick;
+    // After the user moved a column, with data-column indexes.
+    using TMovedEvent = std::function<void(TCustomDataGrid* Sender, int FromIndex, int ToIndex)>;
+    TMovedEvent OnColumnMoved;
+    // The platform's press and release, after the grid's own handling; X and
+    // Y in client pixels.
+    using TMouseEvent = std::function<void(TCustomDataGrid* Sender, TMouseButton Button,
+                                           TShiftState Shift, int X, int Y)>;
+    TMouseEvent OnMouseDown;
+    TMouseEvent OnMouseUp;
+
     // The column move the keys, the mouse and the find dialog share: to a
     // grid column, stepping past columns of width 0 in a direction of +1 or
     // -1 (0: none).
@@ -176,6 +195,21 @@ public:
     void HandleKeyPress(QKeyEvent* event);
     void HandleKeyRelease(QKeyEvent* event);
     void HandleWheel(QWheelEvent* event);
+
+    // ---- mouse state (TDataGridMouse.cpp)
+    TGridState GridState() const { return mouse_.State; }
+    // Whether a press on a data cell is being tracked while the button is held.
+    bool DragTracking() const { return mouse_.Tracking; }
+    // Ends whatever the mouse is doing: drag tracking stops, a column sizing
+    // keeps the old width, a column move is abandoned, the capture is let
+    // go. Esc, a menu opening and the focus leaving the grid call it.
+    void CancelMouseMode();
+    // Moves the column at one data index to another, the current column
+    // following it; fires OnColumnMoved.
+    void MoveDataColumn(int fromIndex, int toIndex);
+    // The keyboard's context-menu request (menu key, Shift+F10): it moves
+    // nothing and goes to the parent control, at the parent's top-left.
+    void KeyboardContextMenu();
 
     // ---- cell editor (TDataGridInplaceEdit.cpp)
     bool EditorMode() const { return editorMode_; }
@@ -207,6 +241,11 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     bool focusNextPrevChild(bool next) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
@@ -229,6 +268,22 @@ private:
     void ApplyMove(const NavMove& move, QKeyEvent* event);
     void ApplyOptions();
     void ColumnChanged(TGridColumn& column);
+
+    bool TakeFocusForPress();
+    void MousePress(QMouseEvent* event);
+    void MouseMove(QPoint point);
+    void MouseRelease(QMouseEvent* event);
+    void MouseDoubleClick(QMouseEvent* event);
+    void MouseTimer();
+    void PressData(const GridGeometry::Hit& hit, TMouseButton button);
+    void TrackDrag(QPoint point);
+    void TrackColumnMove(QPoint point);
+    void FinishColumnSizing(bool apply);
+    void FinishColumnMove(bool apply);
+    void ColumnWidthsChangedByUser();
+    void ForwardContextMenu(QPoint parentPos, bool keyboard, Qt::KeyboardModifiers modifiers);
+    void StartMouseTimer(int intervalMs);
+    void PaintMouseMarks(QPainter& painter);
 
     void LinkActiveChanged();
     void LinkEditingChanged();
@@ -278,6 +333,20 @@ private:
     int indicatorRow_ = -1;  // the row whose indicator last showed the glyph
     VertScrollValues vertValues_;
     GridPainter* activePainter_ = nullptr;  // the painter of the paint under way
+    // The mouse: the state of the press/move/release machine.
+    struct MouseMode {
+        TGridState State = TGridState::gsNormal;
+        bool Tracking = false;      // drag tracking after a press on a data cell
+        bool Captured = false;      // the grid holds the mouse (left or right press)
+        bool RightAsLeft = false;   // a right press on the title acting as a left one
+        int SizingCol = -1;         // column sizing: the column, the line's x and
+        int SizingPos = 0;          // the pointer's offset from the right edge
+        int SizingOffset = 0;
+        int MoveFrom = -1;          // column moving: source and target grid columns
+        int MoveTo = -1;
+        QPoint LastPoint;           // for the timer's steps
+        int TimerId = 0;
+    } mouse_;
     // Last: released first, so no notification reaches a half-destroyed grid.
     TGridDataLink dataLink_;
 };

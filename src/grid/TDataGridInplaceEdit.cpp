@@ -148,6 +148,14 @@ void TDataGridInplaceEdit::wheelEvent(QWheelEvent* event)
     grid_.HandleWheel(event);
 }
 
+void TDataGridInplaceEdit::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // The text box selects the word; the grid's OnDblClick fires as well.
+    QLineEdit::mouseDoubleClickEvent(event);
+    if (grid_.OnDblClick)
+        grid_.Guarded([this] { grid_.OnDblClick(&grid_); }, "double-clicking");
+}
+
 } // namespace querlin::grid
 
 // ---------------------------------------------------------------- the grid's side

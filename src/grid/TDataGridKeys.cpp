@@ -87,6 +87,19 @@ void TCustomDataGrid::HandleKeyPress(QKeyEvent* event)
             return;
     }
 
+#ifndef Q_OS_WIN
+    // Shift+F10 asks for the context menu, as the menu key does; Windows
+    // turns it into a context-menu request of its own.
+    if (event->key() == Qt::Key_F10 && shift == TShiftState{ssShift}) {
+        KeyboardContextMenu();
+        return;
+    }
+#endif
+    // Esc first ends a column sizing or moving drag (nothing applied).
+    if (event->key() == Qt::Key_Escape &&
+        (mouse_.State != TGridState::gsNormal || mouse_.Tracking))
+        CancelMouseMode();
+
     NavState state;
     data::TADOQuery* dataSet = dataLink_.DataSet();
     state.Open = dataLink_.Active() && dataSet;
@@ -226,18 +239,6 @@ void TCustomDataGrid::MoveColumn(int target, int direction)
     MakeColumnVisible(col);
     if (OnColEnter)
         OnColEnter(this);
-}
-
-void TCustomDataGrid::mousePressEvent(QMouseEvent* event)
-{
-    // Presses on the cells are the mouse's own work; here they only take
-    // the focus and close the cell editor, which lies elsewhere.
-    Guarded([&] {
-        if (focusPolicy() != Qt::NoFocus)
-            setFocus(Qt::MouseFocusReason);
-        HideEditor();
-    }, "pressing the mouse");
-    event->accept();
 }
 
 } // namespace querlin::grid

@@ -72,8 +72,22 @@ void TCustomDataGrid::BuildFieldMap()
     if (!dataLink_.Active() || !dataSet)
         return;
     if (columns_.State() == TColumnsState::csDefault) {
+        // A field a column already shows keeps that column's place, so a
+        // column the user moved stays where it was put; the other fields
+        // follow in the record set's order. Pointers are only compared.
+        std::vector<bool> taken(std::size_t(dataSet->FieldCount()), false);
+        for (int c = 0; c < columns_.Count(); ++c) {
+            TField* shown = columns_[c].field_;
+            for (int i = 0; shown && i < dataSet->FieldCount(); ++i)
+                if (&dataSet->FieldAt(i) == shown && !taken[std::size_t(i)] &&
+                    dataSet->FieldAt(i).Visible()) {
+                    taken[std::size_t(i)] = true;
+                    dataLink_.AddMapping(i);
+                    break;
+                }
+        }
         for (int i = 0; i < dataSet->FieldCount(); ++i)
-            if (dataSet->FieldAt(i).Visible())
+            if (!taken[std::size_t(i)] && dataSet->FieldAt(i).Visible())
                 dataLink_.AddMapping(i);
     } else {
         dataLink_.sparse_ = true;

@@ -1,0 +1,573 @@
+// The mouse side of the data grid, as a press/move/release machine in the
+// manner of a header view's: a press picks the mode by where it lands (the
+// geometry's HitTest), moves carry the mode on, the release ends it and
+// decides which click event fires.
+//
+// Modes: normal; column sizing (a dotted XOR line follows the pointer, the
+// width is set at the release); column moving (a 5-pixel XOR marker at the
+// target's edge, a 60 ms timer scrolling the columns at the edges, the move
+// applied at the release); and, beside them, drag tracking after a press on
+// a data cell (the cell under the pointer becomes current; outside the data
+// area the timer scrolls toward the pointer). Esc, a menu opening and the
+// focus leaving the grid cancel whatever is under way.
+//
+// A right release first hands a context-menu request to the parent control,
+// which opens its own menu; the grid has none.
+
+#include "grid/TDataGrid.h"
+#include "grid/TDataGridInplaceEdit.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QTimerEvent>
+
+#include <algorithm>
+
+namespace querlin::grid {
+
+namespace {
+
+constexpr int kColumnMoveIntervalMs = 60;
+constexpr int kMarkerWidth = 5;
+
+bool ButtonOf(Qt::MouseButton qt, TMouseButton& button)
+{
+    switch (qt) {
+    case Qt::LeftButton: button = TMouseButton::mbLeft; return true;
+    case Qt::RightButton: button = TMouseButton::mbRight; return true;
+    case Qt::MiddleButton: button = TMouseButton::mbMiddle; return true;
+    default: return false;
+    }
+}
+
+TShiftState ShiftOf(Qt::KeyboardModifiers modifiers)
+{
+    TShiftState shift;
+    if (modifiers & Qt::ShiftModifier)
+        shift += ssShift;
+    if (modifiers & Qt::AltModifier)
+        shift += ssAlt;
+    if (modifiers & Qt::ControlModifier)
+        shift += ssCtrl;
+    return shift;
+}
+
+// While the parent handles a context-menu request: the moment a popup
+// window shows, the grid's mouse mode is cancelled, so no drag survives into
+// the menu.
+class PopupWatch : public QObject {
+public:
+    explicit PopupWatch(TCustomDataGrid& grid) : grid_(&grid) { qApp->installEventFilter(this); }
+    ~PopupWatch() override { qApp->removeEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && watched->isWidgetType() && grid_) {
+            auto* widget = static_cast<QWidget*>(watched);
+            if (widget->isWindow() && widget->windowType() == Qt::Popup)
+                grid_->CancelMouseMode();
+        }
+        return false;
+    }
+
+private:
+    QPointer<TCustomDataGrid> grid_;
+};
+
+// A strip around a vertical mark, for repainting it away.
+QRect MarkStrip(int x, int width, int height)
+{
+    return QRect(x - width / 2 - 1, 0, width + 2, height);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- events in
+
+void TCustomDataGrid::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+    Guarded([&] { MousePress(event); }, "pressing the mouse");
+}
+
+void TCustomDataGrid::mouseMoveEvent(QMouseEvent* event)
+{
+    event->accept();
+    Guarded([&] { MouseMove(event->position().toPoint()); }, "moving the mouse");
+}
+
+void TCustomDataGrid::mouseReleaseEvent(QMouseEvent* event)
+{
+    event->accept();
+    Guarded([&] {
+        if (event->button() == Qt::RightButton) {
+            // The context menu comes first: the parent's menu runs to its end,
+            // then the grid finishes the release.
+            QPoint point = event->position().toPoint();
+            if (viewport()->rect().contains(point)) {
+                QPointer<TCustomDataGrid> self(this);
+                ForwardContextMenu(mapToParent(viewport()->mapTo(this, point)), false,
+                                   event->modifiers());
+                if (!self)
+                    return;
+            }
+        }
+        MouseRelease(event);
+    }, "releasing the mouse");
+}
+
+void TCustomDataGrid::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    event->accept();
+    Guarded([&] { MouseDoubleClick(event); }, "double-clicking");
+}
+
+void TCustomDataGrid::contextMenuEvent(QContextMenuEvent* event)
+{
+    event->accept();
+    // A request the platform raises for a right press is the grid's to make,
+    // at the release; one from the keyboard goes on at once.
+    if (event->reason() == QContextMenuEvent::Mouse)
+        return;
+    Guarded([&] { KeyboardContextMenu(); }, "opening the context menu");
+}
+
+void TCustomDataGrid::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != mouse_.TimerId) {
+        TCustomCellGrid::timerEvent(event);
+        return;
+    }
+    Guarded([&] { MouseTimer(); }, "scrolling with the mouse");
+}
+
+// ---------------------------------------------------------------- press
+
+bool TCustomDataGrid::TakeFocusForPress()
+{
+    if (focusPolicy() != Qt::NoFocus && isEnabled())
+        setFocus(Qt::MouseFocusReason);
+    if (GridFocused())
+        return true;
+    // A press may reach a window before the window manager has made it
+    // active; the grid then holds its window's focus and gets the keyboard
+    // with the activation, so the click counts.
+    QWidget* focus = window()->focusWidget();
+    return !isActiveWindow() && focus && (focus == this || focus == editor_);
+}
+
+void TCustomDataGrid::MousePress(QMouseEvent* event)
+{
+    TMouseButton button;
+    if (!ButtonOf(event->button(), button))
+        return;
+    QPoint point = event->position().toPoint();
+    if (!TakeFocusForPress())
+        return;
+    mouse_.LastPoint = point;
+    data::TADOQuery* dataSet = dataLink_.DataSet();
+    bool open = dataLink_.Active() && dataSet;
+
+    if (button == TMouseButton::mbMiddle) {
+        // Record and column, nothing else: no capture, no tracking, no
+        // editor, no event.
+        if (!open)
+            return;
+        GridGeometry::Hit hit = Geometry().HitTest(point, indicatorOffset_, titleOffset_, false);
+        if (hit.Where == GridGeometry::Zone::Data || hit.Where == GridGeometry::Zone::Indicator)
+            PressData(hit, button);
+        return;
+    }
+
+    mouse_.Captured = true;
+    if (open) {
+        bool sizing = GridOptions().Contains(goColSizing);
+        bool moving = GridOptions().Contains(goColMoving);
+        // A right press in the title band is a left press on the title cell:
+        // it moves a column, never sizes one.
+        GridGeometry::Hit hit = Geometry().HitTest(point, indicatorOffset_, titleOffset_,
+                                                   sizing && button == TMouseButton::mbLeft);
+        bool leftLike = button == TMouseButton::mbLeft;
+        if (button == TMouseButton::mbRight && hit.Where == GridGeometry::Zone::Title && sizing) {
+            mouse_.RightAsLeft = true;
+            leftLike = true;
+        }
+        switch (hit.Where) {
+        case GridGeometry::Zone::ColumnEdge:
+            HideEditor();
+            mouse_.State = TGridState::gsColSizing;
+            mouse_.SizingCol = hit.Col;
+            mouse_.SizingOffset = Geometry().ColRightEdge(hit.Col) - point.x();
+            mouse_.SizingPos = point.x() + mouse_.SizingOffset;
+            viewport()->update(MarkStrip(mouse_.SizingPos, 1, viewport()->height()));
+            break;
+        case GridGeometry::Zone::Title:
+            if (leftLike && moving) {
+                mouse_.State = TGridState::gsColMoving;
+                mouse_.MoveFrom = mouse_.MoveTo = hit.Col;
+                int x = Geometry().MoveMarkerX(hit.Col, hit.Col);
+                viewport()->update(MarkStrip(x, kMarkerWidth, viewport()->height()));
+                StartMouseTimer(kColumnMoveIntervalMs);
+            }
+            break;
+        case GridGeometry::Zone::TopLeft: break;
+        case GridGeometry::Zone::Indicator:
+        case GridGeometry::Zone::Data: PressData(hit, button); break;
+        case GridGeometry::Zone::Outside: HideEditor(); break;
+        }
+    }
+    if (OnMouseDown)
+        OnMouseDown(this, button, ShiftOf(event->modifiers()), point.x(), point.y());
+}
+
+void TCustomDataGrid::PressData(const GridGeometry::Hit& hit, TMouseButton button)
+{
+    data::TADOQuery* dataSet = dataLink_.DataSet();
+    HideEditor();
+    bool wasCurrent = hit.Col == Col() && hit.Row == Row();
+    if (hit.Row != Row())
+        dataSet->MoveRows(hit.Row - Row());
+    if (hit.Where != GridGeometry::Zone::Data)
+        return;  // the indicator only moves the record
+    MoveColumn(hit.Col, 0);
+    if (button == TMouseButton::mbMiddle)
+        return;
+    if (mouse_.Captured)
+        mouse_.Tracking = true;
+    if (button == TMouseButton::mbLeft && wasCurrent)
+        ShowEditor();
+}
+
+void TCustomDataGrid::MouseDoubleClick(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        MousePress(event);
+        return;
+    }
+    // The second press of a double click moves nothing and opens nothing.
+    if (!TakeFocusForPress())
+        return;
+    mouse_.Captured = true;
+    QPoint point = event->position().toPoint();
+    if (OnDblClick)
+        OnDblClick(this);
+    if (OnMouseDown)
+        OnMouseDown(this, TMouseButton::mbLeft, ShiftOf(event->modifiers()), point.x(), point.y());
+}
+
+// ---------------------------------------------------------------- move
+
+void TCustomDataGrid::MouseMove(QPoint point)
+{
+    mouse_.LastPoint = point;
+    switch (mouse_.State) {
+    case TGridState::gsColSizing: {
+        int pos = point.x() + mouse_.SizingOffset;
+        if (pos != mouse_.SizingPos) {
+            int height = viewport()->height();
+            viewport()->update(MarkStrip(mouse_.SizingPos, 1, height));
+            mouse_.SizingPos = pos;
+            viewport()->update(MarkStrip(pos, 1, height));
+        }
+        return;
+    }
+    case TGridState::gsColMoving: TrackColumnMove(point); return;
+    default: break;
+    }
+    if (mouse_.Tracking) {
+        TrackDrag(point);
+        return;
+    }
+    // No button held: the sizing cursor over a column edge.
+    bool edge = dataLink_.Active() && GridOptions().Contains(goColSizing) &&
+                Geometry().HitTest(point, indicatorOffset_, titleOffset_, true).Where ==
+                    GridGeometry::Zone::ColumnEdge;
+    if (edge)
+        viewport()->setCursor(Qt::SplitHCursor);
+    else
+        viewport()->unsetCursor();
+}
+
+void TCustomDataGrid::TrackDrag(QPoint point)
+{
+    data::TADOQuery* dataSet = dataLink_.DataSet();
+    if (!dataLink_.Active() || !dataSet) {
+        CancelMouseMode();
+        return;
+    }
+    AutoScrollStep step = AutoScrollFor(point, Geometry().DataArea());
+    if (step.Inside) {
+        StartMouseTimer(-1);
+        QPoint cell = cellAt(point);
+        if (cell.y() >= titleOffset_ && cell.y() != Row())
+            dataSet->MoveRows(cell.y() - Row());
+        if (cell.x() >= indicatorOffset_ && cell.x() != Col())
+            MoveColumn(cell.x(), cell.x() > Col() ? 1 : -1);
+        return;
+    }
+    {
+        // One step toward the pointer, painted once at its end.
+        BeginUpdate();
+        struct Deferred {
+            TCustomDataGrid& grid;
+            ~Deferred() { grid.EndUpdate(); }
+        } deferred{*this};
+        if (step.Records != 0)
+            dataSet->MoveRows(step.Records);
+        if (step.Columns != 0) {
+            MoveLeftCol(Geometry().ClampLeftCol(LeftCol() + step.Columns, step.Columns));
+            MoveColumn(Col() + step.Columns, step.Columns);
+        }
+    }
+    if (mouse_.Tracking)
+        StartMouseTimer(step.IntervalMs);
+}
+
+void TCustomDataGrid::TrackColumnMove(QPoint point)
+{
+    GridGeometry::MoveTrack track = Geometry().ColumnMoveTrack(point.x());
+    int height = viewport()->height();
+    if (track.LeftCol != LeftCol()) {
+        // Scrolling would carry the marker's pixels along: paint it all anew.
+        MoveLeftCol(track.LeftCol);
+        InvalidateGrid();
+    }
+    int target = std::max(track.Target, indicatorOffset_);
+    if (target == mouse_.MoveTo)
+        return;
+    viewport()->update(MarkStrip(Geometry().MoveMarkerX(mouse_.MoveFrom, mouse_.MoveTo),
+                                 kMarkerWidth, height));
+    mouse_.MoveTo = target;
+    viewport()->update(MarkStrip(Geometry().MoveMarkerX(mouse_.MoveFrom, target), kMarkerWidth,
+                                 height));
+}
+
+void TCustomDataGrid::MouseTimer()
+{
+    if (mouse_.State == TGridState::gsColMoving)
+        TrackColumnMove(mouse_.LastPoint);
+    else if (mouse_.Tracking)
+        TrackDrag(mouse_.LastPoint);
+    else
+        StartMouseTimer(-1);
+}
+
+void TCustomDataGrid::StartMouseTimer(int intervalMs)
+{
+    if (mouse_.TimerId != 0)
+        killTimer(mouse_.TimerId);
+    mouse_.TimerId = 0;
+    if (intervalMs >= 0)
+        mouse_.TimerId = startTimer(intervalMs);
+}
+
+// ---------------------------------------------------------------- release
+
+void TCustomDataGrid::MouseRelease(QMouseEvent* event)
+{
+    TMouseButton button;
+    if (!ButtonOf(event->button(), button) || button == TMouseButton::mbMiddle)
+        return;
+    QPoint point = event->position().toPoint();
+    bool left = button == TMouseButton::mbLeft || mouse_.RightAsLeft;
+    mouse_.RightAsLeft = false;
+    mouse_.Captured = false;
+    mouse_.Tracking = false;
+    StartMouseTimer(-1);
+    bool endedSizing = mouse_.State == TGridState::gsColSizing;
+    if (endedSizing)
+        FinishColumnSizing(true);
+    else if (mouse_.State == TGridState::gsColMoving)
+        FinishColumnMove(true);
+    QPointer<TCustomDataGrid> self(this);
+    if (OnMouseUp) {
+        OnMouseUp(this, button, ShiftOf(event->modifiers()), point.x(), point.y());
+        if (!self)
+            return;
+    }
+    if (endedSizing)
+        return;
+    if (editor_ && editor_->isVisible() && editor_->geometry().contains(point))
+        return;
+    if (!left)
+        return;
+    GridGeometry::Hit hit = Geometry().HitTest(point, indicatorOffset_, titleOffset_, false);
+    if (hit.Col < indicatorOffset_ || hit.Row < 0)
+        return;
+    TGridColumn* column = ColumnAt(hit.Col);
+    if (hit.Row < titleOffset_) {
+        if (OnTitleClick)
+            OnTitleClick(column);
+    } else if (hit.Row < RowCount()) {
+        if (OnCellClick)
+            OnCellClick(column);
+    }
+}
+
+// ---------------------------------------------------------------- sizing
+
+void TCustomDataGrid::FinishColumnSizing(bool apply)
+{
+    int col = mouse_.SizingCol;
+    mouse_.State = TGridState::gsNormal;
+    mouse_.SizingCol = -1;
+    viewport()->update(MarkStrip(mouse_.SizingPos, 1, viewport()->height()));
+    viewport()->unsetCursor();
+    if (!apply || col < 0 || col >= ColCount())
+        return;
+    int width = mouse_.SizingPos - Geometry().ColLeft(col);
+    if (width <= 1)
+        return;  // a column sized away keeps its width
+    SetColWidths(col, width);
+    ColumnWidthsChangedByUser();
+    PlaceEditor();
+}
+
+void TCustomDataGrid::ColumnWidthsChangedByUser()
+{
+    // Every visible column takes its cell-grid width as Width, so each
+    // default column's field gets its DisplayWidth back from the pixels; the
+    // layout requests this raises wait for the lock, which runs one pass.
+    BeginLayout();
+    struct Unlock {
+        TCustomDataGrid& grid;
+        ~Unlock() { grid.EndLayout(); }
+    } unlock{*this};
+    for (int i = 0; i < columns_.Count(); ++i) {
+        TDataGridColumn& column = columns_[i];
+        if (!column.Visible())
+            continue;  // a hidden column keeps taking no space
+        int gridCol = i + indicatorOffset_;
+        int width = ColWidths(gridCol);
+        if (column.MaxWidth() > 0)
+            width = std::min(width, column.MaxWidth());
+        if (column.MinWidth() > 0)
+            width = std::max(width, column.MinWidth());
+        SetColWidths(gridCol, width);
+    }
+    for (int i = 0; i < columns_.Count(); ++i) {
+        TDataGridColumn& column = columns_[i];
+        if (column.Visible())
+            column.SetWidth(ColWidths(i + indicatorOffset_));
+    }
+}
+
+// ---------------------------------------------------------------- moving
+
+void TCustomDataGrid::FinishColumnMove(bool apply)
+{
+    int from = mouse_.MoveFrom;
+    int to = mouse_.MoveTo;
+    mouse_.State = TGridState::gsNormal;
+    mouse_.MoveFrom = mouse_.MoveTo = -1;
+    StartMouseTimer(-1);
+    viewport()->update(MarkStrip(Geometry().MoveMarkerX(from, to), kMarkerWidth,
+                                 viewport()->height()));
+    if (apply && from != to && from >= indicatorOffset_ && to >= indicatorOffset_)
+        MoveDataColumn(from - indicatorOffset_, to - indicatorOffset_);
+}
+
+void TCustomDataGrid::MoveDataColumn(int fromIndex, int toIndex)
+{
+    int count = columns_.Count();
+    if (fromIndex < 0 || fromIndex >= count || toIndex < 0 || toIndex >= count ||
+        fromIndex == toIndex)
+        return;
+    TDataGridColumn* current = ColumnAt(Col());
+    columns_.Move(fromIndex, toIndex);
+    std::vector<int>& map = dataLink_.fieldMap_;
+    if (fromIndex < int(map.size()) && toIndex < int(map.size())) {
+        int field = map[std::size_t(fromIndex)];
+        map.erase(map.begin() + fromIndex);
+        map.insert(map.begin() + toIndex, field);
+    }
+    visibleColumns_.clear();
+    for (int i = 0; i < columns_.Count(); ++i)
+        if (columns_[i].Visible())
+            visibleColumns_.push_back(&columns_[i]);
+    ApplyColumnAttributes();
+    if (current) {
+        int col = columns_.IndexOf(*current) + indicatorOffset_;
+        if (col != Col())
+            MoveCurrent(col, Row(), false);
+    }
+    UpdateHorzScrollBar();
+    InvalidateGrid();
+    QPointer<TCustomDataGrid> self(this);
+    if (OnColumnMoved) {
+        OnColumnMoved(this, fromIndex, toIndex);
+        if (!self)
+            return;
+    }
+    if (editor_ && editor_->isVisible()) {
+        if (TDataGridColumn* column = ColumnAt(Col()))
+            editor_->Fill(column->Field(), false);
+        PlaceEditor();
+    }
+}
+
+// ---------------------------------------------------------------- cancel
+
+void TCustomDataGrid::CancelMouseMode()
+{
+    if (mouse_.State == TGridState::gsColSizing)
+        FinishColumnSizing(false);
+    else if (mouse_.State == TGridState::gsColMoving)
+        FinishColumnMove(false);
+    mouse_.Tracking = false;
+    mouse_.Captured = false;
+    StartMouseTimer(-1);
+}
+
+// ---------------------------------------------------------------- context menu
+
+void TCustomDataGrid::KeyboardContextMenu()
+{
+    ForwardContextMenu(QPoint(0, 0), true, QApplication::keyboardModifiers());
+}
+
+void TCustomDataGrid::ForwardContextMenu(QPoint parentPos, bool keyboard,
+                                         Qt::KeyboardModifiers modifiers)
+{
+    // The grid has no menu of its own: the parent control gets the request
+    // (and, if it has none either, its parents in turn).
+    QWidget* parent = parentWidget();
+    if (!parent)
+        return;
+    PopupWatch watch(*this);
+    QContextMenuEvent request(keyboard ? QContextMenuEvent::Keyboard : QContextMenuEvent::Mouse,
+                              parentPos, parent->mapToGlobal(parentPos), modifiers);
+    QCoreApplication::sendEvent(parent, &request);
+}
+
+// ---------------------------------------------------------------- marks
+
+void TCustomDataGrid::PaintMouseMarks(QPainter& painter)
+{
+    // Drawn over the freshly painted cells with XOR, so each mark shows on
+    // any colour; a mark goes away by repainting the strip it stood on.
+    if (mouse_.State != TGridState::gsColSizing && mouse_.State != TGridState::gsColMoving)
+        return;
+    painter.save();
+    painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    if (mouse_.State == TGridState::gsColSizing) {
+        QPen pen(Qt::white, 1);
+        pen.setDashPattern({1.0, 1.0});
+        pen.setCapStyle(Qt::FlatCap);
+        painter.setPen(pen);
+        int bottom = std::min(Geometry().GridBottom(), viewport()->height());
+        painter.drawLine(QPointF(mouse_.SizingPos + 0.5, 0), QPointF(mouse_.SizingPos + 0.5, bottom));
+    } else {
+        int x = Geometry().MoveMarkerX(mouse_.MoveFrom, mouse_.MoveTo);
+        if (x >= 0)
+            painter.fillRect(QRect(x - kMarkerWidth / 2, 0, kMarkerWidth, viewport()->height()),
+                             Qt::white);
+    }
+    painter.restore();
+}
+
+} // namespace querlin::grid

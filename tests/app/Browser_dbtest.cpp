@@ -370,3 +370,89 @@ TEST_F(Browser, TabInTheTableListShowsTheNextTableAndNamesIt)
     EXPECT_EQ(Form1->qry4.RecordCount(), 1);
     EXPECT_EQ(Form1->focusWidget(), Form1->dbgrd2) << "Tab stays in the grid";
 }
+
+namespace {
+
+// A point inside the first data cell of a row, in the viewport's
+// coordinates, near its left edge: the columns of names are wider than
+// the grid.
+QPoint DataCell(grid::TDataGrid& grid, int dataRow)
+{
+    const QRect cell = grid.cellRect(grid.IndicatorOffset(), grid.TitleOffset() + dataRow - 1);
+    return QPoint(cell.left() + 8, cell.center().y());
+}
+
+bool ReadyForInput(QWidget& grid)
+{
+    if (!QTest::qWaitForWindowActive(grid.window()))
+        return false;
+    grid.setFocus();
+    QApplication::processEvents();
+    return true;
+}
+
+} // namespace
+
+// Real mouse input: the grid makes the clicked row current on the press and
+// fires the click at the release, and the window refreshes the list below.
+TEST_F(Browser, ClickingAUserThenATableWithTheMouse)
+{
+    LoginOnTheSite();
+    ASSERT_TRUE(ReadyForInput(*Form1->dbgrd1));
+    QTest::mouseClick(Form1->dbgrd1->viewport(), Qt::LeftButton, {}, DataCell(*Form1->dbgrd1, 2));
+    EXPECT_EQ(Form1->qry1.RecordNumber(), 2);
+    EXPECT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"KJBASEUNITINFO", "MIXED CASE", "SECRET"}));
+    EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE") << "a user click leaves the rows alone";
+
+    QTest::mouseClick(Form1->dbgrd2->viewport(), Qt::LeftButton, {}, DataCell(*Form1->dbgrd2, 3));
+    EXPECT_EQ(Caption(), "数据表：TELMIR.SECRET");
+    EXPECT_EQ(Form1->qry4.RecordCount(), 0);
+    QTest::mouseClick(Form1->dbgrd2->viewport(), Qt::LeftButton, {}, DataCell(*Form1->dbgrd2, 1));
+    EXPECT_EQ(Caption(), "数据表：TELMIR.KJBASEUNITINFO");
+    EXPECT_EQ(Column(Form1->qry4, "unitname"), (std::vector<std::string>{"总公司", "分公司"}));
+    // A second click on the current cell opens the cell editor and refreshes
+    // nothing.
+    Form1->qry4.Close();
+    QTest::mouseClick(Form1->dbgrd2->viewport(), Qt::LeftButton, {}, DataCell(*Form1->dbgrd2, 1));
+    EXPECT_FALSE(Form1->qry4.Active());
+
+    // A favourite's click shows its rows the same way.
+    Form1->qry4.Open();
+    QTest::mouseClick(Form1->dbgrd3->viewport(), Qt::LeftButton, {}, DataCell(*Form1->dbgrd3, 2));
+    // This one names no table of the site: the rows go, the caption stays.
+    EXPECT_EQ(Form1->qry3.RecordNumber(), 2);
+    EXPECT_FALSE(Form1->qry4.Active());
+    EXPECT_EQ(Caption(), "数据表：TELMIR.KJBASEUNITINFO");
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Browser, RightClickOnATableMakesItCurrentWithoutItsRowsAndTheMenuAddsIt)
+{
+    LoginOnTheSite();
+    ASSERT_TRUE(ReadyForInput(*Form1->dbgrd2));
+    QTest::mouseClick(Form1->dbgrd2->viewport(), Qt::LeftButton, {}, DataCell(*Form1->dbgrd2, 2));
+    ASSERT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
+    Form1->qry4.Close();
+
+    const QPoint first = DataCell(*Form1->dbgrd2, 1);
+    QTest::mousePress(Form1->dbgrd2->viewport(), Qt::RightButton, {}, first);
+    QTest::mouseRelease(Form1->dbgrd2->viewport(), Qt::RightButton, {}, first);
+    EXPECT_EQ(Form1->qry2.RecordNumber(), 1);
+    EXPECT_FALSE(Form1->qry4.Active()) << "no refresh on a right click";
+    EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
+    EXPECT_TRUE(Form1->pm2->isVisible()) << "the table box's menu is open";
+    Form1->N2->trigger();
+    Form1->pm2->hide();
+    EXPECT_TRUE(reports.empty());
+    std::vector<std::string> expected = kSeedsInNameOrder;
+    expected.push_back("BRAVEL.T_OTHER");
+    EXPECT_EQ(Column(Form1->qry3, "常用数据表"), expected);
+
+    // The user list has no menu: a right click there only moves the record.
+    QTest::mousePress(Form1->dbgrd1->viewport(), Qt::RightButton, {}, DataCell(*Form1->dbgrd1, 3));
+    QTest::mouseRelease(Form1->dbgrd1->viewport(), Qt::RightButton, {}, DataCell(*Form1->dbgrd1, 3));
+    EXPECT_EQ(Form1->qry1.RecordNumber(), 3);
+    EXPECT_EQ(Form1->qry2.RecordCount(), 2) << "no refresh";
+    EXPECT_FALSE(Form1->pm2->isVisible());
+    EXPECT_FALSE(Form1->pm3->isVisible());
+}

@@ -8,6 +8,7 @@
 #include "platform/Registry.h"
 
 #include "grid/TCustomCellGrid.h"
+#include "grid/TGridFindDlg.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -49,6 +50,8 @@ void InitialiseApplication(QApplication& application)
         std::string message = error.what();
         QTimer::singleShot(0, [message] { ShowErrorReport(message); });
     });
+    // Ctrl+F in any grid opens the one find dialog.
+    grid::TGridFindDlg::Install();
 }
 
 void CreateWindows()

@@ -341,6 +341,11 @@ void TGridFindDlg::showEvent(QShowEvent* event)
     cbText->lineEdit()->selectAll();
 }
 
+TCustomDataGrid* TGridFindDlg::Grid() const
+{
+    return grid_;
+}
+
 void TGridFindDlg::Run(const std::function<void()>& work, const char* what)
 {
     if (grid_)

@@ -87,7 +87,7 @@ public:
     // The request the controls give now.
     TLocateRequest Request(bool ctrlHeld) const;
 
-    TCustomDataGrid* Grid() const { return grid_; }
+    TCustomDataGrid* Grid() const;
     bool FirstTry() const { return firstTry_; }
     // The height of the client area as designed (with the tree row).
     int DesignedHeight() const { return designedHeight_; }

@@ -427,7 +427,7 @@ TEST(FindOpening, CtrlFInTheGridOpensTheDialogModallyForTheCurrentColumn)
     EXPECT_EQ(TGridFindDlg::Instance(), nullptr) << "made on first use";
 
     struct Seen {
-        bool modal = false, visible = false, textFocused = false, firstTry = false;
+        bool active = false, modal = false, visible = false, textFocused = false, firstTry = false;
         QString text, findIn, direction;
         QStringList entries;
         int record = 0;
@@ -436,7 +436,7 @@ TEST(FindOpening, CtrlFInTheGridOpensTheDialogModallyForTheCurrentColumn)
         TGridFindDlg* dialog = TGridFindDlg::Instance();
         if (!dialog)
             return;
-        QTest::qWaitForWindowActive(dialog);
+        seen.active = QTest::qWaitForWindowActive(dialog);
         seen.modal = dialog->isModal();
         seen.visible = dialog->isVisible();
         seen.textFocused = dialog->cbText->hasFocus();
@@ -455,6 +455,7 @@ TEST(FindOpening, CtrlFInTheGridOpensTheDialogModallyForTheCurrentColumn)
     });
     QTest::keyClick(&t.grid, Qt::Key_F, Qt::ControlModifier);
 
+    EXPECT_TRUE(seen.active);
     EXPECT_TRUE(seen.modal);
     EXPECT_TRUE(seen.visible);
     EXPECT_TRUE(seen.textFocused);

@@ -250,6 +250,35 @@ TEST(FindAllColumns, AMatchInAnotherColumnMovesTheColumnAndTheNextSearchGoesOnFr
     EXPECT_EQ(t.Position(), 1);
 }
 
+TEST(FindAllColumns, TheRestOfTheLastRecordIsSearchedAfterAMovePastTheEnd)
+{
+    // A move past the last record (Down there) marks the record set as at
+    // its end; the cells right of the current one are still to be searched.
+    FindGrid t(Rows{{"-", "-"}, {"-", "-"}, {"-", "apple"}});
+    t.Place(3, 1);
+    t.query.MoveNext();
+    ASSERT_TRUE(t.query.AtEnd());
+    TGridFindDlg& dialog = OpenDialog(t.grid, "apple");
+    Apply(dialog, {kDown});
+    dialog.cbFindIn->setCurrentIndex(dialog.cbFindIn->count() - 1);
+    Press(Qt::Key_Return);
+    EXPECT_EQ(t.query.RecordNumber(), 3);
+    EXPECT_EQ(t.Position(), 2);
+}
+
+TEST(FindAllColumns, AnEmptyRecordSetFindsNothing)
+{
+    FindGrid t(Rows{});
+    TGridFindDlg& dialog = OpenDialog(t.grid, "");
+    for (Direction direction : {kAll, kDown, kUp}) {
+        Apply(dialog, {direction, kBeginning});
+        dialog.cbFindIn->setCurrentIndex(dialog.cbFindIn->count() - 1);
+        Press(Qt::Key_Return);
+        EXPECT_EQ(t.query.RecordNumber(), -1);
+        EXPECT_TRUE(dialog.FirstTry());
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Match Format
 

@@ -8,6 +8,7 @@
 #include "platform/Registry.h"
 
 #include "grid/TCustomCellGrid.h"
+#include "grid/TGridFindDlg.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -51,6 +52,8 @@ void InitialiseApplication(QApplication& application)
         std::string message = error.what();
         QTimer::singleShot(0, [message] { ShowErrorReport(message); });
     });
+    // Ctrl+F in any grid opens the one find dialog.
+    grid::TGridFindDlg::Install();
 }
 
 void CreateWindows()

@@ -11,6 +11,7 @@
 #include "platform/Utf8.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -403,6 +404,12 @@ public:
     }
     ParamValue ToParam(const Snapshot& store, std::int64_t row) const;
 
+    // The text of the cell at a row of a snapshot, without the active row:
+    // a view of the stored bytes where the text is the value itself, else
+    // of `scratch`.
+    std::string_view TextAt(const Snapshot& store, std::int64_t row, bool display,
+                            std::string& scratch) const;
+
 private:
     std::string Text(bool display) const;
 
@@ -422,47 +429,82 @@ private:
 
 std::string FieldImpl::Text(bool display) const
 {
-    using T = TFieldType;
     const Snapshot* store;
     std::int64_t row;
-    if (detached_ || !owner_.ActiveCell(store, row) || store->IsNull(index_, row))
+    if (detached_ || !owner_.ActiveCell(store, row))
         return display && HasTypeLabel(kind_) ? text::TypeLabel(kind_, true) : std::string();
+    std::string scratch;
+    std::string_view text = TextAt(*store, row, display, scratch);
+    if (text.data() != scratch.data())
+        return std::string(text);
+    scratch.resize(text.size());  // the view starts the scratch, which may hold more
+    return scratch;
+}
+
+std::string_view FieldImpl::TextAt(const Snapshot& store, std::int64_t row, bool display,
+                                   std::string& scratch) const
+{
+    using T = TFieldType;
+    if (store.IsNull(index_, row)) {
+        if (display && HasTypeLabel(kind_)) {
+            scratch = text::TypeLabel(kind_, true);
+            return scratch;
+        }
+        return {};
+    }
     const platform::LocaleSettings& locale = platform::UserLocale();
+    auto put = [&scratch](std::string formed) -> std::string_view {
+        scratch.assign(formed);  // keeps the scratch's own buffer
+        return scratch;
+    };
     switch (kind_) {
     case T::ftSmallint:
     case T::ftWord:
     case T::ftInteger:
     case T::ftAutoInc:
     case T::ftLargeint: {
-        const std::int64_t v = slot_ == SlotKind::Int32 ? store->Int32(index_, row) : store->Int64(index_, row);
-        return unsignedValues_ ? text::FormatUnsigned(static_cast<std::uint64_t>(v)) : text::FormatInteger(v);
+        // Written in place: a search reads numbers of every row.
+        const std::int64_t v = slot_ == SlotKind::Int32 ? store.Int32(index_, row) : store.Int64(index_, row);
+        if (scratch.size() < 24)
+            scratch.resize(24);
+        char* begin = scratch.data();
+        std::to_chars_result r = unsignedValues_
+                                     ? std::to_chars(begin, begin + 24, static_cast<std::uint64_t>(v))
+                                     : std::to_chars(begin, begin + 24, v);
+        return std::string_view(begin, std::size_t(r.ptr - begin));
     }
-    case T::ftFloat: return text::FormatGeneral(store->Float64(index_, row), locale.decimalSeparator);
+    case T::ftFloat: return put(text::FormatGeneral(store.Float64(index_, row), locale.decimalSeparator));
     case T::ftBCD: {
-        const std::int64_t v = store->Int64(index_, row);
+        const std::int64_t v = store.Int64(index_, row);
         if (v == kBcdOverflow) {
             if (display)
                 return "BCD overflow";
             owner_.Fail("BCD overflow");
         }
-        return text::FormatBcd(v, locale.decimalSeparator);
+        return put(text::FormatBcd(v, locale.decimalSeparator));
     }
-    case T::ftBoolean: return store->Int32(index_, row) ? "True" : "False";
-    case T::ftDate: return text::FormatDate(store->Int32(index_, row), locale);
-    case T::ftTime: return text::FormatTime(store->Int32(index_, row), locale);
-    case T::ftDateTime: return text::FormatTimestamp(store->Int64(index_, row), locale);
+    case T::ftBoolean: return store.Int32(index_, row) ? "True" : "False";
+    case T::ftDate: return put(text::FormatDate(store.Int32(index_, row), locale));
+    case T::ftTime: return put(text::FormatTime(store.Int32(index_, row), locale));
+    case T::ftDateTime: return put(text::FormatTimestamp(store.Int64(index_, row), locale));
     case T::ftMemo:
         if (display)
-            return text::TypeLabel(kind_, false);
-        return std::string(store->Ref(index_, row));
+            return "(MEMO)";
+        return store.Ref(index_, row);
     case T::ftBlob:
     case T::ftBytes:
     case T::ftVarBytes:
         if (display)
-            return text::TypeLabel(kind_, false);
-        return text::BytesToText(store->Ref(index_, row));
-    default: return std::string(store->Ref(index_, row));
+            return put(text::TypeLabel(kind_, false));
+        return put(text::BytesToText(store.Ref(index_, row)));
+    default: return store.Ref(index_, row);
     }
+}
+
+std::string_view TADOQuery::Impl::CellText(int field, std::int64_t physical, bool display,
+                                           std::string& scratch) const
+{
+    return fields[static_cast<std::size_t>(field)]->TextAt(*rows, physical, display, scratch);
 }
 
 ParamValue FieldImpl::ToParam(const Snapshot& store, std::int64_t row) const

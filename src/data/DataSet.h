@@ -118,6 +118,7 @@ private:
     friend class TDataLink;
     friend class TDataSource;
     friend class FieldImpl;
+    friend class TRecordScan;
     struct Impl;
     std::unique_ptr<Impl> d_;
 };

@@ -76,6 +76,9 @@ struct TADOQuery::Impl {
     std::int64_t PhysicalAt(std::int64_t position) const;
     std::int64_t PositionOf(std::int64_t physical) const;
 
+    // The text of a field's cell in a stored row, read in place (TRecordScan).
+    std::string_view CellText(int field, std::int64_t physical, bool display, std::string& scratch) const;
+
     // Where the active row's values live; false when there is no active row.
     bool ActiveCell(const Snapshot*& store, std::int64_t& row) const;
 

@@ -252,8 +252,12 @@ void TCustomDataGrid::MouseDoubleClick(QMouseEvent* event)
         return;
     mouse_.Captured = true;
     QPoint point = event->position().toPoint();
-    if (OnDblClick)
+    QPointer<TCustomDataGrid> self(this);
+    if (OnDblClick) {
         OnDblClick(this);
+        if (!self)
+            return;  // the handler closed the grid's window for good
+    }
     if (OnMouseDown)
         OnMouseDown(this, TMouseButton::mbLeft, ShiftOf(event->modifiers()), point.x(), point.y());
 }

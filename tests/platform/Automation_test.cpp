@@ -43,19 +43,9 @@ TEST(Automation, ClassAndMethodNamesIgnoreAsciiCase)
 TEST(Automation, UnknownClassAndUnknownMethodAreClearErrors)
 {
     RegisterRecorder("Test.Recorder2");
-    try {
-        CreateOleObject("No.Such.Class");
-        FAIL() << "created an object of an unknown class";
-    } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "Invalid class string");
-    }
+    EXPECT_EQ(ErrorOf([&] { CreateOleObject("No.Such.Class"); }), "Invalid class string");
     auto object = CreateOleObject("Test.Recorder2");
-    try {
-        object->Invoke("Destroy", {});
-        FAIL() << "called a method the object does not have";
-    } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "Unknown name.");
-    }
+    EXPECT_EQ(ErrorOf([&] { object->Invoke("Destroy", {}); }), "Unknown name.");
 }
 
 TEST(Automation, LaterRegistrationReplacesEarlier)

@@ -20,6 +20,8 @@ using namespace querlin::platform;
 using querlin::test::ReadFile;
 using querlin::test::WriteFile;
 
+using querlin::test::ErrorOf;
+
 namespace {
 
 std::string Bytes(std::initializer_list<int> list)
@@ -303,12 +305,8 @@ TEST_F(RegistryTest, ReadingRuleForStringValues)
         if (c.expected) {
             EXPECT_EQ(ReadRegString(*key, c.name), c.expected);
         } else {
-            try {
-                ReadRegString(*key, c.name);
-                ADD_FAILURE() << "no error";
-            } catch (const Error& e) {
-                EXPECT_EQ(std::string(e.what()), std::string("Invalid data type for '") + c.name + "'");
-            }
+            EXPECT_EQ(ErrorOf([&] { ReadRegString(*key, c.name); }),
+                      std::string("Invalid data type for '") + c.name + "'");
         }
     }
 }
@@ -317,12 +315,7 @@ TEST_F(RegistryTest, OnlyStringTypesCanBeWritten)
 {
     FileRegistry registry(hiveName);
     auto key = registry.OpenOrCreateKey("\\K");
-    try {
-        key->WriteString("Count", "1", RegType::Dword);
-        ADD_FAILURE() << "no error";
-    } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "Failed to set data for 'Count'");
-    }
+    EXPECT_EQ(ErrorOf([&] { key->WriteString("Count", "1", RegType::Dword); }), "Failed to set data for 'Count'");
     EXPECT_FALSE(key->ValueExists("Count"));
 }
 

@@ -89,7 +89,7 @@ public:
                 ++i_;
             } else if (c == '\'') {
                 Content();
-                SkipLiteral(d_.backslashEscapes);
+                SkipQuoted('\'', d_.backslashEscapes);
             } else if (c == '"') {
                 Content();
                 SkipQuoted('"', d_.backslashEscapes && d_.hashComments);
@@ -144,7 +144,7 @@ private:
                 return;
             }
             if (d_.dollarQuotes && upper == "E") {
-                SkipLiteral(true);
+                SkipQuoted('\'', true);
                 return;
             }
         }
@@ -176,27 +176,8 @@ private:
         }
     }
 
-    // At the opening quote of a '...' literal.
-    void SkipLiteral(bool escapes)
-    {
-        ++i_;
-        while (i_ < s_.size()) {
-            const unsigned char c = Byte(i_);
-            if (escapes && c == '\\') {
-                i_ += 2;
-            } else if (c == '\'') {
-                if (Byte(i_ + 1) == '\'') {
-                    i_ += 2;
-                } else {
-                    ++i_;
-                    return;
-                }
-            } else {
-                ++i_;
-            }
-        }
-    }
-
+    // At the opening quote of a literal or a quoted name; a doubled quote
+    // stands for itself.
     void SkipQuoted(char quote, bool escapes)
     {
         ++i_;

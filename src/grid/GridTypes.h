@@ -45,6 +45,19 @@ private:
 enum TShiftStateItem { ssShift, ssAlt, ssCtrl };
 using TShiftState = TSet<TShiftStateItem>;
 
+// The modifier keys of a Qt key or mouse event.
+inline TShiftState ShiftOf(Qt::KeyboardModifiers modifiers)
+{
+    TShiftState shift;
+    if (modifiers & Qt::ShiftModifier)
+        shift += ssShift;
+    if (modifiers & Qt::AltModifier)
+        shift += ssAlt;
+    if (modifiers & Qt::ControlModifier)
+        shift += ssCtrl;
+    return shift;
+}
+
 // The mouse button of a press or a release.
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
 

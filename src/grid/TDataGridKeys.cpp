@@ -19,18 +19,6 @@ TCustomDataGrid::FindDialogEntry& FindEntry()
     return entry;
 }
 
-TShiftState ShiftOf(Qt::KeyboardModifiers modifiers)
-{
-    TShiftState shift;
-    if (modifiers & Qt::ShiftModifier)
-        shift += ssShift;
-    if (modifiers & Qt::AltModifier)
-        shift += ssAlt;
-    if (modifiers & Qt::ControlModifier)
-        shift += ssCtrl;
-    return shift;
-}
-
 // A character the cell editor would be handed: printable text without Ctrl
 // or Alt, or Backspace.
 bool IsEditorCharacter(const QKeyEvent& event)

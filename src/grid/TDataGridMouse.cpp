@@ -43,18 +43,6 @@ bool ButtonOf(Qt::MouseButton qt, TMouseButton& button)
     }
 }
 
-TShiftState ShiftOf(Qt::KeyboardModifiers modifiers)
-{
-    TShiftState shift;
-    if (modifiers & Qt::ShiftModifier)
-        shift += ssShift;
-    if (modifiers & Qt::AltModifier)
-        shift += ssAlt;
-    if (modifiers & Qt::ControlModifier)
-        shift += ssCtrl;
-    return shift;
-}
-
 // While the parent handles a context-menu request: the moment a popup
 // window shows, the grid's mouse mode is cancelled, so no drag survives into
 // the menu.

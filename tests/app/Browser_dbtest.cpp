@@ -268,7 +268,7 @@ TEST_F(Browser, EveryGridPaintsOddRowsRedAndEvenRowsBlueFocusedOrNot)
     LoginOnTheSite();
     Select(Form1->qry1, 2);  // a selected, highlighted row among the others
     for (bool focused : {false, true}) {
-        for (grid::TDataGrid* grid : {Form1->dbgrd1, Form1->dbgrd2, Form1->dbgrd4}) {
+        for (grid::TDataGrid* grid : {Form1->dbgrd1, Form1->dbgrd2, Form1->dbgrd3, Form1->dbgrd4}) {
             SCOPED_TRACE(grid->objectName().toStdString() + (focused ? " focused" : " unfocused"));
             if (focused) {
                 grid->setFocus();

@@ -423,17 +423,19 @@ private:
                 SetPlan(plan, Fetch::Double, SQL_C_DOUBLE, sizeof(SQLDOUBLE));
                 break;
             case AdoType::Boolean:
-                SetPlan(plan, Fetch::Bool, SQL_C_BIT, 8);
+                SetPlan(plan, Fetch::Bool, SQL_C_BIT, sizeof(SQLCHAR));
                 break;
             case AdoType::Numeric:
                 // Sign, digits, point and terminator; unknown precision gets room.
                 SetPlan(plan, Fetch::Decimal, SQL_C_CHAR, info.precision > 0 && info.precision <= 60 ? 64 : 160);
                 break;
             case AdoType::DBDate:
-                SetPlan(plan, Fetch::Date, SQL_C_TYPE_DATE, 8);
+                // Fixed-size C types are laid out at their own size in a
+                // column of a block, whatever buffer length is given.
+                SetPlan(plan, Fetch::Date, SQL_C_TYPE_DATE, sizeof(SQL_DATE_STRUCT));
                 break;
             case AdoType::DBTime:
-                SetPlan(plan, Fetch::Time, SQL_C_TYPE_TIME, 8);
+                SetPlan(plan, Fetch::Time, SQL_C_TYPE_TIME, sizeof(SQL_TIME_STRUCT));
                 break;
             case AdoType::DBTimeStamp:
                 SetPlan(plan, Fetch::Timestamp, SQL_C_TYPE_TIMESTAMP, sizeof(SQL_TIMESTAMP_STRUCT));

@@ -387,6 +387,23 @@ TEST(OdbcLongValues, LargeBinaryArrivesWhole)
     EXPECT_EQ(sink.bytes.substr(1199996), std::string("\x00\xff\x7f\x80", 4));
 }
 
+// In a block of rows, a date, a time or a bit sits at its own size from the
+// one before: the second row on must not come out garbled.
+TEST(OdbcBlocks, DatesTimesAndBitsOfEveryRowOfABlock)
+{
+    auto connection = Connect(Db().AdoConnectionString());
+    auto rows = ReadAll(*connection,
+                        "SELECT (date '1980-12-17' + n) AS d, (time '10:20:30' + n * interval '1 minute') AS t, "
+                        "(n % 2 = 0) AS b FROM generate_series(0, 2) n ORDER BY n");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][0], "date:1980-12-17");
+    EXPECT_EQ(rows[1][0], "date:1980-12-18");
+    EXPECT_EQ(rows[2][0], "date:1980-12-19");
+    EXPECT_EQ(rows[2][1], "time:10:22:30");
+    EXPECT_EQ(rows[1][2], "bool:false");
+    EXPECT_EQ(rows[2][2], "bool:true");
+}
+
 TEST(OdbcLongValues, TextLongerThanTheDriverDeclaredIsNotCut)
 {
     // psqlODBC declares varchar without a length as 255 characters.

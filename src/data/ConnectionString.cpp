@@ -94,8 +94,12 @@ ConnectionString ConnectionString::ParseAdo(std::string_view text)
             ++i;
         }
         std::string trimmedKey(Trim(key));
+        // Text without "=" is not known to be a key: it may be the rest of a
+        // password written bare with a ";" inside. Name the key before it.
         if (!sawEquals)
-            ThrowMalformed("\"" + trimmedKey + "\" has no \"=\"");
+            ThrowMalformed(result.entries_.empty()
+                               ? std::string("the first part has no \"=\"")
+                               : "the part after \"" + result.entries_.back().first + "\" has no \"=\"");
         if (trimmedKey.empty())
             ThrowMalformed("a value has no key");
 

@@ -336,11 +336,21 @@ std::int32_t PackDate(int year, int month, int day)
     return year * 10000 + month * 100 + day;
 }
 
+namespace {
+// Division rounding down, so that the month and day of a year before year 0
+// (the driver's year is a signed number) come back positive.
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b)
+{
+    return a / b - (a % b != 0 && (a < 0) != (b < 0));
+}
+} // namespace
+
 void UnpackDate(std::int32_t packed, int& year, int& month, int& day)
 {
-    year = packed / 10000;
-    month = packed / 100 % 100;
-    day = packed % 100;
+    year = static_cast<int>(FloorDiv(packed, 10000));
+    const int monthDay = packed - year * 10000;
+    month = monthDay / 100;
+    day = monthDay % 100;
 }
 
 std::int32_t PackTime(int hour, int minute, int second, int millisecond)
@@ -369,12 +379,12 @@ std::int64_t PackTimestamp(std::int32_t date, std::int32_t time)
 
 std::int32_t TimestampDate(std::int64_t packed)
 {
-    return static_cast<std::int32_t>(packed / kTimestampDateFactor);
+    return static_cast<std::int32_t>(FloorDiv(packed, kTimestampDateFactor));
 }
 
 std::int32_t TimestampTime(std::int64_t packed)
 {
-    return static_cast<std::int32_t>(packed % kTimestampDateFactor);
+    return static_cast<std::int32_t>(packed - FloorDiv(packed, kTimestampDateFactor) * kTimestampDateFactor);
 }
 
 std::string FormatDate(std::int32_t packed, const platform::LocaleSettings& locale)

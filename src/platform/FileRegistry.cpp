@@ -353,13 +353,24 @@ private:
 
 // ---- Formatting ------------------------------------------------------------
 
+// A quoted text as the reader takes it back: backslash and quote escaped,
+// and line breaks and NULs (a value name may hold them, as Wine's regedit
+// writes them) as \r, \n and \0, so they never break the line.
 std::string Escape(const std::string& text)
 {
     std::string out;
     for (char c : text) {
-        if (c == '\\' || c == '"')
-            out += '\\';
-        out += c;
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\0') {
+            out += "\\0";
+        } else {
+            if (c == '\\' || c == '"')
+                out += '\\';
+            out += c;
+        }
     }
     return out;
 }

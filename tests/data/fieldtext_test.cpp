@@ -17,6 +17,29 @@ struct NumberCase {
     const char* shown;
 };
 
+// Found by fuzzing: the driver's year is a signed number, and a year before
+// year 0 came back from its packed form with a negative month and day.
+TEST(PackedDates, YearsBeforeZeroComeBackFromTheirPackedForms)
+{
+    struct Case {
+        int year, month, day, hour, minute, second, millisecond;
+    };
+    for (const Case c : {Case{-44, 3, 15, 12, 0, 0, 0}, Case{-1, 12, 31, 23, 59, 59, 999},
+                         Case{0, 1, 1, 0, 0, 0, 0}, Case{-32768, 1, 1, 0, 0, 0, 1}, Case{2024, 2, 29, 1, 2, 3, 4}}) {
+        SCOPED_TRACE(c.year);
+        const std::int32_t date = text::PackDate(c.year, c.month, c.day);
+        int y, m, d;
+        text::UnpackDate(date, y, m, d);
+        EXPECT_EQ(y, c.year);
+        EXPECT_EQ(m, c.month);
+        EXPECT_EQ(d, c.day);
+        const std::int32_t time = text::PackTime(c.hour, c.minute, c.second, c.millisecond);
+        const std::int64_t stamp = text::PackTimestamp(date, time);
+        EXPECT_EQ(text::TimestampDate(stamp), date);
+        EXPECT_EQ(text::TimestampTime(stamp), time);
+    }
+}
+
 TEST(GeneralNumberForm, FifteenDigitsFixedOrScientific)
 {
     const NumberCase cases[] = {

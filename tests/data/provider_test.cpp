@@ -151,7 +151,10 @@ TEST(AdoParseErrors, MalformedStringsAreRefusedWithoutShowingTheValue)
         {"Password=\"secret", "Invalid connection string: the quoted value of \"Password\" is not closed."},
         {"Password='secret", "Invalid connection string: the quoted value of \"Password\" is not closed."},
         {"Password=\"se\"cret;", "Invalid connection string: text follows the closing quote of \"Password\"."},
-        {"NoEquals;", "Invalid connection string: \"NoEquals\" has no \"=\"."},
+        {"NoEquals;", "Invalid connection string: the first part has no \"=\"."},
+        // Found by fuzzing: the text without "=" was quoted, and it may be
+        // the rest of a password holding a ";".
+        {"Password=se;cret;User ID=x", "Invalid connection string: the part after \"Password\" has no \"=\"."},
         {"=secret;", "Invalid connection string: a value has no key."},
     };
     for (const auto& c : cases) {

@@ -600,6 +600,24 @@ TEST_F(RegistryTest, WineExportOfOurValuesIsReadBack)
     }
 }
 
+// Found by fuzzing: a value name holding a line break (Wine writes it as
+// \r, \n) was written raw, so the new file would not read back and every
+// later write to the hive was refused.
+TEST_F(RegistryTest, ValueNameWithLineBreaksIsWrittenSoTheHiveReadsBack)
+{
+    WriteFile(hiveName, std::string("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n") +
+                            "\"two\\r\\nlines\\0\"=\"x\"\r\n");
+    FileRegistry registry(hiveName);
+    auto key = registry.OpenOrCreateKey("\\K");
+    ASSERT_TRUE(key);
+    key->WriteString("Next", "y", RegType::Sz);
+    EXPECT_EQ(ReadRegString(*key, "Next"), "y");
+    EXPECT_EQ(ReadRegString(*key, std::string("two\r\nlines\0", 11)), "x");
+    const hive::Hive reread = hive::Parse(ReadFile(hiveName), hiveName);
+    ASSERT_EQ(reread.keys.size(), 1u);
+    EXPECT_EQ(reread.keys[0].values.size(), 2u);
+}
+
 // The file is UTF-16, so bytes that are not UTF-8 cannot be stored as
 // they are: the write is refused rather than altered, and the file kept.
 TEST_F(RegistryTest, TextThatIsNotUtf8IsRefusedNotAltered)

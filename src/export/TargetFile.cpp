@@ -1,8 +1,8 @@
 #include "export/TargetFile.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Error.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -21,51 +21,25 @@ std::string FullPath(const std::filesystem::path& file)
     return (ec ? file : full).lexically_normal().string();
 }
 
-std::string TemporarySibling(const std::filesystem::path& file)
+[[noreturn]] void FailFor(const std::string& fileName, const std::string& cause)
 {
-    static std::atomic<unsigned> counter{0};
-    auto name = "." + file.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                std::to_string(counter.fetch_add(1));
-    return (file.parent_path() / name).string();
+    throw Error("Cannot create file \"" + FullPath(fileName) + "\". " + cause);
 }
 
 } // namespace
 
-TargetFile::TargetFile(const std::string& fileName) : target_(fileName)
+TargetFile::TargetFile(std::string fileName, std::string temporaryName)
+    : target_(std::move(fileName)), temporary_(std::move(temporaryName))
 {
-    if (fileName.empty())
-        Fail("The file name is empty");
-    const std::filesystem::path path(fileName);
-    if (!path.has_filename())
-        FailWithErrno(EISDIR);
-
-    // Replacing a file that may not be written would overwrite what its
-    // owner protected; the spreadsheet application refuses that too.
-    struct stat existing {};
-    const bool exists = ::stat(fileName.c_str(), &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode))
-        FailWithErrno(EISDIR);
-    if (exists && ::access(fileName.c_str(), W_OK) != 0)
-        FailWithErrno(errno);
-
-    temporary_ = TemporarySibling(path);
-    int fd = ::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::open(temporary_.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC);
     if (fd < 0)
         FailWithErrno(errno);
-    // The new file takes the place of the old one with its permissions; a
-    // new name gets those of any new file. Writers that rewrite the file
-    // under its temporary name get the same again at Commit.
     struct stat created {};
     mode_ = ::fstat(fd, &created) == 0 ? created.st_mode & 07777 : 0644;
-    if (exists && S_ISREG(existing.st_mode)) {
-        mode_ = existing.st_mode & 07777;
-        (void)::fchmod(fd, mode_);
-    }
     stream_ = ::fdopen(fd, "w+b");
     if (!stream_) {
         const int error = errno;
         ::close(fd);
-        ::unlink(temporary_.c_str());
         FailWithErrno(error);
     }
 }
@@ -74,8 +48,6 @@ TargetFile::~TargetFile()
 {
     if (stream_)
         std::fclose(stream_);
-    if (!committed_ && !temporary_.empty())
-        ::unlink(temporary_.c_str());
 }
 
 std::FILE* TargetFile::Stream()
@@ -91,52 +63,56 @@ void TargetFile::CloseStream()
     }
 }
 
-void TargetFile::Commit()
+void TargetFile::Finish()
 {
     if (stream_) {
         const bool flushed = std::fflush(stream_) == 0;
         const int error = errno;
-        const bool synced = flushed && ::fsync(::fileno(stream_)) == 0;
-        const int syncError = errno;
         const bool closed = std::fclose(stream_) == 0;
+        const int closeError = errno;
         stream_ = nullptr;
         if (!flushed)
             FailWithErrno(error);
-        if (!synced)
-            FailWithErrno(syncError);
         if (!closed)
-            FailWithErrno(errno);
-    } else {
-        int fd = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0 || ::fsync(fd) != 0) {
-            const int error = errno;
-            if (fd >= 0)
-                ::close(fd);
-            FailWithErrno(error);
-        }
-        ::close(fd);
+            FailWithErrno(closeError);
     }
     (void)::chmod(temporary_.c_str(), mode_);
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0)
-        FailWithErrno(errno);
-    committed_ = true;
-    // The new name must survive a crash as well as the bytes.
-    const auto folder = std::filesystem::path(target_).parent_path();
-    int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
 }
 
 void TargetFile::Fail(const std::string& cause) const
 {
-    throw Error("Cannot create file \"" + FullPath(target_) + "\". " + cause);
+    FailFor(target_, cause);
 }
 
 void TargetFile::FailWithErrno(int error) const
 {
     Fail(std::strerror(error));
+}
+
+void WriteTargetFile(const std::string& fileName, const std::function<void(TargetFile&)>& write)
+{
+    if (fileName.empty())
+        FailFor(fileName, "The file name is empty");
+    if (!std::filesystem::path(fileName).has_filename())
+        FailFor(fileName, std::strerror(EISDIR));
+
+    // Replacing a file that may not be written would overwrite what its
+    // owner protected; the spreadsheet application refuses that too.
+    struct stat existing {};
+    const bool exists = ::stat(fileName.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode))
+        FailFor(fileName, std::strerror(EISDIR));
+    if (exists && ::access(fileName.c_str(), W_OK) != 0)
+        FailFor(fileName, std::strerror(errno));
+
+    const std::error_code error =
+        platform::PlaceFileAtomically(fileName, [&](const std::filesystem::path& temporary) {
+            TargetFile target(fileName, temporary.string());
+            write(target);
+            target.Finish();
+        });
+    if (error)
+        FailFor(fileName, std::strerror(error.value()));
 }
 
 } // namespace querlin::exports

@@ -140,19 +140,19 @@ void SaveWorkbook(const platform::CellSpool& cells, const std::string& fileName)
                Grouped(limits.columns) + ".");
     }
 
-    TargetFile target(fileName);
-    switch (format) {
-    case WorkbookFormat::Xls:
-        detail::WriteXls(cells, target);
-        break;
-    case WorkbookFormat::Xlsx:
-        detail::WriteXlsx(cells, target);
-        break;
-    case WorkbookFormat::Csv:
-        detail::WriteCsv(cells, target);
-        break;
-    }
-    target.Commit();
+    WriteTargetFile(fileName, [&](TargetFile& target) {
+        switch (format) {
+        case WorkbookFormat::Xls:
+            detail::WriteXls(cells, target);
+            break;
+        case WorkbookFormat::Xlsx:
+            detail::WriteXlsx(cells, target);
+            break;
+        case WorkbookFormat::Csv:
+            detail::WriteCsv(cells, target);
+            break;
+        }
+    });
 }
 
 void RegisterSpreadsheetApplication()

@@ -1,6 +1,8 @@
 #include "favourites/Favourites.h"
 
 #include "platform/AsciiText.h"
+#include "platform/AtomicFile.h"
+#include "platform/Error.h"
 #include "platform/Automation.h"
 
 #include <filesystem>
@@ -44,29 +46,62 @@ bool TableExist(data::TADOConnection& connection, const std::string& tableName)
     return false;
 }
 
+namespace {
+
+// Makes the table and stores the seeds, in this order, through qry3.
+void CreateAndSeed(data::TADOQuery& qry3)
+{
+    qry3.SetSQL(kCreateTableSql);
+    qry3.Execute();
+    qry3.SetSQL(kFavouritesSql);
+    qry3.Open();
+    for (const char* seed : kSeeds) {
+        qry3.AppendRow();
+        qry3.FieldNamed(kFavouriteColumn).SetValue(seed);
+        qry3.PostRow();
+    }
+}
+
+// A new store is made whole under a temporary name, table and seeds
+// included, and only then given its name: a program killed half-way leaves
+// no file, and the next start makes it again, instead of a file whose table
+// exists with some seeds missing, which would never be seeded again.
+void CreateSeededStore(const std::string& fileName)
+{
+    const auto error = platform::PlaceFileAtomically(
+        fileName,
+        [](const std::filesystem::path& temporary) {
+            // The catalog makes its file itself and refuses a name in use.
+            std::filesystem::remove(temporary);
+            RegisterCatalogClass();
+            auto catalog = platform::CreateOleObject(kCatalogProgId);
+            catalog->Invoke(kCatalogCreate, {CreationConnectionString(temporary.string())});
+            data::TADOQuery store("qry3");
+            store.SetConnectionString(StoreConnectionString(temporary.string()));
+            CreateAndSeed(store);
+            store.Close();
+        },
+        {platform::Placement::CreateNew, {}});
+    // Another copy of the program made the store meanwhile: it is used as
+    // it stands.
+    if (error && error != std::errc::file_exists)
+        throw Error("Cannot create '" + fileName + "': " + error.message());
+}
+
+} // namespace
+
 void EnsureAndOpen(std::string& favouritesFileName, data::TADOConnection& con1, data::TADOQuery& qry3)
 {
     favouritesFileName = kFileName;
     std::error_code ignored;
-    if (!std::filesystem::exists(favouritesFileName, ignored)) {
-        RegisterCatalogClass();
-        auto catalog = platform::CreateOleObject(kCatalogProgId);
-        catalog->Invoke(kCatalogCreate, {CreationConnectionString(favouritesFileName)});
-    }
+    if (!std::filesystem::exists(favouritesFileName, ignored))
+        CreateSeededStore(favouritesFileName);
     const std::string connectionString = StoreConnectionString(favouritesFileName);
     con1.SetConnectionString(connectionString);
     qry3.SetConnectionString(connectionString);
-    if (!TableExist(con1, kTableName)) {
-        qry3.SetSQL(kCreateTableSql);
-        qry3.Execute();
-        qry3.SetSQL(kFavouritesSql);
-        qry3.Open();
-        for (const char* seed : kSeeds) {
-            qry3.AppendRow();
-            qry3.FieldNamed(kFavouriteColumn).SetValue(seed);
-            qry3.PostRow();
-        }
-    }
+    // A store file that the user brought without the table.
+    if (!TableExist(con1, kTableName))
+        CreateAndSeed(qry3);
     qry3.SetSQL(kFavouritesSql);
     qry3.Open();
 }

@@ -6,7 +6,9 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -102,6 +104,56 @@ std::error_code Place(const std::filesystem::path& temporary, const std::filesys
     return {error, std::generic_category()};
 }
 
+// The temporary files of a file are ".<name>.XXXXXX" beside it. Every
+// writer holds an exclusive flock on its own from the moment it is made
+// until its contents are complete, and the lock dies with the writer. So
+// one that can be locked, and has not been touched for a while (the moment
+// between making and locking, or between completing and renaming), was
+// stranded by a writer that was killed: it is removed.
+constexpr std::time_t kStrandedAfterSeconds = 60;
+
+void RemoveStrandedTemporaries(const std::filesystem::path& file)
+{
+    const std::string prefix = "." + file.filename().string() + ".";
+    const std::size_t length = prefix.size() + 6;
+    const std::time_t now = std::time(nullptr);
+    std::error_code ec;
+    std::filesystem::directory_iterator it(FolderOf(file), ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != length || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const int fd = ::open(it->path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime >= kStrandedAfterSeconds &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(it->path().c_str());
+        ::close(fd);
+    }
+}
+
+// The descriptor that holds a temporary file's lock, closed once the
+// contents are complete (or the build failed).
+class HeldLock {
+public:
+    explicit HeldLock(int fd) : fd_(fd) {}
+    ~HeldLock() { Release(); }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    int Fd() const { return fd_; }
+    int Release()
+    {
+        const int result = fd_ >= 0 ? ::close(fd_) : 0;
+        fd_ = -1;
+        return result;
+    }
+
+private:
+    int fd_;
+};
+
 #endif
 
 } // namespace
@@ -127,21 +179,22 @@ std::error_code PlaceFileAtomically(const std::filesystem::path& file,
     std::string pattern = (FolderOf(file) / ("." + file.filename().string() + ".XXXXXX")).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0)
+    RemoveStrandedTemporaries(file);
+    HeldLock held(::mkstemp(name.data()));
+    if (held.Fd() < 0)
         return LastError();
     TemporaryFile temporary(std::filesystem::path(name.data()));
+    (void)::flock(held.Fd(), LOCK_EX | LOCK_NB);
     // mkstemp makes the file private; it gets the bits the file should have.
-    const bool modeSet = ::fchmod(fd, static_cast<mode_t>(ModeFor(file, options))) == 0;
-    const std::error_code modeError = modeSet ? std::error_code() : LastError();
-    // Closed before build runs: a database library that opens the file by
-    // name would lose its locks when another descriptor of it is closed.
-    if (::close(fd) != 0 && modeSet)
+    if (::fchmod(held.Fd(), static_cast<mode_t>(ModeFor(file, options))) != 0)
         return LastError();
-    if (!modeSet)
-        return modeError;
 
     build(temporary.Name());
+    // Closed only now that build has closed the file it may have opened by
+    // name: a database library's own locks end with any descriptor of the
+    // file that the process closes.
+    if (held.Release() != 0)
+        return LastError();
 
     if (auto error = FlushFile(temporary.Name()))
         return error;

@@ -5,8 +5,9 @@
 // name; the folder is flushed last so the rename itself survives a crash.
 // A reader sees the old file or the new one, never half of either, and a
 // failure at any step leaves the old file as it was and no temporary file
-// behind. The one way the program replaces the files that matter: the
-// registry hive, tnsnames.ora and the local store.
+// behind; one stranded by a writer killed half-way is removed by the next
+// write of the file. The one way the program replaces the files that
+// matter: the registry hive, tnsnames.ora, the local store and an export.
 //
 // Plain functions, any thread. Writers that may race each other over one
 // file (the registry hive) hold their own lock around the call.

@@ -1,11 +1,15 @@
 // The password stays where the user typed it: after a Login through the
 // windows, no file the program wrote (tnsnames.ora, the hive, table.mdb,
-// temporary files in the program directory and in /tmp) and no text it
+// an export, temporary files in the program directory and in /tmp) and no text it
 // showed or raised holds it, whether the password was right, wrong, or a
 // query failed afterwards.
 #include "LoginFixture.h"
 
+#include "app/Globals.h"
+#include "browser/TSaveDialog.h"
 #include "platform/Utf8.h"
+
+#include <QTest>
 
 #include <chrono>
 #include <filesystem>
@@ -92,22 +96,24 @@ protected:
     }
 
     // Checks files and texts for each password given.
-    void ExpectNowhere(const std::vector<std::string>& passwords, const std::vector<std::string>& raisedTexts = {})
+    void ExpectNowhere(const std::vector<std::string>& passwords, const std::vector<std::string>& raisedTexts = {},
+                       const std::string& exported = {})
     {
         const std::string err = testing::internal::GetCapturedStderr();
         stderrTaken_ = true;
         int checked = 0;
-        bool sawTnsnames = false, sawHive = false, sawStore = false;
+        bool sawTnsnames = false, sawHive = false, sawStore = false, sawExport = exported.empty();
         for (const auto& file : WrittenFiles()) {
             const std::string bytes = ReadFile(file);
             ++checked;
             sawTnsnames |= file.filename() == "tnsnames.ora";
             sawHive |= file.filename() == "registry.reg";
             sawStore |= file.filename() == "table.mdb";
+            sawExport |= file.filename() == exported;
             for (const auto& p : passwords)
                 EXPECT_FALSE(Holds(bytes, p)) << file << " holds the password";
         }
-        EXPECT_TRUE(sawTnsnames && sawHive && sawStore) << "the program's files were not all written";
+        EXPECT_TRUE(sawTnsnames && sawHive && sawStore && sawExport) << "the program's files were not all written";
         std::vector<std::string> texts = raisedTexts;
         texts.push_back(err);
         for (const auto& r : reports)
@@ -129,7 +135,16 @@ TEST_F(Secrets, RightPasswordIsInNoFileAndNoText)
 {
     Login("secret_keeper", kPassword);
     ASSERT_TRUE(Form1->qry1.Active()) << "the login failed";
-    ExpectNowhere({kPassword});
+    // The viewed rows saved to a workbook: the worker opens its own record
+    // set with the window's connection string.
+    ASSERT_TRUE(Form1->qry4.Active());
+    TSaveDialog::SetAnswerForTesting(
+        [&](const std::string&) { return std::optional<std::string>(dir.File("oracle导出数据表.xls")); });
+    Form1->S1Click();
+    EXPECT_TRUE(QTest::qWaitFor([] { return ExportIdle.load(); }, 60000));
+    QTest::qWait(50);
+    TSaveDialog::SetAnswerForTesting(nullptr);
+    ExpectNowhere({kPassword}, {}, "oracle导出数据表.xls");
 }
 
 TEST_F(Secrets, WrongPasswordIsInNoFileAndNoText)

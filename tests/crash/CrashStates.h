@@ -2,6 +2,7 @@
 // The two contents the crash writer flips each file between, shared by the
 // writer and the test that checks what a kill left.
 #include <string>
+#include <vector>
 
 namespace querlin::crash {
 
@@ -26,5 +27,22 @@ inline std::string NetServiceHost(char state)
 inline constexpr char kFavouriteUser[] = "SCOTT";
 inline constexpr char kFavouriteTable[] = "EMP";
 inline std::string FavouriteName() { return std::string(kFavouriteUser) + "." + kFavouriteTable; }
+
+// An export of a table of rows "A<n> old row" (300 of them) or
+// "B<n> a new and longer row" (400) to an .xls target, read back by
+// libfreexl as "R<row>C<column>=<text>" lines.
+inline constexpr char kExportCaption[] = "数据表：CRASH.ROWS";
+inline int ExportRowCount(char state) { return state == 'A' ? 300 : 400; }
+inline std::string ExportRowText(char state, int n)
+{
+    return std::string(1, state) + std::to_string(n) + (state == 'A' ? " old row" : " a new and longer row");
+}
+inline std::vector<std::string> ExportCells(char state)
+{
+    std::vector<std::string> cells = {"R1C1=" + std::string(kExportCaption) + "导出之数据", "R2C1=行"};
+    for (int n = 1; n <= ExportRowCount(state); ++n)
+        cells.push_back("R" + std::to_string(n + 2) + "C1=" + ExportRowText(state, n));
+    return cells;
+}
 
 } // namespace querlin::crash

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "CrashStates.h"
+#include "export/ExportProbe.h"
+#include "export/WorkbookReaders.h"
 #include "favourites/Favourites.h"
 #include "login/NetServiceFile.h"
 #include "platform/Error.h"
@@ -276,6 +278,87 @@ TEST(CrashSafety, FavouritesStoreIsWhollyOldOrNewAfterEveryKill)
     const std::string folder = dir.Path().string();
     KillRepeatedly("favourites", folder,
                    [&](std::string& why) { return FavouritesState(dir.File(favourites::kFileName), why); });
+}
+
+// The first start makes the favourites store and its four seeds; a kill
+// during that leaves no store at all (the next start makes it whole) or the
+// whole store, never a table with seeds missing.
+TEST(CrashSafety, NewFavouritesStoreIsWhollyMadeOrAbsentAfterEveryKill)
+{
+    test::TempDir dir;
+    Clock::duration perStore;
+    {
+        Writer timing("seeding", dir.File("timing"));
+        ASSERT_NE(timing.NextReport(std::chrono::seconds(30)), 0) << "the writer made no store";
+        const auto start = Clock::now();
+        for (int i = 0; i < 5; ++i)
+            ASSERT_NE(timing.NextReport(std::chrono::seconds(30)), 0);
+        perStore = (Clock::now() - start) / 5;
+        timing.Kill();
+    }
+    std::mt19937 random(20261210);
+    const auto spread = std::chrono::duration_cast<std::chrono::microseconds>(perStore * 3);
+    int absent = 0;
+    fs::path strandedFolder;
+    for (int kill = 0; kill < Kills(); ++kill) {
+        const std::string path = dir.File(std::to_string(kill));
+        {
+            Writer writer("seeding", path);
+            std::this_thread::sleep_for(std::chrono::microseconds(
+                std::uniform_int_distribution<long long>(0, spread.count())(random)));
+            writer.Kill();
+        }
+        if (!fs::exists(path))
+            continue;
+        for (const auto& folder : fs::directory_iterator(path)) {
+            const fs::path store = folder.path() / favourites::kFileName;
+            if (!fs::exists(store)) {
+                ++absent;
+                strandedFolder = folder.path();
+                continue;
+            }
+            std::string why;
+            ASSERT_EQ(FavouritesState(store.string(), why), 'A') << "kill " << kill << ", " << folder.path() << ": " << why;
+        }
+    }
+    std::printf("seeding: %d kills, %lld us per store, %d left no store\n", Kills(),
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(perStore).count()),
+                absent);
+    // The next start in a folder a kill left without a store makes it whole.
+    if (!strandedFolder.empty()) {
+        Writer again("seeding", strandedFolder.string(), true);
+        ASSERT_EQ(again.Wait(), 0);
+        std::string why;
+        EXPECT_EQ(FavouritesState((strandedFolder / favourites::kFileName).string(), why), 'A') << why;
+    }
+}
+
+// An export target: absent before the first export, afterwards always a
+// complete workbook of one export or the next, and no temporary file left
+// beside it by a finished writer.
+TEST(CrashSafety, ExportTargetIsWhollyOldOrNewAfterEveryKill)
+{
+    test::TempDir dir;
+    const std::string file = dir.File("oracle导出数据表.xls");
+    KillRepeatedly("export", file, [&](std::string& why) -> char {
+        const auto cells = test::ReadXlsCells(file);
+        for (char s : {'A', 'B'})
+            if (cells == crash::ExportCells(s))
+                return s;
+        why = "the workbook holds neither the old nor the new export (" + std::to_string(cells.size()) +
+              " cells, first: " + (cells.empty() ? std::string() : cells.front()) + ")";
+        return 0;
+    });
+    // The writers' last run ended by a kill; a clean export afterwards
+    // leaves only its file, its source and what the kills stranded.
+    {
+        test::TempDir fresh;
+        const std::string target = fresh.File("t.xls");
+        std::filesystem::copy_file(dir.File("rows.mdb"), fresh.File("rows.mdb"));
+        Writer once("export", target, true);
+        ASSERT_EQ(once.Wait(), 0);
+        EXPECT_EQ(test::FilesIn(fresh.Path()), (std::vector<std::string>{"rows.mdb", "t.xls"}));
+    }
 }
 
 } // namespace

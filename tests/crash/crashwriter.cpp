@@ -3,7 +3,7 @@
 // each completed change writes the letter of the new content to standard
 // output (one unbuffered byte), so the test knows what the file held last.
 //
-//   crashwriter hive|tnsnames|favourites PATH [once]
+//   crashwriter hive|tnsnames|favourites|seeding|export PATH [once]
 //
 // hive:       the registry hive at PATH, one long text value in a key among
 //             others (FileRegistry, as the client registration writes it);
@@ -11,12 +11,21 @@
 // favourites: the favourites store in the folder PATH (EnsureAndOpen,
 //             AddSelectedTable adds "SCOTT.EMP" for B, RemoveCurrent takes
 //             it away for A), the user and table lists read from a second
-//             store "dict.mdb" beside it.
+//             store "dict.mdb" beside it;
+// seeding:    new favourites stores, made by EnsureAndOpen in the folders
+//             PATH/0, PATH/1, ... (with "once": in PATH itself), each
+//             reported as 'B' once made;
+// export:     an .xls export target at PATH (CopyDbDataToExcel, as the
+//             browser's worker runs it), the rows read from a local store
+//             "rows.mdb" beside it.
 // It loops until killed; with "once" it makes one change and exits 0.
 // Any failure is printed and exits 1.
 #include "CrashStates.h"
 #include "data/DataSet.h"
 #include "data/Provider.h"
+#include "export/Export.h"
+#include "export/ExportProbe.h"
+#include "export/WorkbookReaders.h"
 #include "favourites/Favourites.h"
 #include "login/NetServiceFile.h"
 #include "platform/AsciiText.h"
@@ -111,12 +120,56 @@ private:
     data::TADOQuery qry1_{"qry1"}, qry2_{"qry2"}, qry3_{"qry3"};
 };
 
+class ExportWriter {
+public:
+    explicit ExportWriter(std::string target) : target_(std::move(target))
+    {
+        const std::string store = (std::filesystem::path(target_).parent_path() / "rows.mdb").string();
+        connectionString_ = favourites::StoreConnectionString(store);
+        if (!std::filesystem::exists(store)) {
+            data::CreateLocalStore(favourites::CreationConnectionString(store));
+            for (char state : {'A', 'B'}) {
+                const std::string table = std::string("rows_") + state;
+                Run("create table " + table + " (行 varchar(50))");
+                for (int n = 1; n <= crash::ExportRowCount(state); ++n)
+                    Run("insert into " + table + " (行) values ('" + crash::ExportRowText(state, n) + "')");
+            }
+        }
+    }
+
+    char Flip()
+    {
+        // libfreexl leaks its buffer on a file it cannot open: ask it only
+        // about a file that is there.
+        const bool isB = std::filesystem::exists(target_) && querlin::test::ReadXlsCells(target_) == crash::ExportCells('B');
+        const char next = isB ? 'A' : 'B';
+        querlin::test::ExportProbe probe(connectionString_, std::string("select 行 from rows_") + next, target_);
+        probe.state.caption = crash::kExportCaption;
+        probe.Run();
+        if (!probe.errors.empty())
+            throw Error(probe.errors.front());
+        return next;
+    }
+
+private:
+    void Run(const std::string& sql)
+    {
+        data::TADOQuery query;
+        query.SetConnectionString(connectionString_);
+        query.SetSQL(sql);
+        query.Execute();
+    }
+
+    std::string target_;
+    std::string connectionString_;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: crashwriter hive|tnsnames|favourites PATH [once]\n");
+        std::fprintf(stderr, "usage: crashwriter hive|tnsnames|favourites|seeding|export PATH [once]\n");
         return 2;
     }
     const std::string kind = argv[1], path = argv[2];
@@ -124,6 +177,24 @@ int main(int argc, char** argv)
     try {
         if (kind == "favourites") {
             FavouritesWriter writer(path);
+            do
+                Report(writer.Flip());
+            while (!once);
+        } else if (kind == "seeding") {
+            for (int n = 0;; ++n) {
+                const auto folder = once ? std::filesystem::path(path) : std::filesystem::path(path) / std::to_string(n);
+                std::filesystem::create_directories(folder);
+                std::filesystem::current_path(folder);
+                std::string fileName;
+                data::TADOConnection con1;
+                data::TADOQuery qry3("qry3");
+                favourites::EnsureAndOpen(fileName, con1, qry3);
+                Report('B');
+                if (once)
+                    break;
+            }
+        } else if (kind == "export") {
+            ExportWriter writer(path);
             do
                 Report(writer.Flip());
             while (!once);

@@ -5,10 +5,13 @@
 #include "testsupport/TestSupport.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -120,6 +123,34 @@ TEST(AtomicFile, CreateNewNeverReplacesAnExistingFile)
     EXPECT_EQ(PlaceFileAtomically(file, build("second"), {Placement::CreateNew, {}}), std::errc::file_exists);
     EXPECT_EQ(ReadFile(file), "first");
     EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"table.mdb"});
+}
+
+// Temporary files stranded by killed writers go at the next write of the
+// file; those of a writer still at work (locked, or touched a moment ago),
+// of other files and of other shapes stay.
+TEST(AtomicFile, StrandedTemporaryFilesOfAKilledWriterAreRemovedAtTheNextWrite)
+{
+    TempDir dir;
+    const fs::path file = dir.File("registry.reg");
+    auto make = [&](const std::string& name, bool old) {
+        WriteFile(dir.File(name), "stranded");
+        if (old)
+            fs::last_write_time(dir.File(name), fs::file_time_type::clock::now() - std::chrono::hours(1));
+    };
+    make(".registry.reg.Ab12Cd", true);
+    make(".registry.reg.fresh1", false);
+    make(".registry.reg.locked", true);
+    make(".other.reg.Xy98Zw", true);
+    make(".registry.reg.toolong", true);
+    const int held = ::open(dir.File(".registry.reg.locked").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    EXPECT_FALSE(ReplaceFileAtomically(file, "new"));
+    ::close(held);
+    EXPECT_EQ(ReadFile(file), "new");
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{".other.reg.Xy98Zw", ".registry.reg.fresh1",
+                                                           ".registry.reg.locked", ".registry.reg.toolong",
+                                                           "registry.reg"}));
 }
 
 } // namespace

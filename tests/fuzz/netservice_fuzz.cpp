@@ -6,6 +6,7 @@
 //    0x1F bytes and cleared of CR, LF and NUL, gives the three texts);
 //  - texts holding none of the markers and no "(", ")" or "=" read back as
 //    they went in, trimmed and in capitals.
+#include "FuzzCheck.h"
 #include "login/NetServiceFile.h"
 
 #include <cstdint>
@@ -20,12 +21,6 @@ using querlin::login::ParseNetServiceText;
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
 bool Blank(char c)
 {
     return static_cast<unsigned char>(c) <= 32;
@@ -35,8 +30,8 @@ void CheckValue(const std::optional<std::string>& value)
 {
     if (!value || value->empty())
         return;
-    Check(!Blank(value->front()) && !Blank(value->back()));
-    Check(value->find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos);
+    FUZZ_CHECK(!Blank(value->front()) && !Blank(value->back()));
+    FUZZ_CHECK(value->find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos);
 }
 
 void CheckEntry(const NetServiceEntry& entry)
@@ -89,11 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto written = NetServiceText(texts[0], texts[1], texts[2]);
     const auto read = ParseNetServiceText(written, CompactForms::Accept);
-    Check(read == ParseNetServiceText(written, CompactForms::Ignore));
+    FUZZ_CHECK(read == ParseNetServiceText(written, CompactForms::Ignore));
     if (Plain(texts[0]) && Plain(texts[1]) && Plain(texts[2])) {
-        Check(read.host == Trimmed(Upper(texts[0])));
-        Check(read.port == Trimmed(Upper(texts[1])));
-        Check(read.sid == Trimmed(Upper(texts[2])));
+        FUZZ_CHECK(read.host == Trimmed(Upper(texts[0])));
+        FUZZ_CHECK(read.port == Trimmed(Upper(texts[1])));
+        FUZZ_CHECK(read.sid == Trimmed(Upper(texts[2])));
     }
     return 0;
 }

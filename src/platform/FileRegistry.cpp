@@ -405,6 +405,51 @@ void AppendHex(std::string& line, std::string& out, const std::string& bytes)
 
 namespace hive {
 
+namespace {
+
+// The upper-case letter of c, or c itself. Every fold keeps the length of
+// the character's UTF-8 form.
+char32_t FoldedLetter(char32_t c)
+{
+    if (c >= 'a' && c <= 'z')
+        return c - 32;
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
+        return c - 32;
+    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2)
+        return c - 32;
+    if (c >= 0x430 && c <= 0x44F)
+        return c - 32;
+    if (c >= 0x450 && c <= 0x45F)
+        return c - 80;
+    return c;
+}
+
+// FoldCase(a) == FoldCase(b), without making either.
+bool SameFolded(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t pa = 0, pb = 0; pa < a.size();) {
+        char32_t ca = 0xFFFD, cb = 0xFFFD;
+        const size_t la = Utf8SequenceAt(a, pa, &ca), lb = Utf8SequenceAt(b, pb, &cb);
+        // A stray byte stands for itself.
+        if (la == 0 || lb == 0) {
+            if (la != lb || a[pa] != b[pb])
+                return false;
+            ++pa;
+            ++pb;
+            continue;
+        }
+        if (FoldedLetter(ca) != FoldedLetter(cb))
+            return false;
+        pa += la;
+        pb += lb;
+    }
+    return true;
+}
+
+} // namespace
+
 std::string FoldCase(const std::string& text)
 {
     std::string out;
@@ -414,17 +459,7 @@ std::string FoldCase(const std::string& text)
         char32_t c = 0xFFFD;
         size_t length = Utf8SequenceAt(text, pos, &c);
         pos += length == 0 ? 1 : length;  // a stray byte stays as it is
-        char32_t folded = c;
-        if (c >= 'a' && c <= 'z')
-            folded = c - 32;
-        else if ((c >= 0xE0 && c <= 0xFE && c != 0xF7))
-            folded = c - 32;
-        else if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2)
-            folded = c - 32;
-        else if (c >= 0x430 && c <= 0x44F)
-            folded = c - 32;
-        else if (c >= 0x450 && c <= 0x45F)
-            folded = c - 80;
+        const char32_t folded = FoldedLetter(c);
         if (folded == c)
             out.append(text, start, pos - start);
         else
@@ -433,13 +468,34 @@ std::string FoldCase(const std::string& text)
     return out;
 }
 
+void Hive::CatchUp() const
+{
+    if (indexed_ > keys.size()) {
+        index_.clear();
+        indexed_ = 0;
+    }
+    // The first of two keys of one name is the one found, as a walk would.
+    for (; indexed_ < keys.size(); ++indexed_)
+        index_.emplace(FoldCase(keys[indexed_].path), indexed_);
+}
+
 Key* Hive::FindKey(const std::string& path)
 {
-    std::string folded = FoldCase(path);
-    for (auto& k : keys)
-        if (FoldCase(k.path) == folded)
-            return &k;
-    return nullptr;
+    const std::string folded = FoldCase(path);
+    CatchUp();
+    auto found = index_.find(folded);
+    if (found == index_.end())
+        return nullptr;
+    if (found->second >= keys.size() || !SameFolded(keys[found->second].path, path)) {
+        // keys was changed in place under the index: build it again.
+        index_.clear();
+        indexed_ = 0;
+        CatchUp();
+        found = index_.find(folded);
+        if (found == index_.end())
+            return nullptr;
+    }
+    return &keys[found->second];
 }
 
 const Key* Hive::FindKey(const std::string& path) const
@@ -466,9 +522,8 @@ bool Hive::AddKey(const std::string& path)
 
 Value* FindValue(Key& key, const std::string& name)
 {
-    std::string folded = FoldCase(name);
     for (auto& v : key.values)
-        if (FoldCase(v.name) == folded)
+        if (SameFolded(v.name, name))
             return &v;
     return nullptr;
 }

@@ -38,6 +38,7 @@
 #include "platform/Registry.h"
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace querlin::platform {
@@ -61,6 +62,18 @@ struct Hive {
     const Key* FindKey(const std::string& path) const;
     // Adds the key and each of its missing parents; true when anything was added.
     bool AddKey(const std::string& path);
+
+private:
+    // Folded path to place in keys, so that a hive of many or deep keys
+    // loads in time proportional to its size. Keys appended to keys are
+    // taken in at the next look-up, and a shorter keys, or a place that no
+    // longer holds its key, makes the index be built again; a key taken
+    // away and another appended before the next look-up would go unseen,
+    // so keys is only ever appended to, apart from a hive about to be
+    // written.
+    mutable std::unordered_map<std::string, std::size_t> index_;
+    mutable std::size_t indexed_ = 0;
+    void CatchUp() const;
 };
 
 Value* FindValue(Key& key, const std::string& name);

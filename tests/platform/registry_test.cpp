@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/AsciiText.h"
 #include "platform/Error.h"
 #include "platform/FileRegistry.h"
 #include "platform/Utf8.h"
@@ -277,6 +278,42 @@ TEST_F(RegistryTest, KeyPathsAndValueNamesIgnoreLetterCase)
     EXPECT_NE(text.find("\"Path\"=hex(2)"), std::string::npos);
     EXPECT_EQ(text.find("\"PATH\""), std::string::npos);
     EXPECT_EQ(ReadRegString(*key, "path"), "C:\\Windows;/opt/");
+}
+
+// A hive of many and deep keys (a damaged or hostile file) is read with
+// every key found under any spelling, the first of two spellings of one key
+// winning, and keys appended or taken away directly still found right.
+TEST(Hive, LookUpsInALargeDeepHive)
+{
+    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+    std::string deep = "HKEY_LOCAL_MACHINE\\SOFTWARE";
+    for (int i = 0; i < 300; ++i)
+        deep += "\\k" + std::to_string(i);
+    text += "[" + deep + "]\r\n\"v\"=\"deep\"\r\n\r\n";
+    for (int i = 0; i < 3000; ++i)
+        text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Flat\\Ключ" + std::to_string(i) + "]\r\n\"v\"=\"" +
+                std::to_string(i) + "\"\r\n\r\n";
+    text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\FLAT\\КЛЮЧ7]\r\n\"w\"=\"again\"\r\n\r\n";
+    hive::Hive parsed = hive::Parse(text, "large.reg");
+    // SOFTWARE, the 300 deep keys, Flat and its 3,000 keys.
+    EXPECT_EQ(parsed.keys.size(), 1u + 300u + 1u + 3000u);
+
+    const hive::Key* deepest = parsed.FindKey(platform::AsciiUpper(deep));
+    ASSERT_TRUE(deepest);
+    EXPECT_EQ(deepest->path, deep);
+    const hive::Key* seventh = parsed.FindKey("HKEY_LOCAL_MACHINE\\software\\flat\\ключ7");
+    ASSERT_TRUE(seventh);
+    EXPECT_EQ(seventh->path, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Flat\\Ключ7");
+    EXPECT_TRUE(hive::FindValue(*seventh, "W")) << "the second spelling added to the first key";
+    EXPECT_FALSE(parsed.FindKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Flat\\Ключ3000"));
+
+    parsed.keys.push_back({"HKEY_LOCAL_MACHINE\\SOFTWARE\\Appended", {}});
+    EXPECT_EQ(parsed.FindKey("hkey_local_machine\\software\\appended"), &parsed.keys.back());
+    parsed.keys.erase(parsed.keys.begin());
+    ASSERT_TRUE(parsed.FindKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Flat\\Ключ9"));
+    EXPECT_EQ(parsed.FindKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Flat\\Ключ9")->path,
+              "HKEY_LOCAL_MACHINE\\SOFTWARE\\Flat\\Ключ9");
+    EXPECT_FALSE(parsed.FindKey("HKEY_LOCAL_MACHINE\\SOFTWARE"));
 }
 
 TEST_F(RegistryTest, ReadingRuleForStringValues)

@@ -4,6 +4,7 @@
 // since the shared one must stay up.
 
 #include "data/DataSet.h"
+#include "data/OdbcProvider.h"
 #include "testsupport/PrivateServer.h"
 #include "testsupport/TestSupport.h"
 
@@ -11,6 +12,11 @@
 
 #include <memory>
 #include <string>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace querlin;
 using namespace querlin::data;
@@ -175,4 +181,57 @@ TEST_F(LostConnectionDb, ConnectionLostBetweenTwoOpens)
         q.FieldNames(names);
         EXPECT_EQ(names, (std::vector<std::string>{"id", "label"}));
     }
+}
+
+namespace {
+
+// A port on this host where the connection is taken and never a word comes
+// back: a database that hangs, or a host half gone.
+class SilentServer {
+public:
+    SilentServer()
+    {
+        socket_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            listen(socket_, 16) != 0 || getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("cannot listen on a port of this host");
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentServer() { close(socket_); }
+    int Port() const { return port_; }
+
+private:
+    int socket_ = -1;
+    int port_ = 0;
+};
+
+struct ShortLoginTimeout {
+    explicit ShortLoginTimeout(int seconds) { SetOdbcLoginTimeoutForTesting(seconds); }
+    ~ShortLoginTimeout() { SetOdbcLoginTimeoutForTesting(0); }
+};
+
+} // namespace
+
+// The connection is never answered: Open, FieldNames and Execute give up
+// after the login time-out (shortened for the test) with the driver's
+// message, instead of waiting for ever.
+TEST_F(LostConnectionDb, ServerThatNeverAnswersFailsAfterTheLoginTimeOut)
+{
+    SilentServer silent;
+    ShortLoginTimeout shortened(2);
+    HangWatchdog watchdog("connecting to a server that never answers", 120);
+    TADOQuery q("qry4");
+    q.SetConnectionString(Server().AdoConnectionString(silent.Port()));
+    q.SetSQL("SELECT * FROM bravel.big");
+    const std::string error = ErrorOf([&] { q.Open(); });
+    ExpectClearError(error);
+    ExpectClosed(q);
+    std::cout << "[ lost ] a server that never answers: " << error << "\n";
+    std::vector<std::string> names;
+    ExpectClearError(ErrorOf([&] { q.FieldNames(names); }));
+    ExpectClearError(ErrorOf([&] { q.Execute(); }));
 }

@@ -100,7 +100,7 @@ PrivateServer::PrivateServer(const std::string& password, const std::string& set
             continue;
         entries.emplace_back(line.substr(0, eq), line.substr(eq + 1));
     }
-    odbcSettings_ = data::BuildOdbc(entries);
+    odbcSettings_ = entries;
     if (port_ == 0 || entries.empty()) {
         std::system((kScript + " stop " + ShellQuote(dir_) + " >/dev/null 2>&1").c_str());
         throw std::runtime_error("the private test server left no settings in " + dir_);
@@ -124,10 +124,14 @@ void PrivateServer::Resume()
     Run(kScript + " resume " + ShellQuote(dir_));
 }
 
-std::string PrivateServer::AdoConnectionString() const
+std::string PrivateServer::AdoConnectionString(int port) const
 {
+    std::vector<data::ConnectionString::Entry> entries = odbcSettings_;
+    for (auto& entry : entries)
+        if (data::SameKey(entry.first, "Port") && port != 0)
+            entry.second = std::to_string(port);
     return "Provider=MSDASQL.1;Password=" + data::QuoteAdoValue(password_) +
-           ";User ID=system;Mode=Read;Extended Properties=" + data::QuoteAdoValue(odbcSettings_) + ";";
+           ";User ID=system;Mode=Read;Extended Properties=" + data::QuoteAdoValue(data::BuildOdbc(entries)) + ";";
 }
 
 std::string PrivateServer::Psql(const std::string& sql, const std::string& database) const

@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace querlin::test {
 
@@ -35,8 +37,9 @@ public:
     const std::string& Password() const { return password_; }
     // The record set's connection string for the database "querlin",
     // naming the driver and the server itself (no data source file), with
-    // the shared data source's settings (streamed results included).
-    std::string AdoConnectionString() const;
+    // the shared data source's settings (streamed results included); with
+    // a port, the same for a server on that port of this host.
+    std::string AdoConnectionString(int port = 0) const;
 
     // Runs SQL as the superuser; the output of psql -At (trailing line end
     // dropped). Throws when psql fails.
@@ -45,7 +48,7 @@ public:
 private:
     std::string dir_;
     std::string password_;
-    std::string odbcSettings_;  // the data source's key=value pairs, ODBC form
+    std::vector<std::pair<std::string, std::string>> odbcSettings_;  // the data source's
     int port_ = 0;
 };
 

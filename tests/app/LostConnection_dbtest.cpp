@@ -4,7 +4,12 @@
 // the shared one stays up for everyone else.
 #include "LoginFixture.h"
 
+#include "browser/TSaveDialog.h"
+#include "export/Export.h"
 #include "grid/TDataGrid.h"
+#include "login/Database.h"
+
+#include <QLabel>
 #include "testsupport/PrivateServer.h"
 
 using namespace querlin;
@@ -89,6 +94,7 @@ protected:
 
     void TearDown() override
     {
+        TSaveDialog::SetAnswerForTesting(nullptr);
         LoginEndToEnd::TearDown();
         Up();
         server_->Psql("DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)", "postgres");
@@ -232,5 +238,56 @@ TEST_F(LostConnection, BetweenTwoClicks)
         Click(*Form1->dbgrd1, 2);
         EXPECT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"KJBASEUNITINFO"}));
         EXPECT_TRUE(reports.empty());
+    }
+}
+
+// The export of a large table loses its connection half-way through its
+// rows: the window reports the driver's text, the file of that name stays as
+// it was, the grids keep answering, and once the server is back the next
+// export writes the file.
+TEST_F(LostConnection, DuringAnExport)
+{
+    for (const LossCase& c : kLosses) {
+        SCOPED_TRACE(c.label);
+        LoginOnThePrivateServer();
+        HangWatchdog watchdog(std::string("an export whose connection goes: ") + c.label, 180);
+        const std::string target = dir.File("lost.xls");
+        WriteFile(target, "earlier export");
+        TSaveDialog::SetAnswerForTesting([target](const std::string&) { return std::optional<std::string>(target); });
+        // The large favourite as the viewed table.
+        Form1->qry4.SetSQL(login::RowsSql("BRAVEL.DOOMED"));
+        Form1->grp1->setTitle(QString::fromUtf8(login::DataCaptionFor("BRAVEL.DOOMED")));
+        const QString label = Form1->lbl1->text();
+        {
+            Saboteur saboteur([](const std::string& sql) { return server_->Psql(sql); },
+                              [&] { Lose(c.loss, kTerminateSleepers); });
+            Form1->S1->trigger();
+            ASSERT_TRUE(QTest::qWaitFor([] { return ExportIdle.load(); }, 150000));
+            QTest::qWait(50);
+            saboteur.Join();
+            ASSERT_TRUE(saboteur.Struck()) << "the export's fetch never reached the sleeping row";
+        }
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_FALSE(reports[0].text.isEmpty());
+        EXPECT_FALSE(reports[0].text.contains(QString::fromUtf8(kPassword))) << reports[0].text.toStdString();
+        EXPECT_EQ(ReadFile(target), "earlier export");
+        for (const auto& entry : fs::directory_iterator(dir.Path()))
+            EXPECT_TRUE(entry.path().filename() == "lost.xls" ||
+                        entry.path().filename().string().find("lost.xls") == std::string::npos)
+                << "left behind: " << entry.path();
+        EXPECT_EQ(Form1->lbl1->text(), label) << "the rows never came";
+        ExpectGridsRespond();
+        reports.clear();
+
+        if (c.loss != Loss::Terminated)
+            server_->Resume();
+        Click(*Form1->dbgrd2, 2);
+        ASSERT_EQ(Caption(), "数据表：BRAVEL.B_OTHER");
+        Form1->S1->trigger();
+        ASSERT_TRUE(QTest::qWaitFor([] { return ExportIdle.load(); }, 150000));
+        QTest::qWait(50);
+        EXPECT_TRUE(reports.empty()) << reports[0].text.toStdString();
+        EXPECT_EQ(Form1->lbl1->text().toStdString(), exports::kProgressDoneText);
+        EXPECT_NE(ReadFile(target), "earlier export");
     }
 }

@@ -10,6 +10,7 @@
 #include <sqlucode.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,8 @@ constexpr SQLULEN kLongestBoundBinary = 8000;
 constexpr std::size_t kBlockBytes = 1 << 20;
 constexpr std::size_t kMaxBlockRows = 1024;
 constexpr int kLoginTimeoutSeconds = 15;
+// Connections are made on the GUI thread and on the export worker.
+std::atomic<int> loginTimeoutSeconds{kLoginTimeoutSeconds};
 // Pieces of long values.
 constexpr SQLLEN kPieceBytes = 1 << 16;
 
@@ -1120,6 +1123,11 @@ std::optional<DataSourceLogin> PlainDataSourceLogin(const std::string& connectTe
 
 } // namespace
 
+void SetOdbcLoginTimeoutForTesting(int seconds)
+{
+    loginTimeoutSeconds = seconds > 0 ? seconds : kLoginTimeoutSeconds;
+}
+
 std::string OdbcConnectText(const ConnectionString& settings)
 {
     std::string text = settings.Value("Extended Properties").value_or("");
@@ -1172,7 +1180,8 @@ std::unique_ptr<Connection> OpenOdbc(const ConnectionString& settings)
     // A server that does not answer fails the connection after 15 seconds,
     // the wait a desktop data-access layer gives a login by default,
     // instead of hanging the window.
-    SQLSetConnectAttr(link->dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutSeconds)), 0);
+    SQLSetConnectAttr(link->dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(loginTimeoutSeconds.load())), 0);
     // Read-only access is a request: a driver that ignores or refuses it
     // still connects.
     if (readOnly)

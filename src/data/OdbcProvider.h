@@ -18,6 +18,11 @@ namespace querlin::data {
 // Connects; throws querlin::Error with the driver's diagnostics on failure.
 std::unique_ptr<Connection> OpenOdbc(const ConnectionString& settings);
 
+// The seconds a connection attempt may take before it fails: 15, the wait
+// a desktop data-access layer gives a login, unless a test shortens it
+// (0 restores the default).
+void SetOdbcLoginTimeoutForTesting(int seconds);
+
 // The ODBC connection string handed to the driver: "Extended Properties",
 // with DSN from "Data Source", UID from "User ID" and PWD from "Password"
 // added (quoted as needed) when it has none of its own.

@@ -208,7 +208,8 @@ INSERT INTO hostile.numbers VALUES
   (6, 0.00005, 12, 5e-324),
   (7, 1e-30, -1, 0);
 
--- Dates at the first and the last year a four-digit year holds.
+-- Dates at the first and the last year a four-digit year holds, and the
+-- end of a day (the server's time 24:00:00).
 CREATE TABLE hostile.dates (
   id    integer,
   day   date,
@@ -219,7 +220,8 @@ INSERT INTO hostile.dates VALUES
   (1, '0001-01-01', '0001-01-01 00:00:00', '00:00:00'),
   (2, '9999-12-31', '9999-12-31 23:59:59', '23:59:59'),
   (3, '0001-01-01', '0001-01-01 00:00:01', '00:00:01'),
-  (4, '9999-12-31', '9999-12-31 23:59:59.999', '23:59:59.999');
+  (4, '9999-12-31', '9999-12-31 23:59:59.999', '23:59:59.999'),
+  (5, '0001-01-01', '0001-01-01 23:59:59.999999', '24:00:00');
 
 -- Column types no field kind takes, between ordinary columns.
 CREATE TABLE hostile.othertypes (

@@ -5,6 +5,11 @@
 //   paint_scale_ratio          paint_1m_us / paint_1k_us (target <= 1.1)
 //   row_repaint_us             time per repaint of one data row
 //   row_repaint_ratio          row_repaint_us / paint_1m_us
+//   paint_10m_cell_us          time per full paint of a 400 x 300 grid over
+//                              rows of long texts, one ten million characters
+//   paint_10m_cell_ratio       paint_10m_cell_us / the same paint with that
+//                              cell holding 3,000 characters (target <= 1.5:
+//                              only what shows is laid out)
 //
 // The record sets live in a local store made for the run; each paint goes
 // through the grid's painter into an image, with the red/blue draw hook the
@@ -25,7 +30,8 @@ namespace {
 // One grid over one table, sized to show exactly the window.
 class BenchGrid {
 public:
-    BenchGrid(const std::string& connection, const std::string& table, int current)
+    // Sized to the 40 x 20 window, or left at 400 x 300 pixels.
+    BenchGrid(const std::string& connection, const std::string& table, int current, bool window = true)
     {
         source_.SetDataSet(&query_);
         query_.SetConnectionString(connection);
@@ -45,7 +51,8 @@ public:
         // A client area of exactly the window: 40 rows under the title, 20 columns.
         grid_.resize(400, 300);
         grid_.show();
-        bench::SizeToWindow(grid_);
+        if (window)
+            bench::SizeToWindow(grid_);
         int pitch = grid_.DataRowHeight() + 1;
 
         image_ = QImage(grid_.viewport()->size(), QImage::Format_ARGB32_Premultiplied);
@@ -86,6 +93,18 @@ int main(int argc, char** argv)
         const std::string& connection = store.Connection();
         bench::MakeNumbersTable(connection, "small", 1000);
         bench::MakeNumbersTable(connection, "huge", 1000000);
+        // 40 rows of 3,000 characters; in "longcell" row 5, in view, has ten
+        // million.
+        const std::string digits = "replace(hex(zeroblob(524288)), '0', '0123456789')";
+        for (const char* table : {"shortcell", "longcell"}) {
+            bench::ExecuteSql(connection, std::string("CREATE TABLE ") + table + " (id INTEGER, v VARCHAR(255))");
+            bench::ExecuteSql(connection, std::string("INSERT INTO ") + table +
+                                              " WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
+                                              "WHERE x < 40) SELECT x, substr(" + digits + ", 1, 3000) FROM c");
+        }
+        bench::ExecuteSql(connection, "UPDATE longcell SET v = " + digits + " WHERE id = 5");
+        BenchGrid shortCell(connection, "shortcell", 1, false);
+        BenchGrid longCell(connection, "longcell", 1, false);
         BenchGrid small(connection, "small", 500);
         BenchGrid huge(connection, "huge", 500000);
         // Best of several alternating runs: both sets see the same noise of a
@@ -96,11 +115,18 @@ int main(int argc, char** argv)
             hugeFull = std::min(hugeFull, huge.FullMicros(10));
             hugeRow = std::min(hugeRow, huge.RowMicros(100));
         }
+        double shortFull = 1e30, longFull = 1e30;
+        for (int run = 0; run < 5; ++run) {
+            shortFull = std::min(shortFull, shortCell.FullMicros(5));
+            longFull = std::min(longFull, longCell.FullMicros(5));
+        }
         std::printf("paint_1k_us: %.1f\n", smallFull);
         std::printf("paint_1m_us: %.1f\n", hugeFull);
         std::printf("paint_scale_ratio: %.3f\n", hugeFull / smallFull);
         std::printf("row_repaint_us: %.1f\n", hugeRow);
         std::printf("row_repaint_ratio: %.3f\n", hugeRow / hugeFull);
+        std::printf("paint_10m_cell_us: %.1f\n", longFull);
+        std::printf("paint_10m_cell_ratio: %.3f\n", longFull / shortFull);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "grid_bench: %s\n", e.what());
         status = 1;

@@ -735,9 +735,14 @@ private:
             return;
         }
         std::optional<std::string> plain = PlainDecimal(text);
-        if (!plain)
-            throw Error("Column " + columns_[c].name + " holds a value that is not a decimal number: '" +
-                        ValidUtf8(text) + "'.");
+        if (!plain) {
+            // A numeric the server holds that is no number ('NaN', and
+            // 'Infinity' on newer servers): the cell is unreadable, not the
+            // table. As text, the field's kind decides what it holds (the
+            // overflow mark for a fixed-point field, a null for an integer).
+            sink.Text(static_cast<int>(c), ValidUtf8(text));
+            return;
+        }
         sink.Decimal(static_cast<int>(c), *plain);
     }
 

@@ -2,6 +2,7 @@
 
 #include "data/DataSet.h"
 #include "export/Workbook.h"
+#include "export/WorkbookFormats.h"
 #include "platform/Automation.h"
 #include "platform/Error.h"
 
@@ -39,6 +40,20 @@ void CheckCancelled(const ExportEnvironment& environment)
         throw Abort();
 }
 
+// A field's plain text for the cell at row and column. A value that has
+// none (a fixed-point value beyond its range) ends the export with the
+// cell's place, as a cell too long for its sheet does.
+std::string PlainTextOf(const data::TField& field, int row, int column)
+{
+    try {
+        return field.PlainText();
+    } catch (const Error& e) {
+        throw Error("The cell in row " + detail::Grouped(static_cast<std::uint64_t>(row)) + ", column " +
+                    detail::Grouped(static_cast<std::uint64_t>(column)) + " (" + field.FieldName() +
+                    ") cannot be written: " + e.what());
+    }
+}
+
 // Everything after the two objects exist: the workbook, the window's state,
 // the cells, the file.
 void WriteWorkbook(const ExportEnvironment& environment, AutomationObject& application,
@@ -71,7 +86,7 @@ void WriteWorkbook(const ExportEnvironment& environment, AutomationObject& appli
         const int fieldCount = query.FieldCount();
         for (int k = 1; k <= fieldCount; ++k) {
             value.assign(1, '\'');
-            value += query.FieldAt(k - 1).PlainText();
+            value += PlainTextOf(query.FieldAt(k - 1), row, k);
             PutCell(application, "Cells", row, k, std::move(value));
         }
         ++row;

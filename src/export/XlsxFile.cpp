@@ -31,6 +31,41 @@ struct WorkbookCloser {
 constexpr std::string_view kStylesEntry = "xl/styles.xml";
 constexpr std::string_view kQuotedXf = R"(<xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0" quotePrefix="1"/>)";
 
+bool IsHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// A cell's text as the sheet's XML must carry it. Readers turn "_xHHHH_"
+// into the character HHHH (that is how control characters travel), so an
+// underscore that starts such a sequence in the value itself is written as
+// "_x005F_"; and a NUL, which would end the text libxlsxwriter is handed,
+// travels as "_x0000_". libxlsxwriter escapes the other control characters.
+// Gives the spool's own text (a NUL follows it) when nothing needs escaping,
+// else the escaped text in scratch.
+const char* SheetText(std::string_view text, std::string& scratch)
+{
+    if (text.find('\0') == std::string_view::npos && text.find("_x") == std::string_view::npos &&
+        text.find("_X") == std::string_view::npos)
+        return text.data();
+    std::string& out = scratch;
+    out.clear();
+    out.reserve(text.size() + 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\0') {
+            out += "_x0000_";
+        } else if (c == '_' && i + 6 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
+                   IsHexDigit(text[i + 2]) && IsHexDigit(text[i + 3]) && IsHexDigit(text[i + 4]) &&
+                   IsHexDigit(text[i + 5]) && text[i + 6] == '_') {
+            out += "_x005F_";
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out.c_str();
+}
+
 void SetQuotePrefix(TargetFile& target)
 {
     int error = 0;
@@ -100,6 +135,7 @@ void WriteXlsx(const platform::CellSpool& cells, TargetFile& target)
     format_set_hidden(quoted);
 
     bool anyQuoted = false;
+    std::string scratch;
     cells.ForEachRow([&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) {
         for (const auto& cell : rowCells) {
             if (cell.text.size() > kMaxCellCharacters) {
@@ -113,12 +149,12 @@ void WriteXlsx(const platform::CellSpool& cells, TargetFile& target)
             switch (cell.kind) {
             case platform::SpoolCellKind::Text:
                 if (!cell.text.empty())
-                    error = worksheet_write_string(sheet, r, c, cell.text.data(), nullptr);
+                    error = worksheet_write_string(sheet, r, c, SheetText(cell.text, scratch), nullptr);
                 break;
             case platform::SpoolCellKind::QuotedText:
                 // An empty text is kept as a blank cell with the quote prefix.
                 anyQuoted = true;
-                error = worksheet_write_string(sheet, r, c, cell.text.data(), quoted);
+                error = worksheet_write_string(sheet, r, c, SheetText(cell.text, scratch), quoted);
                 break;
             case platform::SpoolCellKind::Number:
                 error = worksheet_write_number(sheet, r, c, std::strtod(cell.text.data(), nullptr), nullptr);

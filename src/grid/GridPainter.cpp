@@ -65,7 +65,67 @@ private:
     int saved_;
 };
 
+// The piece of n units of a text that its alignment shows, widened so that
+// no surrogate pair is cut.
+QString PieceOf(const QString& text, TAlignment alignment, qsizetype n)
+{
+    const qsizetype size = text.size();
+    if (n >= size)
+        return text;
+    qsizetype start = 0;
+    if (alignment == TAlignment::taRightJustify)
+        start = size - n;
+    else if (alignment == TAlignment::taCenter)
+        start = (size - n) / 2;
+    if (start > 0 && text.at(start).isLowSurrogate())
+        --start, ++n;
+    if (start + n < size && text.at(start + n - 1).isHighSurrogate())
+        ++n;
+    return text.mid(start, n);
+}
+
+bool IsUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
 } // namespace
+
+qsizetype LayoutBound(int room) { return 16 * static_cast<qsizetype>(std::max(room, 1)) + 256; }
+
+QString TextToLayOut(const QString& text, TAlignment alignment, int room, const QFontMetrics& metrics)
+{
+    const qsizetype bound = LayoutBound(room);
+    // Most glyphs are wider than a pixel: a piece as long as the room is
+    // wide nearly always reaches past it; double it while it does not.
+    qsizetype n = std::min<qsizetype>(std::max(room, 64), bound);
+    while (n < text.size()) {
+        QString piece = PieceOf(text, alignment, n);
+        if (n >= bound || metrics.horizontalAdvance(piece) > room)
+            return piece;
+        n = std::min(n * 2, bound);
+    }
+    return text;
+}
+
+QString TextToLayOut(std::string_view utf8, TAlignment alignment, int room, const QFontMetrics& metrics)
+{
+    // Every UTF-16 unit takes at most three bytes, so a window of three bytes
+    // per unit of the bound holds every unit the layout could be handed.
+    const std::size_t window = 3 * static_cast<std::size_t>(LayoutBound(room)) + 4;
+    if (utf8.size() > window) {
+        std::size_t start = 0;
+        if (alignment == TAlignment::taRightJustify)
+            start = utf8.size() - window;
+        else if (alignment == TAlignment::taCenter)
+            start = (utf8.size() - window) / 2;
+        std::size_t end = start + window;
+        while (start > 0 && IsUtf8Continuation(utf8[start]))
+            --start;
+        while (end < utf8.size() && IsUtf8Continuation(utf8[end]))
+            ++end;
+        utf8 = utf8.substr(start, end - start);
+    }
+    return TextToLayOut(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())), alignment,
+                        room, metrics);
+}
 
 GridPainter::GridPainter(const GridPaintState& state, QPainter& painter)
     : state_(state), geometry_(*state.Geometry), painter_(painter)
@@ -297,7 +357,9 @@ void GridPainter::DrawDataCell(int col, int row, const QRect& rect, int dx, int 
             dataSet->RecordNumber() % 2 != 0 ? state_.OddRowColor : state_.EvenRowColor;
 
     data::TField* field = column->Field();
-    QString text = field ? QString::fromStdString(field->DisplayText()) : QString();
+    QString text = field ? TextToLayOut(field->DisplayText(), column->Alignment(), rect.width(),
+                                        Metrics(canvas.Font.Font))
+                         : QString();
 
     TFont font = canvas.Font;
     TColor background = canvas.Brush.Color;
@@ -349,7 +411,7 @@ void GridPainter::WriteText(const QRect& rect, int dx, int dy, const QString& te
     if (text.isEmpty() || rect.width() <= 0 || rect.height() <= 0)
         return;
     const QFontMetrics& metrics = Metrics(font.Font);
-    QString shown = text;
+    QString shown = TextToLayOut(text, alignment, rect.width(), metrics);
     int width = metrics.horizontalAdvance(shown);
     if (endEllipsis && width > rect.width() - dx) {
         while (!shown.isEmpty() &&

@@ -25,10 +25,28 @@
 #include <QString>
 
 #include <optional>
+#include <string_view>
 
 class QPainter;
 
 namespace querlin::grid {
+
+// What of a text is handed to the text layout for a line of `room` pixels.
+// A text of millions of characters is never laid out whole: only a piece
+// that reaches past the room is, taken where the line shows it (the start of
+// left-aligned text, the end of right-aligned text, the middle of centred
+// text) and never cutting a surrogate pair. A text that fits comes back
+// whole, so the pixels are those of the whole text. A piece holds at most
+// 16 UTF-16 units per pixel of room (plus 256): characters of no width, such
+// as a run of combining marks, cannot make the layout unbounded.
+QString TextToLayOut(const QString& text, data::TAlignment alignment, int room,
+                     const QFontMetrics& metrics);
+// The same bound, first applied to UTF-8 bytes: only a window of the value
+// (cut at character boundaries) is turned into a QString at all.
+QString TextToLayOut(std::string_view utf8, data::TAlignment alignment, int room,
+                     const QFontMetrics& metrics);
+// The most UTF-16 units TextToLayOut hands on for a room.
+qsizetype LayoutBound(int room);
 
 class GridPainter {
 public:
@@ -38,6 +56,7 @@ public:
     bool Paints(const QPainter& painter) const { return &painter_ == &painter; }
 
     void FillRect(const QRect& rect, TColor color);
+    const QFontMetrics& Metrics(const QFont& font);
     // Writes one line of text in a rectangle: from left + dx, or ending 3
     // pixels left of the right edge (right edge = x + width), or centred;
     // top + dy; clipped to the rectangle, which is first filled when asked.
@@ -68,7 +87,6 @@ private:
     void DrawDataCell(int col, int row, const QRect& rect, int dx, int dy, TGridDrawState state);
     void DrawRaisedEdge(const QRect& rect);
     void DrawFocusRect(const QRect& rect);
-    const QFontMetrics& Metrics(const QFont& font);
     QColor Resolve(TColor color) const;
     int AreaRight(const Area& area) const;
     int AreaBottom(const Area& area) const;

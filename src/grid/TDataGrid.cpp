@@ -363,8 +363,10 @@ void TCustomDataGrid::DrawFieldText(const QRect& Rect, TField* Field, TGridDrawS
     painter->FillRect(Rect, canvas_.Brush.Color);
     if (!Field)
         return;
-    painter->WriteText(Rect, 2, 2, QString::fromStdString(Field->DisplayText()), Field->Alignment(),
-                      canvas_.Font, canvas_.Brush.Color, true);
+    painter->WriteText(Rect, 2, 2,
+                       TextToLayOut(Field->DisplayText(), Field->Alignment(), Rect.width(),
+                                    painter->Metrics(canvas_.Font.Font)),
+                       Field->Alignment(), canvas_.Font, canvas_.Brush.Color, true);
 }
 
 } // namespace querlin::grid

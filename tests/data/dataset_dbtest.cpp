@@ -77,6 +77,29 @@ TEST(RecordSetDb, EveryKindWithItsTexts)
     EXPECT_EQ(q.FieldNamed("n10").Alignment(), TAlignment::taRightJustify);
 }
 
+// A numeric that is no number opens with the rest of its table: a
+// fixed-point field shows the overflow mark (and has no plain text), an
+// integer field holds a null.
+TEST(RecordSetDb, ANumericThatIsNoNumberIsOneUnreadableValue)
+{
+    FixedLocale locale;
+    TADOQuery q("qry4");
+    q.SetConnectionString(querlin::test::RequireTestDatabase().AdoConnectionString());
+    q.SetSQL("SELECT CAST('NaN' AS numeric) AS any, CAST('NaN' AS numeric(12,4)) AS fixed, "
+             "CAST('NaN' AS numeric(9,0)) AS whole, 7 AS seven");
+    q.Open();
+    ASSERT_EQ(q.FieldCount(), 4);
+    for (const char* name : {"any", "fixed"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(q.FieldNamed(name).DataType(), TFieldType::ftBCD);
+        EXPECT_EQ(q.FieldNamed(name).DisplayText(), "BCD overflow");
+        EXPECT_THROW(q.FieldNamed(name).PlainText(), querlin::Error);
+    }
+    EXPECT_EQ(q.FieldNamed("whole").DataType(), TFieldType::ftInteger);
+    EXPECT_EQ(q.FieldNamed("whole").DisplayText(), "");
+    EXPECT_EQ(q.FieldNamed("seven").DisplayText(), "7");
+}
+
 TEST(RecordSetDb, RepeatedColumnNamesAndClosedFieldNames)
 {
     TADOQuery q("q");

@@ -193,7 +193,7 @@ TEST(OdbcDictionary, TheProgramsQueriesRunUnchanged)
     EXPECT_EQ(columns[0].name, "用户");
     EXPECT_EQ(columns[0].type, AdoType::VarWChar);  // bounded: not a memo
     EXPECT_EQ(users, (std::vector<std::vector<std::string>>{
-                         {"text:BRAVEL"}, {"text:QLTEST"}, {"text:TELMIR"}, {"text:ZZEMPTY"}}));
+                         {"text:BRAVEL"}, {"text:HOSTILE"}, {"text:QLTEST"}, {"text:TELMIR"}, {"text:ZZEMPTY"}}));
 
     auto tables = ReadAll(*connection,
                           "SELECT TABLE_NAME as 用户表 FROM SYS.ALL_TABLES WHERE OWNER = 'TELMIR' order by 用户表",
@@ -444,6 +444,25 @@ TEST(OdbcFailures, ErrorInTheMiddleOfAResult)
     EXPECT_LT(sink.rows.size(), 1500u);
     // Once failed, the reader keeps saying so.
     EXPECT_EQ(ErrorOf([&] { reader->Read(sink, 50); }), error);
+}
+
+// A numeric the server holds that is no number ('NaN'; 'Infinity' too on
+// newer servers) is one unreadable value, not an unreadable table: it
+// arrives as its text, and the field's kind decides what to make of it.
+TEST(OdbcValues, ANumericThatIsNoNumberArrivesAsItsText)
+{
+    auto connection = Connect(Db().AdoConnectionString());
+    std::vector<ColumnInfo> columns;
+    const auto rows = ReadAll(*connection,
+                              "SELECT id, wide, CASE WHEN id = 5 THEN CAST('NaN' AS numeric(9,0)) END AS n9 "
+                              "FROM HOSTILE.NUMBERS WHERE id IN (1, 5, 6) ORDER BY id",
+                              &columns);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][1], "dec:922337203685477.5807");
+    EXPECT_EQ(rows[1][1], "text:NaN");
+    EXPECT_EQ(rows[1][2], "text:NaN");
+    EXPECT_EQ(rows[2][1], "dec:0.00005");
+    EXPECT_EQ(rows[0][2], "null");
 }
 
 TEST(OdbcFailures, LostConnectionInTheMiddleOfAFetch)

@@ -88,6 +88,30 @@ TEST(Workbook, EachFormatReadsBackAsWritten)
     EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"t.csv", "t.xls", "t.xlsx"}));
 }
 
+// Texts that the sheet's XML cannot carry as they stand: a NUL (it would end
+// the text handed to libxlsxwriter) and a literal "_xHHHH_" (a reader turns
+// it into the character HHHH); control characters travel escaped.
+TEST(Workbook, XlsxKeepsNulsEscapeLookalikesAndControlCharacters)
+{
+    TempDir dir;
+    CellSpool spool;
+    const std::string withNuls("\0a\0", 3);
+    const std::string texts[] = {withNuls, "_x0041_", "_X00e9_ and _x005F_", "_x12_", "\x01\x1b[m\x7f", "tab\tline\n"};
+    spool.Write(1, 1, SpoolCellKind::Text, "_x0041_ title");
+    for (std::size_t i = 0; i < std::size(texts); ++i)
+        spool.Write(static_cast<std::uint32_t>(i + 2), 1, SpoolCellKind::QuotedText, texts[i]);
+    SaveWorkbook(spool, dir.File("t.xlsx"));
+    std::vector<std::string> expected = {"R1C1=_x0041_ title"};
+    for (std::size_t i = 0; i < std::size(texts); ++i)
+        expected.push_back("R" + std::to_string(i + 2) + "C1'=" + texts[i]);
+    const std::vector<std::string> cells = test::ReadXlsxCells(dir.File("t.xlsx"));
+    EXPECT_EQ(cells, expected);
+    const std::string sheet = test::ReadZipEntry(dir.File("t.xlsx"), "xl/worksheets/sheet1.xml");
+    EXPECT_NE(sheet.find("_x005F_X00e9_"), std::string::npos) << "an upper-case lookalike is escaped too: some readers take it";
+    EXPECT_NE(sheet.find("_x0000_a_x0000_"), std::string::npos);
+    EXPECT_NE(sheet.find("_x12_"), std::string::npos) << "no escape to mistake: left alone";
+}
+
 TEST(Workbook, EmptySheetAndSparseRowsReadBack)
 {
     TempDir dir;

@@ -384,3 +384,135 @@ TEST(GridPainting, CellParamsAndRowColoursSetTheBackground)
         EXPECT_EQ(shot.pixel(amount.left() + 1, amount.bottom() - 1), qRgb(255, 255, 0)) << row;
     }
 }
+
+// ---------------------------------------------------------------------------
+// Long texts: only what can show is handed to the text layout.
+
+namespace {
+
+bool HasLoneSurrogate(const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).isHighSurrogate() && (i + 1 >= text.size() || !text.at(i + 1).isLowSurrogate()))
+            return true;
+        if (text.at(i).isLowSurrogate() && (i == 0 || !text.at(i - 1).isHighSurrogate()))
+            return true;
+    }
+    return false;
+}
+
+QString Repeated(const QString& unit, qsizetype times)
+{
+    QString text;
+    text.reserve(unit.size() * times);
+    for (qsizetype i = 0; i < times; ++i)
+        text += unit;
+    return text;
+}
+
+} // namespace
+
+TEST(GridTextLayout, LongTextsAreCutToWhatTheirAlignmentShowsShortOnesStayWhole)
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    const QFontMetrics metrics(font);
+    const int room = 120;
+    const QString digits = QStringLiteral("start") + Repeated(QStringLiteral("0123456789"), 1048576) +
+                           QStringLiteral("end");
+    const QString emoji = Repeated(QString::fromUtf8("\U0001F600a"), 500000);
+    const QString marks = QStringLiteral("e") + Repeated(QString(QChar(0x0301)), 1000000);
+    struct Case {
+        const char* label;
+        const QString& text;
+        data::TAlignment alignment;
+        bool cut;
+    };
+    const QString shortText = QStringLiteral("fits in a cell");
+    const QString justLonger = Repeated(QStringLiteral("W"), 80);
+    const Case cases[] = {
+        {"short text, left", shortText, data::TAlignment::taLeftJustify, false},
+        {"short text, right", shortText, data::TAlignment::taRightJustify, false},
+        {"a little wider than the room", justLonger, data::TAlignment::taLeftJustify, false},
+        {"ten million digits, left", digits, data::TAlignment::taLeftJustify, true},
+        {"ten million digits, right", digits, data::TAlignment::taRightJustify, true},
+        {"ten million digits, centred", digits, data::TAlignment::taCenter, true},
+        {"surrogate pairs, left", emoji, data::TAlignment::taLeftJustify, true},
+        {"surrogate pairs, right", emoji, data::TAlignment::taRightJustify, true},
+        {"surrogate pairs, centred", emoji, data::TAlignment::taCenter, true},
+        {"a million marks of no width", marks, data::TAlignment::taLeftJustify, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const QString piece = TextToLayOut(c.text, c.alignment, room, metrics);
+        if (!c.cut) {
+            EXPECT_EQ(piece, c.text);
+            continue;
+        }
+        EXPECT_LE(piece.size(), LayoutBound(room) + 1);
+        if (&c.text != &marks)
+            EXPECT_GT(metrics.horizontalAdvance(piece), room) << "the piece still fills the room";
+        else
+            EXPECT_GE(piece.size(), LayoutBound(room)) << "held to the bound";
+        EXPECT_FALSE(HasLoneSurrogate(piece));
+        switch (c.alignment) {
+        case data::TAlignment::taLeftJustify: EXPECT_TRUE(c.text.startsWith(piece)); break;
+        case data::TAlignment::taRightJustify: EXPECT_TRUE(c.text.endsWith(piece)); break;
+        default: EXPECT_TRUE(c.text.contains(piece)); break;
+        }
+        // From UTF-8, only a window of the bytes is turned into text at all;
+        // the piece is the same.
+        const QByteArray utf8 = c.text.toUtf8();
+        EXPECT_EQ(TextToLayOut(std::string_view(utf8.constData(), std::size_t(utf8.size())), c.alignment, room,
+                               metrics),
+                  piece);
+    }
+    // A window of UTF-8 never starts or ends inside a character.
+    const QByteArray chinese = Repeated(QString::fromUtf8("汉字"), 2000000).toUtf8();
+    for (auto alignment : {data::TAlignment::taLeftJustify, data::TAlignment::taRightJustify,
+                           data::TAlignment::taCenter}) {
+        const QString piece =
+            TextToLayOut(std::string_view(chinese.constData(), std::size_t(chinese.size())), alignment, room, metrics);
+        EXPECT_FALSE(piece.contains(QChar::ReplacementCharacter));
+        EXPECT_LE(piece.size(), LayoutBound(room) + 1);
+    }
+}
+
+// A cell holding ten million characters paints exactly as one holding only
+// their first few thousand: what lies beyond the cell is never laid out.
+TEST(GridTextLayout, ATenMillionCharacterCellPaintsLikeItsStart)
+{
+    GridOverStore t(QSize(500, 200));
+    t.store.Execute("CREATE TABLE big (id INTEGER, v VARCHAR(255))");
+    // 1,048,576 zeros, each made ten digits.
+    const std::string tenMillion = "replace(hex(zeroblob(524288)), '0', '0123456789')";
+    t.store.Execute("INSERT INTO big VALUES (1, 'start' || " + tenMillion + ")");
+    t.store.Execute("INSERT INTO big VALUES (2, 'start' || substr(" + tenMillion + ", 1, 3000))");
+    t.store.Execute("INSERT INTO big VALUES (3, 'x')");
+    t.Open("SELECT * FROM big");
+    t.query.MoveRows(2);  // the current cell out of the way
+    ASSERT_EQ(t.query.FieldNamed("v").DisplayText().size(), 1u);
+    t.query.MoveFirst();
+    ASSERT_EQ(t.query.FieldNamed("v").DisplayText().size(), 10485765u);
+    t.query.MoveRows(2);
+    std::vector<HookCall> calls;
+    for (bool hook : {false, true}) {
+        SCOPED_TRACE(hook ? "through the draw hook" : "the grid's own painting");
+        if (hook)
+            InstallParityHook(t, calls);
+        const QImage shot = t.Shot();
+        const QRect first = t.grid.cellRect(2, 1) & shot.rect();
+        const QRect second = t.grid.cellRect(2, 2) & shot.rect();
+        ASSERT_FALSE(first.isEmpty());
+        QImage a = shot.copy(first), b = shot.copy(second);
+        if (hook) {
+            // Red against blue: compare where the text is, not its colour.
+            for (QImage* image : {&a, &b})
+                for (int y = 0; y < image->height(); ++y)
+                    for (int x = 0; x < image->width(); ++x)
+                        image->setPixel(x, y, IsRed(image->pixel(x, y)) || IsBlue(image->pixel(x, y)) ? 1 : 0);
+        }
+        EXPECT_EQ(a, b);
+        EXPECT_GT(CountOther(shot, first, t.Palette(QPalette::Base)), 20) << "the cell shows its text";
+    }
+}

@@ -15,19 +15,6 @@ using namespace querlin::test;
 
 namespace {
 
-bool IsRed(QRgb p) { return qRed(p) > 200 && qGreen(p) < 90 && qBlue(p) < 90; }
-bool IsBlue(QRgb p) { return qBlue(p) > 200 && qRed(p) < 90 && qGreen(p) < 90; }
-
-int CountPixels(const QImage& image, QRect rect, bool (*test)(QRgb))
-{
-    int n = 0;
-    rect = rect.intersected(image.rect());
-    for (int y = rect.top(); y <= rect.bottom(); ++y)
-        for (int x = rect.left(); x <= rect.right(); ++x)
-            n += test(image.pixel(x, y)) ? 1 : 0;
-    return n;
-}
-
 // Three users: BRAVEL with two tables, TELMIR with one, ZZEMPTY with none;
 // a table nobody but its owner may read and one whose name needs quotes.
 constexpr char kSite[] = R"(

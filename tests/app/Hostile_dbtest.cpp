@@ -28,19 +28,6 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-bool IsRed(QRgb p) { return qRed(p) > 200 && qGreen(p) < 90 && qBlue(p) < 90; }
-bool IsBlue(QRgb p) { return qBlue(p) > 200 && qRed(p) < 90 && qGreen(p) < 90; }
-
-int CountPixels(const QImage& image, QRect rect, bool (*test)(QRgb))
-{
-    int n = 0;
-    rect = rect.intersected(image.rect());
-    for (int y = rect.top(); y <= rect.bottom(); ++y)
-        for (int x = rect.left(); x <= rect.right(); ++x)
-            n += test(image.pixel(x, y)) ? 1 : 0;
-    return n;
-}
-
 std::string Repeat(const std::string& unit, int times)
 {
     std::string text;

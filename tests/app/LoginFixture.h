@@ -11,6 +11,7 @@
 #include "platform/AsciiText.h"
 
 #include <QGroupBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -168,6 +169,21 @@ protected:
     std::string sid_;
     std::vector<std::string> roles_;
 };
+
+// The rows' text colours, as the grids paint them, and how many pixels of
+// a colour lie in a part of a shot.
+inline bool IsRed(QRgb p) { return qRed(p) > 200 && qGreen(p) < 90 && qBlue(p) < 90; }
+inline bool IsBlue(QRgb p) { return qBlue(p) > 200 && qRed(p) < 90 && qGreen(p) < 90; }
+
+inline int CountPixels(const QImage& image, QRect rect, bool (*test)(QRgb))
+{
+    int n = 0;
+    rect = rect.intersected(image.rect());
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            n += test(image.pixel(x, y)) ? 1 : 0;
+    return n;
+}
 
 inline const std::vector<std::string> kSeedsInNameOrder = {
     "BRAVEL.T_RUDATASOURCETYPE", "TELMIR.KJASSISTANTREF", "TELMIR.KJBASEUNITACCOUNT", "TELMIR.KJBASEUNITINFO",

@@ -127,6 +127,10 @@ public:
                 std::string path = l.substr(1, l.size() - 2);
                 if (path[0] == '-')
                     Fail("key deletions do not belong in a hive");
+                // The registry keeps keys at most 512 levels deep; a deeper
+                // path is no hive's, and each of its levels costs a look-up.
+                if (std::count(path.begin(), path.end(), '\\') > 512)
+                    Fail("a key path is more than 512 levels deep");
                 result.AddKey(path);
                 key = result.FindKey(path);
                 if (!key) {

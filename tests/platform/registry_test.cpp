@@ -751,6 +751,12 @@ TEST_F(RegistryTest, DamagedFileInAnyFormNamesItsLineAndIsKept)
         {"Utf8NotUtf8", "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"\xD6\xD0\"\n", "line 3"},
         {"Regedit4NotInTheCodePage", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=\"\x81\x20\"\r\n", "line 4"},
         {"Regedit4BadTextBytes", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=hex(2):81,20,00\r\n", "line 3"},
+        {"KeyDeeperThanTheRegistryAllows", [] {
+             std::string deep = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\K]\n[HKEY_LOCAL_MACHINE";
+             for (int i = 0; i < 513; ++i)
+                 deep += "\\k";
+             return deep + "]\n";
+         }(), "line 3"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);

@@ -77,6 +77,14 @@ void CentreOnScreen(QWidget& window)
     window.move(frame.topLeft());
 }
 
+void CentreOnFirstShow(QWidget& window, bool& centred)
+{
+    if (centred)
+        return;
+    centred = true;
+    CentreOnScreen(window);
+}
+
 void ShowMainWindow()
 {
     frmmain->show();

@@ -35,9 +35,11 @@ void InitialiseApplication(QApplication& application);
 // still created.
 void CreateWindows();
 
-// Centres a window on its screen, frame included: the windows call it from
-// their first show.
+// Centres a window on its screen, frame included.
 void CentreOnScreen(QWidget& window);
+// The windows' show events: centres the window the first time only
+// (centred records that it was done).
+void CentreOnFirstShow(QWidget& window, bool& centred);
 
 // Shows the login window, centred on the screen the first time.
 void ShowMainWindow();

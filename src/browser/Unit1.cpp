@@ -351,13 +351,7 @@ bool TForm1::TableExist(data::TADOConnection& connection, const std::string& tab
 
 void TForm1::showEvent(QShowEvent* event)
 {
-    app::Guard([this] {
-        // Centred on the screen when first shown.
-        if (centred_)
-            return;
-        centred_ = true;
-        app::CentreOnScreen(*this);
-    });
+    app::Guard([this] { app::CentreOnFirstShow(*this, centred_); });
     QWidget::showEvent(event);
 }
 

@@ -144,13 +144,7 @@ bool Tfrmmain::eventFilter(QObject* watched, QEvent* event)
 
 void Tfrmmain::showEvent(QShowEvent* event)
 {
-    app::Guard([this] {
-        // Centred on the screen when first shown.
-        if (centred_)
-            return;
-        centred_ = true;
-        app::CentreOnScreen(*this);
-    });
+    app::Guard([this] { app::CentreOnFirstShow(*this, centred_); });
     QWidget::showEvent(event);
 }
 

@@ -12,15 +12,6 @@
 
 namespace querlin::test {
 
-inline std::vector<std::string> FilesIn(const std::filesystem::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Stands in for the browser window: it hands out the state of a "viewed"
 // table and records what the export tells it.
 class ExportProbe {

@@ -14,21 +14,12 @@ using namespace querlin::exports;
 using platform::CellSpool;
 using platform::SpoolCellKind;
 using test::ErrorOf;
+using test::FilesIn;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
 namespace {
-
-// The files in a folder, so a test can tell that nothing was left behind.
-std::vector<std::string> FilesIn(const std::filesystem::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // The export's layout: title, names, then quoted values.
 void FillSample(CellSpool& spool)

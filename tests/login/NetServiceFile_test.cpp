@@ -32,15 +32,6 @@ void Put(const fs::path& file, const std::string& bytes)
     std::ofstream(file, std::ios::binary) << bytes;
 }
 
-std::vector<std::string> Names(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 NetServiceEntry Entry(std::optional<std::string> host, std::optional<std::string> port, std::optional<std::string> sid)
 {
     return NetServiceEntry{std::move(host), std::move(port), std::move(sid)};
@@ -78,7 +69,7 @@ TEST(NetServiceFileWriting, TwelveLinesByteForByte)
     Put(file, std::string(5000, 'x')); // a longer old file must leave no tail behind
     WriteNetServiceFile(file, "dbserver", "1521", "orcl");
     EXPECT_EQ(ReadFile(file), expected);
-    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"tnsnames.ora"}) << "no temporary file is left";
+    EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"tnsnames.ora"}) << "no temporary file is left";
 }
 
 TEST(NetServiceFileWriting, TextsAreWrittenAsTheyStand)
@@ -249,7 +240,7 @@ TEST(NetServiceFileFailures, FolderThatCannotBeWrittenKeepsTheOldFile)
     fs::current_path(previous);
     fs::permissions(dir.Path(), fs::perms::owner_all);
     EXPECT_EQ(ReadFile(file), old);
-    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
+    EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
 }
 
 // A write cut short (here by a file size limit, as a full disk would) leaves
@@ -274,7 +265,7 @@ TEST(NetServiceFileFailures, InterruptedWriteLeavesTheOldFileWhole)
 
     EXPECT_EQ(message, "Cannot create file \"" + file.string() + "\". File too large");
     EXPECT_EQ(ReadFile(file), old);
-    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
+    EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
 }
 
 // A host pasted together with its line end would split the address line.
@@ -299,7 +290,7 @@ TEST(NetServiceFileFailures, TextWithALineBreakIsRefusedAndTheOldFileKept)
         message = ErrorOf([&] { WriteNetServiceFile(file, c.host, c.port, c.sid); });
         EXPECT_EQ(message, "Cannot create file \"" + file.string() + "\". " + c.cause);
         EXPECT_EQ(ReadFile(file), old);
-        EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
+        EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
     }
 }
 

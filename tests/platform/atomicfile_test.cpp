@@ -24,15 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> Names(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 unsigned ModeOf(const fs::path& file)
 {
     struct stat st {};
@@ -57,7 +48,7 @@ TEST(AtomicFile, ReplaceTakesTheOldFilesPlaceAndKeepsItsMode)
     EXPECT_EQ(ReadFile(file), std::string("new\0bytes", 9));
     EXPECT_NE(InodeOf(file), before) << "a new file was renamed into place";
     EXPECT_EQ(ModeOf(file), 0640u);
-    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"hive.reg"}) << "no temporary file is left";
+    EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"hive.reg"}) << "no temporary file is left";
 }
 
 TEST(AtomicFile, NewFileGetsTheGivenModeOrTheUmasksDefault)
@@ -82,7 +73,7 @@ TEST(AtomicFile, AFolderThatCannotBeWrittenLeavesTheOldFileWhole)
     fs::permissions(dir.Path(), fs::perms::owner_all);
     EXPECT_EQ(error, std::errc::permission_denied);
     EXPECT_EQ(ReadFile(file), "old");
-    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
+    EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
 }
 
 TEST(AtomicFile, AMissingFolderIsReportedAndNothingIsMade)
@@ -90,7 +81,7 @@ TEST(AtomicFile, AMissingFolderIsReportedAndNothingIsMade)
     TempDir dir;
     const auto error = ReplaceFileAtomically(dir.Path() / "no" / "such" / "file", "x");
     EXPECT_EQ(error, std::errc::no_such_file_or_directory);
-    EXPECT_TRUE(Names(dir.Path()).empty());
+    EXPECT_TRUE(querlin::test::FilesIn(dir.Path()).empty());
 }
 
 TEST(AtomicFile, ABuildThatThrowsLeavesNoTraceAndPassesTheErrorOn)
@@ -108,7 +99,7 @@ TEST(AtomicFile, ABuildThatThrowsLeavesNoTraceAndPassesTheErrorOn)
                  std::runtime_error);
     EXPECT_EQ(seen.parent_path(), dir.Path()) << "built beside the file";
     EXPECT_EQ(ReadFile(file), "old");
-    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"table.mdb"});
+    EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"table.mdb"});
 }
 
 TEST(AtomicFile, CreateNewNeverReplacesAnExistingFile)
@@ -122,7 +113,7 @@ TEST(AtomicFile, CreateNewNeverReplacesAnExistingFile)
     EXPECT_EQ(ReadFile(file), "first");
     EXPECT_EQ(PlaceFileAtomically(file, build("second"), {Placement::CreateNew, {}}), std::errc::file_exists);
     EXPECT_EQ(ReadFile(file), "first");
-    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"table.mdb"});
+    EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"table.mdb"});
 }
 
 // Temporary files stranded by killed writers go at the next write of the
@@ -148,7 +139,7 @@ TEST(AtomicFile, StrandedTemporaryFilesOfAKilledWriterAreRemovedAtTheNextWrite)
     EXPECT_FALSE(ReplaceFileAtomically(file, "new"));
     ::close(held);
     EXPECT_EQ(ReadFile(file), "new");
-    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{".other.reg.Xy98Zw", ".registry.reg.fresh1",
+    EXPECT_EQ(querlin::test::FilesIn(dir.Path()), (std::vector<std::string>{".other.reg.Xy98Zw", ".registry.reg.fresh1",
                                                            ".registry.reg.locked", ".registry.reg.toolong",
                                                            "registry.reg"}));
 }

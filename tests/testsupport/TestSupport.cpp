@@ -4,6 +4,7 @@
 #include "platform/Error.h"
 #include "testsupport/TestDatabaseEnv.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -47,6 +48,15 @@ std::string ReadFile(const std::filesystem::path& name)
 void WriteFile(const std::filesystem::path& name, const std::string& bytes)
 {
     std::ofstream(name, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> FilesIn(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string ErrorOf(const std::function<void()>& action)

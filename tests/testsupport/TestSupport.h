@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace querlin::test {
 
@@ -26,6 +27,9 @@ private:
 // with exactly these bytes.
 std::string ReadFile(const std::filesystem::path& name);
 void WriteFile(const std::filesystem::path& name, const std::string& bytes);
+// The names of the entries in a folder, sorted, so a test can tell that
+// nothing was left behind.
+std::vector<std::string> FilesIn(const std::filesystem::path& folder);
 
 // The text of the querlin::Error the action raises, or "(no error)".
 std::string ErrorOf(const std::function<void()>& action);

@@ -41,6 +41,13 @@ void CentreOnScreen(QWidget& window);
 // (centred records that it was done).
 void CentreOnFirstShow(QWidget& window, bool& centred);
 
+// Draws the group boxes of a window as the platform's standard ones look:
+// an etched frame from the middle of the caption line down, the caption
+// inset on it over the window's face colour. (Qt's own style draws the
+// frame so faintly that the boxes seem to run into one another.) The
+// contents keep their places: the boxes' children are placed by hand.
+void EtchGroupBoxes(QWidget& window);
+
 // Shows the login window, centred on the screen the first time.
 void ShowMainWindow();
 

@@ -133,6 +133,10 @@ TForm1::TForm1(QWidget* parent)
     lbl1->setObjectName(QStringLiteral("lbl1"));
     lbl1->move(416, 0);
     lbl1->adjustSize();
+    // The progress line covers the frame it sits on, as captions do.
+    lbl1->setAutoFillBackground(true);
+
+    app::EtchGroupBoxes(*this);
 
     pm2 = MakePopupMenu(grp3, "pm2", "N2", "添加此表到常用记录", N2);
     pm3 = MakePopupMenu(grp4, "pm3", "N3", "取消此常用表记录", N3);

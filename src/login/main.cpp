@@ -88,6 +88,8 @@ Tfrmmain::Tfrmmain(QWidget* parent) : QWidget(parent, Qt::Window)
     btn1 = MakeButton(grp2, "登录(&L)", 8, 11, 114, 33);
     btn2 = MakeButton(grp2, "取消(&C)", 125, 10, 114, 33);
 
+    app::EtchGroupBoxes(*this);
+
     const QWidget* chain[] = {ipadd, ipport, ipsid, uname, upass, btn1, btn2};
     for (size_t i = 0; i + 1 < std::size(chain); ++i)
         setTabOrder(const_cast<QWidget*>(chain[i]), const_cast<QWidget*>(chain[i + 1]));

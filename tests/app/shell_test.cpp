@@ -3,6 +3,8 @@
 #include "grid/GridTestSupport.h"
 #include "platform/Error.h"
 
+#include <QGroupBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -13,6 +15,56 @@ using querlin::test::ShellFixture;
 namespace {
 
 using StartUp = ShellFixture;
+
+// A pixel of the etched frame: clearly darker than the face colour round it.
+bool IsFrameShade(QRgb p, QRgb face) { return qGray(p) + 24 < qGray(face); }
+
+// Every group box of a window shows its etched frame: down its left edge
+// below the caption and along its top line past the caption's end, the
+// caption itself not struck through.
+void ExpectEtchedFrames(QWidget& window)
+{
+    const QImage shot = window.grab().toImage();
+    const auto boxes = window.findChildren<QGroupBox*>();
+    ASSERT_FALSE(boxes.empty());
+    for (QGroupBox* box : boxes) {
+        const QRect r(box->mapTo(&window, QPoint(0, 0)), box->size());
+        const QRgb face = shot.pixel(r.left() + 1, r.bottom() + 1 < shot.height() ? r.bottom() + 1 : r.top() + 2);
+        SCOPED_TRACE(box->objectName().toStdString());
+        int left = 0;
+        for (int y = r.top() + 16; y < r.bottom() - 4; ++y)
+            left += IsFrameShade(shot.pixel(r.left(), y), face) || IsFrameShade(shot.pixel(r.left() + 1, y), face);
+        EXPECT_GT(left, (r.height() - 20) * 9 / 10) << "the left edge is drawn";
+        bool top = false;
+        for (int y = r.top() + 4; y <= r.top() + 8; ++y)
+            top = top || IsFrameShade(shot.pixel(r.right() - 12, y), face);
+        EXPECT_TRUE(top) << "the top line runs through the caption line";
+        if (!box->title().isEmpty()) {
+            // The caption sits 8 pixels in, on the face colour.
+            for (int y = r.top() + 4; y <= r.top() + 8; ++y)
+                EXPECT_FALSE(IsFrameShade(shot.pixel(r.left() + 8, y), face)) << "the frame strikes the caption";
+        }
+    }
+}
+
+TEST_F(StartUp, GroupBoxesOfBothWindowsDrawAnEtchedFrameRoundTheirCaption)
+{
+    Start();
+    ExpectEtchedFrames(*frmmain);
+    Form1->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1));
+    ExpectEtchedFrames(*Form1);
+    // The progress line sits on the data frame's top line and covers it.
+    Form1->lbl1->setText(QStringLiteral("            "));
+    Form1->lbl1->adjustSize();
+    const QImage shot = Form1->grab().toImage();
+    const QRect label(Form1->lbl1->mapTo(Form1, QPoint(0, 0)), Form1->lbl1->size());
+    const QRgb face = shot.pixel(label.left() - 30, label.top() + 1);
+    ASSERT_GT(label.width(), 10);
+    for (int x = label.left(); x < label.right(); ++x)
+        for (int y = label.top(); y < label.bottom(); ++y)
+            ASSERT_FALSE(IsFrameShade(shot.pixel(x, y), face)) << "the frame runs through the label at " << x << ", " << y;
+}
 
 TEST_F(StartUp, OnlyTheLoginWindowIsVisibleAndExportIsIdle)
 {

@@ -42,14 +42,20 @@ int main(int argc, char** argv)
     app::InitialiseApplication(application);
     app::CreateWindows();
     app::ShowMainWindow();
-    QTest::qWaitForWindowExposed(frmmain);
+    if (!QTest::qWaitForWindowExposed(frmmain)) {
+        std::fprintf(stderr, "The login window was not shown\n");
+        return 1;
+    }
     frmmain->upass->setText(password);
     QTest::mouseClick(frmmain->btn1, Qt::LeftButton);
     if (!Form1->isVisible()) {
         std::fprintf(stderr, "Login did not show the browser window\n");
         return 1;
     }
-    QTest::qWaitForWindowExposed(Form1);
+    if (!QTest::qWaitForWindowExposed(Form1)) {
+        std::fprintf(stderr, "The browser window was not shown\n");
+        return 1;
+    }
     if (userRow > 0 && Form1->qry1.Active()) {
         Form1->qry1.MoveRows(userRow);
         Form1->dbgrd1CellClick(nullptr);

@@ -4,6 +4,7 @@
 #include "export/WorkbookFormats.h"
 
 #include "export/Workbook.h"
+#include "platform/AsciiText.h"
 
 #include <xlsxwriter.h>
 #include <zip.h>
@@ -31,9 +32,15 @@ struct WorkbookCloser {
 constexpr std::string_view kStylesEntry = "xl/styles.xml";
 constexpr std::string_view kQuotedXf = R"(<xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0" quotePrefix="1"/>)";
 
-bool IsHexDigit(char c)
+// "_xHHHH_" (x in either case) starts at i.
+bool IsEscapeAt(std::string_view text, std::size_t i)
 {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    if (i + 6 >= text.size() || text[i] != '_' || (text[i + 1] != 'x' && text[i + 1] != 'X') || text[i + 6] != '_')
+        return false;
+    for (std::size_t k = i + 2; k < i + 6; ++k)
+        if (!platform::IsAsciiHexDigit(text[k]))
+            return false;
+    return true;
 }
 
 // A cell's text as the sheet's XML must carry it. Readers turn "_xHHHH_"
@@ -55,9 +62,7 @@ const char* SheetText(std::string_view text, std::string& scratch)
         const char c = text[i];
         if (c == '\0') {
             out += "_x0000_";
-        } else if (c == '_' && i + 6 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-                   IsHexDigit(text[i + 2]) && IsHexDigit(text[i + 3]) && IsHexDigit(text[i + 4]) &&
-                   IsHexDigit(text[i + 5]) && text[i + 6] == '_') {
+        } else if (IsEscapeAt(text, i)) {
             out += "_x005F_";
         } else {
             out.push_back(c);

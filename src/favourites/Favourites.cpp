@@ -2,8 +2,8 @@
 
 #include "platform/AsciiText.h"
 #include "platform/AtomicFile.h"
-#include "platform/Error.h"
 #include "platform/Automation.h"
+#include "platform/Error.h"
 
 #include <filesystem>
 #include <vector>

@@ -11,6 +11,11 @@
 namespace querlin::platform {
 
 char AsciiUpper(char c);
+// 0-9, a-f or A-F, whatever the locale says.
+inline bool IsAsciiHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
 char AsciiLower(char c);
 std::string AsciiUpper(std::string_view text);
 std::string AsciiLower(std::string_view text);

@@ -272,8 +272,7 @@ private:
                 ++pos;
             size_t end = t.find(',', pos);
             std::string item = TrimRight(t.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
-            if (item.size() != 2 || !isxdigit(static_cast<unsigned char>(item[0])) ||
-                !isxdigit(static_cast<unsigned char>(item[1])))
+            if (item.size() != 2 || !platform::IsAsciiHexDigit(item[0]) || !platform::IsAsciiHexDigit(item[1]))
                 Fail("\"" + item + "\" is not a hexadecimal byte");
             out += char(std::stoi(item, nullptr, 16));
             if (end == std::string::npos)

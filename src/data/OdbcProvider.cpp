@@ -99,6 +99,9 @@ void Check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what)
         ThrowDiagnostics(type, handle, what);
 }
 
+// Servers whose read-only transactions the connection knows how to ask for.
+enum class ServerKind { Other, PostgreSql, Oracle };
+
 // The environment and connection handles; shared by the connection and
 // the readers it hands out, so a reader outliving its connection object
 // still frees its statement before the connection goes.
@@ -109,6 +112,7 @@ struct Link {
     // Asked for with Mode=Read: only single queries run, and no row is
     // stored or deleted, whatever the driver makes of the access mode.
     bool readOnly = false;
+    ServerKind server = ServerKind::Other;
     SQLUINTEGER getDataExtensions = 0;
     std::string quote = "\"";
 
@@ -892,6 +896,56 @@ private:
     std::vector<SQLLEN> lengths_;
 };
 
+ServerKind KindOfServer(SQLHDBC dbc)
+{
+    SQLWCHAR name[64] = {};
+    SQLSMALLINT bytes = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(dbc, SQL_DBMS_NAME, name, sizeof name, &bytes)))
+        return ServerKind::Other;
+    const std::string text = platform::AsciiUpper(
+        Narrow(name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(bytes, 0)) / 2, 63)));
+    if (text.find("POSTGRES") != std::string::npos)
+        return ServerKind::PostgreSql;
+    if (text.find("ORACLE") != std::string::npos)
+        return ServerKind::Oracle;
+    return ServerKind::Other;
+}
+
+void RunOwnStatement(const Link& link, const char* sql)
+{
+    StatementHandle statement(link);
+    std::u16string wide = Utf8ToUtf16(sql);
+    SQLRETURN rc = SQLExecDirectW(statement.Get(), Wide(wide), static_cast<SQLINTEGER>(wide.size()));
+    if (rc != SQL_NO_DATA)
+        Check(rc, SQL_HANDLE_STMT, statement.Get(), "Cannot make the connection read-only.");
+}
+
+// The access mode is only a hint to most drivers: a single SELECT can still
+// write through a function it calls. So the server is asked for read-only
+// transactions itself, before every statement, since whatever ran last (a
+// function calling set_config, say) may have turned the default off for the
+// transactions after its own. A function cannot lift the read-only mode of
+// the transaction it runs in; PostgreSQL refuses that once the query has
+// begun. Oracle knows no session default: each transaction is opened
+// read-only by hand, which is why its connections do not commit by
+// themselves.
+void KeepReadOnlyAtServer(Link& link)
+{
+    if (!link.readOnly)
+        return;
+    switch (link.server) {
+    case ServerKind::PostgreSql:
+        RunOwnStatement(link, "SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY");
+        break;
+    case ServerKind::Oracle:
+        SQLEndTran(SQL_HANDLE_DBC, link.dbc, SQL_ROLLBACK);
+        RunOwnStatement(link, "SET TRANSACTION READ ONLY");
+        break;
+    case ServerKind::Other:
+        break;
+    }
+}
+
 class OdbcConnection : public Connection {
 public:
     explicit OdbcConnection(std::shared_ptr<Link> link) : link_(std::move(link)) {}
@@ -899,6 +953,7 @@ public:
     std::unique_ptr<ResultReader> Query(const std::string& sql) override
     {
         CheckReadOnlyText(sql);
+        KeepReadOnlyAtServer(*link_);
         auto statement = std::make_unique<StatementHandle>(*link_);
         if (!Run(statement->Get(), sql))
             return nullptr;
@@ -913,6 +968,7 @@ public:
     std::int64_t Execute(const std::string& sql) override
     {
         CheckReadOnlyText(sql);
+        KeepReadOnlyAtServer(*link_);
         StatementHandle statement(*link_);
         if (!Run(statement.Get(), sql))
             return 0;
@@ -1210,8 +1266,15 @@ std::unique_ptr<Connection> OpenOdbc(const ConnectionString& settings)
     }
     Check(rc, SQL_HANDLE_DBC, link->dbc, "Cannot connect to the data source.");
     link->connected = true;
-    if (readOnly)
+    if (readOnly) {
         SQLSetConnectAttr(link->dbc, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0);
+        link->server = KindOfServer(link->dbc);
+        if (link->server == ServerKind::Oracle)
+            Check(SQLSetConnectAttr(link->dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
+                                    0),
+                  SQL_HANDLE_DBC, link->dbc, "Cannot make the connection read-only.");
+        KeepReadOnlyAtServer(*link);
+    }
 
     SQLUINTEGER extensions = 0;
     if (SQL_SUCCEEDED(SQLGetInfoW(link->dbc, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr)))

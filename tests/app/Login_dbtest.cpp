@@ -4,6 +4,8 @@
 // passwords, odd dictionaries and odd favourites.
 #include "LoginFixture.h"
 
+#include <algorithm>
+
 using namespace querlin;
 using namespace querlin::test;
 
@@ -233,6 +235,64 @@ TEST_F(LoginEndToEnd, FavouriteCarryingASecondStatementLeavesTheDatabaseAlone)
     Form1->qry4.SetSQL("SELECT * FROM ZED.X;");
     ASSERT_NO_THROW(Form1->qry4.Open());
     EXPECT_EQ(Form1->qry4.RecordCount(), 1);
+}
+
+// One SELECT can call a function that writes. The session is read-only at
+// the server, so neither a favourite's text nor a user name taken from the
+// dictionary can make the program write with the rights of whoever clicks.
+TEST_F(LoginEndToEnd, FunctionsReachedThroughAFavouriteOrAUserNameWriteNothing)
+{
+    Psql(database_, kSmallSite);
+    AddRole("ZED", "zedpw");
+    Psql(database_, "CREATE SCHEMA zed AUTHORIZATION \"ZED\"; "
+                    "CREATE TABLE zed.victim (v varchar(10)); INSERT INTO zed.victim VALUES ('alive'); "
+                    "CREATE TABLE zed.x (a integer); INSERT INTO zed.x VALUES (1); "
+                    "CREATE TABLE zed.calls (n integer); "
+                    "CREATE FUNCTION zed.evil() RETURNS integer LANGUAGE plpgsql AS $f$ BEGIN "
+                    "PERFORM set_config('default_transaction_read_only', 'off', false); "
+                    "DELETE FROM zed.victim; INSERT INTO zed.calls VALUES (1); RETURN 1; END $f$; "
+                    "CREATE FUNCTION zed.unlock() RETURNS integer LANGUAGE plpgsql AS $f$ BEGIN "
+                    "PERFORM set_config('default_transaction_read_only', 'off', false); RETURN 1; END $f$; "
+                    "ALTER TABLE zed.victim OWNER TO \"ZED\"; ALTER TABLE zed.x OWNER TO \"ZED\"; "
+                    "ALTER TABLE zed.calls OWNER TO \"ZED\"; "
+                    // Listed in the dictionary as X' OR ZED.EVIL() = 1 OR 'A' = 'B.
+                    "CREATE SCHEMA \"x' or zed.evil() = 1 or 'a' = 'b\"; "
+                    "CREATE TABLE \"x' or zed.evil() = 1 or 'a' = 'b\".t1 (y integer)");
+    Favourites({"ZED.X WHERE zed.evil() = 1", "ZED.X WHERE zed.unlock() = 1"});
+    Login("ZED", "zedpw");
+    ExpectBrowserShownWithoutReports();
+    EXPECT_EQ(Column(Form1->qry3, "常用数据表").front(), "ZED.X WHERE zed.evil() = 1");
+    EXPECT_FALSE(Form1->qry4.Active()) << "the server's refusal fails the query as any failing query does";
+    EXPECT_EQ(Caption(), "数据表");
+
+    // The second favourite turns the session's default off and returns: its
+    // rows show, and the next query still cannot write.
+    Form1->qry3.MoveFirst();
+    Form1->qry3.MoveRows(1);
+    Form1->dbgrd3CellClick(nullptr);
+    ASSERT_TRUE(Form1->qry4.Active());
+    EXPECT_EQ(Form1->qry4.RecordCount(), 1);
+    EXPECT_EQ(Caption(), "数据表：ZED.X WHERE zed.unlock() = 1");
+
+    // The user whose name carries a quote and a call lists its own table.
+    const std::vector<std::string> users = Column(Form1->qry1, "用户");
+    const auto hostile = std::find(users.begin(), users.end(), "X' OR ZED.EVIL() = 1 OR 'A' = 'B");
+    ASSERT_NE(hostile, users.end());
+    Form1->qry1.MoveFirst();
+    Form1->qry1.MoveRows(static_cast<int>(hostile - users.begin()));
+    Form1->dbgrd1CellClick(nullptr);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"T1"}));
+
+    // Nothing was called, nothing is gone.
+    data::TADOQuery check("check");
+    check.SetConnectionString(Form1->qry4.ConnectionString());
+    check.SetSQL("SELECT v FROM ZED.VICTIM");
+    ASSERT_NO_THROW(check.Open());
+    EXPECT_EQ(Column(check, "v"), (std::vector<std::string>{"alive"}));
+    check.SetSQL("SELECT count(*) AS n FROM ZED.CALLS");
+    ASSERT_NO_THROW(check.Open());
+    EXPECT_EQ(Column(check, "n"), (std::vector<std::string>{"0"}));
 }
 
 // ---- Hostile passwords and user names reach the server whole --------------

@@ -283,6 +283,60 @@ TEST(OdbcReadOnly, OnlySingleQueriesRunAndNoRowIsStoredOrDeleted)
     admin->Execute("DROP TABLE " + table);
 }
 
+// A single SELECT can still write through a function it calls; the server
+// itself must refuse, also when the function first tries to lift the
+// read-only mode for its own transaction or for the ones after it.
+TEST(OdbcReadOnly, FunctionsCalledFromASelectWriteNothing)
+{
+    auto admin = Connect(AdminString());
+    const std::string s = "qltest.rofn" + std::to_string(getpid());
+    const std::string t = s + "_t";
+    admin->Execute("CREATE TABLE " + t + " (id integer)");
+    admin->Execute("INSERT INTO " + t + " VALUES (1), (2), (3)");
+    auto function = [&](const std::string& name, const std::string& body) {
+        admin->Execute("CREATE FUNCTION " + s + "_" + name + "() RETURNS integer LANGUAGE plpgsql AS $f$ BEGIN " +
+                       body + " RETURN 1; END $f$");
+        return "SELECT " + s + "_" + name + "() AS r";
+    };
+    const std::string unlock =
+        function("unlock", "PERFORM set_config('default_transaction_read_only', 'off', false);");
+    struct Case {
+        const char* label;
+        std::string sql;
+    };
+    const Case writes[] = {
+        {"delete", function("del", "DELETE FROM " + t + ";")},
+        {"insert", function("ins", "INSERT INTO " + t + " VALUES (9);")},
+        {"drop", function("drop", "DROP TABLE " + t + ";")},
+        {"default off, then delete",
+         function("offdel", "PERFORM set_config('default_transaction_read_only', 'off', false); DELETE FROM " + t +
+                                ";")},
+        {"transaction read write, then delete",
+         function("rwdel", "SET TRANSACTION READ WRITE; DELETE FROM " + t + ";")},
+        {"transaction_read_only off, then delete",
+         function("trodel", "PERFORM set_config('transaction_read_only', 'off', true); DELETE FROM " + t + ";")},
+    };
+    auto connection = Connect(Db().AdoConnectionString());  // Mode=Read
+    for (const Case& c : writes) {
+        SCOPED_TRACE(c.label);
+        const std::string error = ErrorOf([&] { ReadAll(*connection, c.sql); });
+        EXPECT_NE(error, "(no error)");
+        EXPECT_EQ(ReadAll(*admin, "SELECT count(*) AS n FROM " + t)[0][0], "int:3");
+        // The next query on the same connection, after a function that did
+        // turn the session's default off and returned normally.
+        EXPECT_EQ(ReadAll(*connection, unlock)[0][0], "int:1");
+        EXPECT_NE(ErrorOf([&] { ReadAll(*connection, c.sql); }), "(no error)");
+        EXPECT_NE(ErrorOf([&] { connection->Execute(c.sql); }), "(no error)");
+        EXPECT_EQ(ReadAll(*admin, "SELECT count(*) AS n FROM " + t)[0][0], "int:3");
+    }
+    // The server's own words reach the caller.
+    EXPECT_EQ(Contains(ErrorOf([&] { ReadAll(*connection, writes[0].sql); }), "read-only transaction"),
+              "read-only transaction");
+    // Reading still works on that connection.
+    EXPECT_EQ(ReadAll(*connection, "SELECT count(*) AS n FROM " + t)[0][0], "int:3");
+    admin->Execute("DROP TABLE " + t);
+}
+
 // User names travel as the password does: any character reaches the server.
 TEST(OdbcConnect, HostileUserNamesReachTheServerWhole)
 {

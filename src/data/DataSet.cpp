@@ -1020,6 +1020,12 @@ void TADOQuery::Open()
     std::unique_ptr<Connection> connection;
     try {
         connection = Connect(d.connectionString);
+    } catch (const std::bad_alloc&) {
+        d.Fail("Out of memory");
+    } catch (const std::exception& e) {
+        throw ConnectionFailed(d.Prefixed(e.what()));
+    }
+    try {
         std::unique_ptr<ResultReader> reader = connection->Query(d.sql);
         if (!reader)
             throw Error("CommandText does not return a result set");

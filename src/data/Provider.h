@@ -8,6 +8,8 @@
 // Objects here belong to one thread at a time (the GUI thread, or the export
 // worker for its own record set).
 
+#include "platform/Error.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -114,6 +116,16 @@ public:
     // Deletes the one row whose listed columns hold the listed values
     // (optimistic: fails when no row matches any more).
     virtual void DeleteRow(const std::string& table, const std::vector<NamedValue>& match) = 0;
+};
+
+// A connection that could not be made: the server refused the user or the
+// password, could not be reached, or the data source or its driver is
+// missing. Told apart from a query that fails on a working connection,
+// since a sign-on that fails is worth a word to the user where an empty
+// result is not.
+class ConnectionFailed : public Error {
+public:
+    using Error::Error;
 };
 
 // Opens a connection for an ADO-style connection string, choosing the

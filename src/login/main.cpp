@@ -6,9 +6,11 @@
 #include "app/MessageBox.h"
 #include "app/Shell.h"
 #include "browser/Unit1.h"
+#include "data/Provider.h"
 #include "favourites/Favourites.h"
 #include "login/Database.h"
 #include "login/NetServiceFile.h"
+#include "login/OdbcDataSource.h"
 #include "login/Registration.h"
 #include "platform/ProgramDirectory.h"
 #include "platform/Registry.h"
@@ -19,6 +21,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <filesystem>
 
 namespace querlin {
 
@@ -227,8 +231,13 @@ void Tfrmmain::btn2Click()
 
 void Tfrmmain::readora()
 {
+    // An installed program's user has a folder of their own; until a Login
+    // writes a file there, the one shipped beside the program is read.
+    std::filesystem::path file = "tnsnames.ora";
+    if (!std::filesystem::exists(file))
+        file = std::filesystem::path(platform::ProgramDirectory()) / "tnsnames.ora";
     // Only the fields a line matched change; the rest keep their texts.
-    const login::NetServiceEntry entry = login::ReadNetServiceFile("tnsnames.ora");
+    const login::NetServiceEntry entry = login::ReadNetServiceFile(file);
     if (entry.host)
         ipadd->setText(QString::fromStdString(*entry.host));
     if (entry.port)
@@ -247,8 +256,16 @@ void Tfrmmain::creatora()
 void Tfrmmain::regcreat()
 {
     platform::EnterProgramDirectory();
-    login::RegisterClient(platform::MachineRegistry(), ipsid->text().toStdString(), uname->text().toStdString(),
-                          platform::ProgramDirectory());
+    const std::string sid = ipsid->text().toStdString();
+    const std::string user = uname->text().toStdString();
+    login::RegisterClient(platform::MachineRegistry(), sid, user, platform::FilesDirectory());
+#ifndef _WIN32
+    // The driver manager reads its own files here, not the hive; the host
+    // and port come from the entry just written.
+    const login::NetServiceEntry entry = login::ReadNetServiceFile("tnsnames.ora");
+    login::RegisterOdbcDataSource({sid, user, entry.host.value_or(""), entry.port.value_or("")},
+                                  platform::FilesDirectory());
+#endif
 }
 
 void Tfrmmain::setora()
@@ -271,12 +288,20 @@ void Tfrmmain::setora()
     browser.qry2.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
     browser.qry4.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
 
-    // The database's own failures (unreachable, wrong password, a first
-    // favourite that is no readable table) end the first queries silently:
-    // the browser window then shows what was filled before the failure.
+    // A sign-on that fails (unreachable, wrong password, no data source or
+    // driver) is reported and stops the Login, so the login window stays
+    // for another try; failures after the connection was made (a first
+    // favourite that is no readable table) end the first queries silently,
+    // and the browser window shows what was filled before them.
     try {
         browser.qry1.SetSQL(login::UsersSql());
         browser.qry1.Open();
+    } catch (const data::ConnectionFailed&) {
+        throw;
+    } catch (const std::exception&) {
+        return;
+    }
+    try {
         browser.qry1.MoveFirst();
         const std::string firstUser = browser.qry1.FieldNamed(login::kUserColumn).PlainText();
         browser.qry2.SetSQL(login::TablesSql(firstUser));

@@ -794,6 +794,11 @@ std::unique_ptr<RegistryKey> FileRegistry::OpenOrCreateKey(const std::string& pa
     return std::make_unique<FileRegistryKey>(*this, full);
 }
 
+std::optional<RegValue> FileRegistry::Peek(const std::string& path, const std::string& name) const
+{
+    return Read(FullPath(path), name);
+}
+
 std::optional<RegValue> FileRegistry::Read(const std::string& keyPath, const std::string& name) const
 {
     hive::Hive hive = Load();

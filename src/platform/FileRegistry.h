@@ -103,6 +103,10 @@ public:
     // created and one per value written.
     int WriteCount() const { return writeCount_; }
 
+    // Reads a value without asking for write access: nothing when the key
+    // or the value is absent. path as OpenOrCreateKey takes it.
+    std::optional<RegValue> Peek(const std::string& path, const std::string& name) const;
+
     // The key operations; keyPath is a full path as hive::Key holds it.
     std::optional<RegValue> Read(const std::string& keyPath, const std::string& name) const;
     // Throws "Failed to set data for '%s'" when the file cannot be replaced.

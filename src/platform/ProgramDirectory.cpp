@@ -1,6 +1,7 @@
 #include "platform/ProgramDirectory.h"
 
 #include "platform/Error.h"
+#include "platform/UserFolders.h"
 
 #include <cerrno>
 #include <cstring>
@@ -52,9 +53,20 @@ std::string ProgramDirectory()
 #endif
 }
 
-void EnterProgramDirectory()
+std::string FilesDirectory()
 {
     std::string directory = ProgramDirectory();
+    if (CanWriteInFolder(directory))
+        return directory;
+    std::string user = UserDataFolder();
+    std::error_code ec;
+    std::filesystem::create_directories(user, ec);
+    return user;
+}
+
+void EnterProgramDirectory()
+{
+    std::string directory = FilesDirectory();
 #ifdef _WIN32
     int size = MultiByteToWideChar(CP_UTF8, 0, directory.data(), int(directory.size()), nullptr, 0);
     std::wstring wide(size, L'\0');

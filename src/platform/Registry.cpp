@@ -6,6 +6,8 @@
 #include "platform/WindowsRegistry.h"
 #else
 #include "platform/FileRegistry.h"
+#include "platform/UserFolders.h"
+#include "platform/UserOverMachineRegistry.h"
 #endif
 
 namespace querlin::platform {
@@ -20,10 +22,13 @@ Registry& MachineRegistry()
         return *testingRegistry;
 #ifdef _WIN32
     static WindowsRegistry machine;
+    return machine;
 #else
     static FileRegistry machine(MachineRegistryFileName());
+    static FileRegistry user(UserConfigFolder() + "registry.reg");
+    static UserOverMachineRegistry layered(machine, user);
+    return layered;
 #endif
-    return machine;
 }
 
 void SetMachineRegistryForTesting(Registry* registry)

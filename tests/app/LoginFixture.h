@@ -54,7 +54,8 @@ protected:
         Psql("querlin", "DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)");
         Psql("querlin", "CREATE DATABASE " + database_ + " TEMPLATE template0 ENCODING 'UTF8'");
         PsqlFile(database_, SourceFile("scripts/testdb-fixture.sql"));
-        WriteOdbcIni(db.port);
+        sid_ = database_;
+        Dial(db.host);
     }
 
     void TearDown() override
@@ -83,24 +84,10 @@ protected:
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
     }
 
-    // A data source named like the SID, with the test server's settings and
-    // this test's database; or a port nobody listens on. Each gets a SID and
-    // a file of its own: the driver manager keeps what it read from a data
-    // source's file for a while, also when the file is replaced.
-    void WriteOdbcIni(int port)
-    {
-        static int counter = 0;
-        sid_ = "favsite" + std::to_string(++counter);
-        const auto& db = test::RequireTestDatabase();
-        std::string text = ReadFile(db.odbcIni);
-        ASSERT_FALSE(text.empty()) << "no data source settings in " << db.odbcIni;
-        text = std::regex_replace(text, std::regex(R"(^\[.*\]$)", std::regex::multiline), "[" + sid_ + "]");
-        text = std::regex_replace(text, std::regex(R"(^Database=.*$)", std::regex::multiline), "Database=" + database_);
-        text = std::regex_replace(text, std::regex(R"(^Port=.*$)", std::regex::multiline), "Port=" + std::to_string(port));
-        odbcIni_ = dir.File(sid_ + ".ini");
-        std::ofstream(odbcIni_, std::ios::binary) << text;
-        setenv("ODBCINI", odbcIni_.c_str(), 1);
-    }
+    // Where Login dials: the login window's fixed port 1521 of this host.
+    // Nothing is prepared for it: the Login itself registers the data
+    // source named after the SID, which names the database.
+    void Dial(const std::string& host) { host_ = host; }
 
     void AddRole(const std::string& name, const std::string& password)
     {
@@ -128,6 +115,8 @@ protected:
     void Login(const std::string& user, const std::string& password)
     {
         Start();
+        frmmain->ipadd->setText(QString::fromStdString(host_));
+        ASSERT_EQ(frmmain->ipport->text(), "1521");
         frmmain->ipsid->setText(QString::fromStdString(sid_));
         frmmain->uname->setText(QString::fromUtf8(user));
         frmmain->upass->clear();
@@ -165,7 +154,7 @@ protected:
     }
 
     std::string database_;
-    std::string odbcIni_;
+    std::string host_;
     std::string sid_;
     std::vector<std::string> roles_;
 };

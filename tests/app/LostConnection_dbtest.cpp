@@ -74,7 +74,7 @@ void ClickFirstFavourite()
 
 class LostConnection : public LoginEndToEnd {
 protected:
-    static void SetUpTestSuite() { server_ = std::make_unique<PrivateServer>(kPassword); }
+    static void SetUpTestSuite() { server_ = std::make_unique<PrivateServer>(kPassword, "", "127.0.0.3:1521"); }
     static void TearDownTestSuite() { server_.reset(); }
 
     void SetUp() override
@@ -116,7 +116,7 @@ protected:
         app::DestroyWindows();
         app::ResetTerminationForTesting();
         reports.clear();
-        WriteOdbcIni(server_->Port());
+        Dial(server_->Host());
         Login("system", kPassword);
         ASSERT_TRUE(Form1->isVisible());
         ASSERT_TRUE(reports.empty()) << reports[0].text.toStdString();

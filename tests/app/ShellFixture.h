@@ -1,7 +1,8 @@
 #pragma once
 // A fresh program per test: its own program directory, its own registry
-// hive, error reports recorded instead of shown. Start() runs the program's
-// own start-up up to the message loop.
+// hive, its own machine ODBC files (the machine's driver list, no data
+// sources), its own user folders, error reports recorded instead of shown.
+// Start() runs the program's own start-up up to the message loop.
 
 #include <gtest/gtest.h>
 
@@ -28,6 +29,9 @@ protected:
     {
         savedDirectory_ = std::filesystem::current_path();
         platform::SetProgramDirectoryForTesting(dir.Path().string() + "/");
+        UseOdbcMachineFiles(true);
+        setenv("XDG_CONFIG_HOME", dir.File("user-config").c_str(), 1);
+        setenv("XDG_DATA_HOME", dir.File("user-data").c_str(), 1);
         UseHive(dir.File("registry.reg"));
         app::SetErrorReportRecorder(&reports);
         app::ResetTerminationForTesting();
@@ -42,6 +46,30 @@ protected:
         platform::SetMachineRegistryForTesting(nullptr);
         platform::SetProgramDirectoryForTesting("");
         std::filesystem::current_path(savedDirectory_);
+    }
+
+    // The folder unixODBC takes for the machine's: the drivers the machine
+    // has installed (or none), and the data sources a Login registers.
+    void UseOdbcMachineFiles(bool withDrivers)
+    {
+        const std::string folder = dir.File(withDrivers ? "odbc-machine" : "odbc-no-drivers");
+        std::filesystem::create_directories(folder);
+        if (withDrivers)
+            WriteFile(folder + "/odbcinst.ini", ReadFile("/etc/odbcinst.ini"));
+        else
+            WriteFile(folder + "/odbcinst.ini", "");
+        setenv("ODBCSYSINI", folder.c_str(), 1);
+        odbcMachineFolder = folder;
+    }
+
+    // After a Login whose sign-on failed: reported once, by the user list's
+    // record set in the driver's words, and the login window stays.
+    void ExpectSignOnReported()
+    {
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0].text.toStdString().rfind("qry1: ", 0), 0u) << reports[0].text.toStdString();
+        EXPECT_TRUE(frmmain->isVisible());
+        EXPECT_FALSE(Form1->isVisible());
     }
 
     void UseHive(const std::string& fileName)
@@ -67,6 +95,7 @@ protected:
     }
 
     TempDir dir;
+    std::string odbcMachineFolder;
     std::unique_ptr<platform::FileRegistry> hive;
     std::vector<app::ErrorReportRecord> reports;
 

@@ -56,9 +56,10 @@ std::string Run(const std::string& command)
 
 } // namespace
 
-std::string PsqlOn(int port, const std::string& password, const std::string& database, const std::string& sql)
+std::string PsqlOn(int port, const std::string& password, const std::string& database, const std::string& sql,
+                   const std::string& host)
 {
-    return Run("PGPASSWORD=" + ShellQuote(password) + " psql -X -q -At -v ON_ERROR_STOP=1 -h 127.0.0.1 -p " +
+    return Run("PGPASSWORD=" + ShellQuote(password) + " psql -X -q -At -v ON_ERROR_STOP=1 -h " + host + " -p " +
                std::to_string(port) + " -U system -d " + ShellQuote(database) + " -c " + ShellQuote(sql));
 }
 
@@ -66,7 +67,8 @@ const char* const kTerminateSleepers =
     "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
     "WHERE wait_event = 'PgSleep' AND pid <> pg_backend_pid()";
 
-PrivateServer::PrivateServer(const std::string& password, const std::string& setupSql) : password_(password)
+PrivateServer::PrivateServer(const std::string& password, const std::string& setupSql, const std::string& listen)
+    : password_(password)
 {
     static int counter = 0;
     dir_ = (fs::path(QUERLIN_TESTDB_ENV_FILE).parent_path() / "private" /
@@ -80,6 +82,7 @@ PrivateServer::PrivateServer(const std::string& password, const std::string& set
         fixtures.push_back(file);
     }
     std::string command = "QUERLIN_TESTDB_PASSWORD=" + ShellQuote(password_) + " QUERLIN_TESTDB_DSN=QUERLIN_PRIVATE " +
+                          "QUERLIN_TESTDB_LISTEN=" + ShellQuote(listen) + " " +
                           kScript + " start " + ShellQuote(dir_);
     for (const auto& f : fixtures)
         command += " " + ShellQuote(f);
@@ -91,6 +94,8 @@ PrivateServer::PrivateServer(const std::string& password, const std::string& set
     for (std::string line; std::getline(env, line);)
         if (line.rfind("QUERLIN_TESTDB_PORT=", 0) == 0)
             port_ = std::atoi(line.c_str() + 20);
+        else if (line.rfind("QUERLIN_TESTDB_HOST=", 0) == 0)
+            host_ = line.substr(20);
     // The data source's settings, to name in a connection string.
     std::vector<data::ConnectionString::Entry> entries;
     std::istringstream ini(ReadFile(dir_ + "/odbc.ini"));
@@ -136,7 +141,7 @@ std::string PrivateServer::AdoConnectionString(int port) const
 
 std::string PrivateServer::Psql(const std::string& sql, const std::string& database) const
 {
-    return PsqlOn(port_, password_, database, sql);
+    return PsqlOn(port_, password_, database, sql, host_);
 }
 
 Saboteur::Saboteur(const std::function<std::string(const std::string&)>& psql, std::function<void()> action)

@@ -14,15 +14,19 @@
 
 namespace querlin::test {
 
-// psql -At against a server on 127.0.0.1 as "system": its output, trailing
-// line end dropped. Throws std::runtime_error when psql fails.
-std::string PsqlOn(int port, const std::string& password, const std::string& database, const std::string& sql);
+// psql -At against a server on a loopback address as "system": its output,
+// trailing line end dropped. Throws std::runtime_error when psql fails.
+std::string PsqlOn(int port, const std::string& password, const std::string& database, const std::string& sql,
+                   const std::string& host = "127.0.0.1");
 
 class PrivateServer {
 public:
     // Starts a server with the dictionary fixture and then these SQL texts
-    // run in its database "querlin", for user "system" with this password.
-    explicit PrivateServer(const std::string& password, const std::string& setupSql = {});
+    // run in its database "querlin", for user "system" with this password;
+    // on a free port of 127.0.0.1, or where listen ("127.0.0.x:1521") says,
+    // for a Login to reach.
+    explicit PrivateServer(const std::string& password, const std::string& setupSql = {},
+                           const std::string& listen = {});
     ~PrivateServer();  // stops the server and removes its data
     PrivateServer(const PrivateServer&) = delete;
     PrivateServer& operator=(const PrivateServer&) = delete;
@@ -34,6 +38,7 @@ public:
     void Resume();
 
     int Port() const { return port_; }
+    const std::string& Host() const { return host_; }
     const std::string& Password() const { return password_; }
     // The record set's connection string for the database "querlin",
     // naming the driver and the server itself (no data source file), with
@@ -50,6 +55,7 @@ private:
     std::string password_;
     std::vector<std::pair<std::string, std::string>> odbcSettings_;  // the data source's
     int port_ = 0;
+    std::string host_ = "127.0.0.1";
 };
 
 // Runs an action on another thread as soon as a session of the server sits

@@ -102,18 +102,20 @@ protected:
         const std::string err = testing::internal::GetCapturedStderr();
         stderrTaken_ = true;
         int checked = 0;
-        bool sawTnsnames = false, sawHive = false, sawStore = false, sawExport = exported.empty();
+        bool sawTnsnames = false, sawHive = false, sawStore = false, sawOdbc = false, sawExport = exported.empty();
         for (const auto& file : WrittenFiles()) {
             const std::string bytes = ReadFile(file);
             ++checked;
             sawTnsnames |= file.filename() == "tnsnames.ora";
             sawHive |= file.filename() == "registry.reg";
             sawStore |= file.filename() == "table.mdb";
+            sawOdbc |= file.filename() == "odbc.ini";
             sawExport |= file.filename() == exported;
             for (const auto& p : passwords)
                 EXPECT_FALSE(Holds(bytes, p)) << file << " holds the password";
         }
-        EXPECT_TRUE(sawTnsnames && sawHive && sawStore && sawExport) << "the program's files were not all written";
+        EXPECT_TRUE(sawTnsnames && sawHive && sawStore && sawOdbc && sawExport)
+            << "the program's files were not all written";
         std::vector<std::string> texts = raisedTexts;
         texts.push_back(err);
         for (const auto& r : reports)

@@ -49,15 +49,14 @@ protected:
     }
 
     // The folder unixODBC takes for the machine's: the drivers the machine
-    // has installed (or none), and the data sources a Login registers.
+    // has installed (or none), and the data sources a Login registers. The
+    // driver manager settles on the folder once per process, so a change of
+    // drivers rewrites the list in place.
     void UseOdbcMachineFiles(bool withDrivers)
     {
-        const std::string folder = dir.File(withDrivers ? "odbc-machine" : "odbc-no-drivers");
+        const std::string folder = dir.File("odbc-machine");
         std::filesystem::create_directories(folder);
-        if (withDrivers)
-            WriteFile(folder + "/odbcinst.ini", ReadFile("/etc/odbcinst.ini"));
-        else
-            WriteFile(folder + "/odbcinst.ini", "");
+        WriteFile(folder + "/odbcinst.ini", withDrivers ? ReadFile("/etc/odbcinst.ini") : std::string());
         setenv("ODBCSYSINI", folder.c_str(), 1);
         odbcMachineFolder = folder;
     }

@@ -28,7 +28,9 @@ protected:
         ShellFixture::SetUp();
         server_ = dir.File("server");
         app_ = dir.File("app");
-        const std::string command = Script("demo") + " start '" + server_ + "' '" + app_ + "' >/dev/null";
+        // An address of its own, beside a demo a developer may be running.
+        const std::string command =
+            "QUERLIN_DEMO_LISTEN=127.0.0.43:1521 " + Script("demo") + " start '" + server_ + "' '" + app_ + "' >/dev/null";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         started_ = true;
         std::ifstream in(server_ + "/demo.env");
@@ -36,9 +38,8 @@ protected:
         while (std::getline(in, line))
             if (auto eq = line.find('='); eq != std::string::npos)
                 env_[line.substr(0, eq)] = line.substr(eq + 1);
-        ASSERT_FALSE(env_["ODBCINI"].empty());
+        EXPECT_EQ(env_.count("ODBCINI"), 0u) << "no data source is prepared";
         ASSERT_FALSE(env_["QUERLIN_REGISTRY"].empty());
-        setenv("ODBCINI", env_["ODBCINI"].c_str(), 1);
         UseHive(env_["QUERLIN_REGISTRY"]);
         platform::SetProgramDirectoryForTesting(app_ + "/");
     }
@@ -61,7 +62,7 @@ protected:
 TEST_F(Demo, LoginWindowComesUpFilledAndTheReadmePasswordLogsIn)
 {
     Start();
-    EXPECT_EQ(frmmain->ipadd->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(frmmain->ipadd->text(), QStringLiteral("127.0.0.43"));
     EXPECT_EQ(frmmain->ipport->text(), QStringLiteral("1521"));
     EXPECT_EQ(frmmain->ipsid->text(), QStringLiteral("site042"));
     EXPECT_EQ(frmmain->uname->text(), QStringLiteral("system"));

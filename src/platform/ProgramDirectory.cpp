@@ -56,7 +56,10 @@ std::string ProgramDirectory()
 std::string FilesDirectory()
 {
     std::string directory = ProgramDirectory();
-    if (CanWriteInFolder(directory))
+    // A folder that is not there is no folder of the machine's to stand in
+    // for: entering it fails with its own error.
+    std::error_code missing;
+    if (!std::filesystem::is_directory(directory, missing) || CanWriteInFolder(directory))
         return directory;
     std::string user = UserDataFolder();
     std::error_code ec;

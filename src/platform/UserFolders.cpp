@@ -64,7 +64,6 @@ std::string UserDataFolder()
 bool CanWriteInFolder(const std::string& folder)
 {
     std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
     if (!std::filesystem::is_directory(folder, ec))
         return false;
 #ifdef _WIN32

@@ -16,9 +16,9 @@ namespace querlin::platform {
 std::string UserConfigFolder();
 std::string UserDataFolder();
 
-// True when a file can be created in the folder (created when absent) right
-// now, tried for real: permission bits alone do not tell, for root or on a
-// read-only mount.
+// True when a file can be created in the existing folder right now, tried
+// for real: permission bits alone do not tell, for root or on a read-only
+// mount.
 bool CanWriteInFolder(const std::string& folder);
 
 } // namespace querlin::platform

@@ -1,3 +1,4 @@
+#include "login/OdbcDataSource.h"
 #include "login/Registration.h"
 
 #include "platform/Error.h"
@@ -9,6 +10,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <optional>
 
 using querlin::login::RegisterClient;
 using querlin::platform::FileRegistry;
@@ -17,6 +20,7 @@ using querlin::platform::RegValue;
 namespace fs = std::filesystem;
 
 using querlin::test::ErrorOf;
+namespace login = querlin::login;
 
 namespace {
 
@@ -261,4 +265,54 @@ TEST_F(Registration, EmptySidRegistersNoDataSource)
     EXPECT_EQ(Text(Environment, "TNS_ADMIN"), ProgramDir);
     EXPECT_EQ(Value(OdbcIni, "DSN"), std::nullopt);
     EXPECT_EQ(Value(DataSourceList, ""), std::nullopt);
+}
+
+// ---- The data source where unixODBC reads it ------------------------------
+
+TEST(OdbcDriverChoice, OracleFirstThenPostgreSqlUnicodeFirst)
+{
+    using login::ChooseOdbcDriver;
+    using login::DriverKind;
+    using login::OdbcDriver;
+    struct Case {
+        const char* label;
+        std::vector<std::string> installed;
+        std::optional<OdbcDriver> chosen;
+    };
+    const Case cases[] = {
+        {"the site's own name", {"PostgreSQL Unicode", "Oracle 19 ODBC driver", "Microsoft ODBC for Oracle"},
+         OdbcDriver{"Microsoft ODBC for Oracle", DriverKind::Oracle}},
+        {"a name that says Oracle", {"PostgreSQL Unicode", "Oracle in instantclient_19_8"},
+         OdbcDriver{"Oracle in instantclient_19_8", DriverKind::Oracle}},
+        {"Unicode before ANSI", {"PostgreSQL ANSI", "PostgreSQL Unicode"},
+         OdbcDriver{"PostgreSQL Unicode", DriverKind::PostgreSql}},
+        {"ANSI alone", {"SQLite3", "PostgreSQL ANSI"}, OdbcDriver{"PostgreSQL ANSI", DriverKind::PostgreSql}},
+        {"nothing that will do", {"SQLite3", "MariaDB Unicode"}, std::nullopt},
+        {"nothing installed", {}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(ChooseOdbcDriver(c.installed), c.chosen);
+    }
+}
+
+TEST(OdbcDataSourceValues, NameTheSiteAndNeverAPassword)
+{
+    const login::DataSourceSite site{"SITE7", "scott", "127.0.0.77", "1521"};
+    const auto postgres = login::DataSourceValues({"PostgreSQL Unicode", login::DriverKind::PostgreSql}, site);
+    const std::map<std::string, std::string> p(postgres.begin(), postgres.end());
+    EXPECT_EQ(p.at("Driver"), "PostgreSQL Unicode");
+    EXPECT_EQ(p.at("Servername"), "127.0.0.77");
+    EXPECT_EQ(p.at("Port"), "1521");
+    EXPECT_EQ(p.at("Database"), "site7") << "the server folds unquoted names to lower case";
+    EXPECT_EQ(p.at("Username"), "scott");
+    const auto oracle = login::DataSourceValues({"Oracle 19 ODBC driver", login::DriverKind::Oracle}, site);
+    const std::map<std::string, std::string> o(oracle.begin(), oracle.end());
+    EXPECT_EQ(o.at("ServerName"), "SITE7") << "the net service name, which tnsnames.ora resolves";
+    EXPECT_EQ(o.count("Servername") + o.count("Port"), 0u);
+    for (const auto* values : {&postgres, &oracle})
+        for (const auto& [key, value] : *values) {
+            EXPECT_NE(key, "PWD");
+            EXPECT_NE(key, "Password");
+        }
 }

@@ -3,7 +3,9 @@
 #include "platform/Error.h"
 #include "platform/ProgramDirectory.h"
 #include "testsupport/TestSupport.h"
+#include "login/WithoutOverrideRights.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 using namespace querlin::platform;
@@ -36,4 +38,34 @@ TEST(ProgramDirectory, AMissingFolderIsAnError)
     SetProgramDirectoryForTesting("/nonexistent/querlin/");
     EXPECT_THROW(EnterProgramDirectory(), querlin::Error);
     SetProgramDirectoryForTesting("");
+}
+
+// An installed program's folder belongs to the machine: the user's own data
+// folder stands in for it, for the files and as the current directory.
+TEST(ProgramDirectory, UsersDataFolderStandsInForAFolderThatCannotBeWritten)
+{
+    querlin::test::TempDir dir;
+    const auto before = std::filesystem::current_path();
+    const std::string program = dir.Path().string() + "/bin/";
+    std::filesystem::create_directories(program);
+    setenv("XDG_DATA_HOME", (dir.Path() / "data").c_str(), 1);
+    SetProgramDirectoryForTesting(program);
+    EXPECT_EQ(FilesDirectory(), program) << "a folder that can be written is used as it is";
+
+    std::filesystem::permissions(program, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::string files, current;
+    querlin::test::RunWithoutOverrideRights([&] {
+        files = FilesDirectory();
+        EnterProgramDirectory();
+        current = std::filesystem::current_path().string() + "/";
+    });
+    EXPECT_EQ(files, dir.Path().string() + "/data/querlin/");
+    EXPECT_EQ(current, files);
+    EXPECT_TRUE(std::filesystem::is_directory(files));
+    EXPECT_TRUE(std::filesystem::is_empty(program)) << "nothing was left in the program's folder";
+
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    SetProgramDirectoryForTesting("");
+    unsetenv("XDG_DATA_HOME");
+    std::filesystem::current_path(before);
 }

@@ -1,3 +1,5 @@
+#include "login/WithoutOverrideRights.h"
+#include "platform/UserOverMachineRegistry.h"
 #include <gtest/gtest.h>
 
 #include "platform/AsciiText.h"
@@ -814,4 +816,53 @@ TEST(MachineRegistry, RelativeFileNameKeepsItsMeaningAfterTheDirectoryChanges)
     ASSERT_TRUE(key);
     EXPECT_TRUE(std::filesystem::exists(dir.Path() / "hive.reg"));
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "elsewhere" / "hive.reg"));
+}
+
+// The user's hive in front of the machine's, as Windows virtualises the
+// machine's registry for a program that may not write there.
+TEST_F(RegistryTest, UsersHiveStandsInWhereTheMachinesCannotBeWritten)
+{
+    const std::string key = "\\SOFTWARE\\ODBC\\ODBC.INI\\site042";
+    struct Case {
+        const char* label;
+        bool machineWritable;
+    };
+    for (const Case c : {Case{"machine writable", true}, Case{"machine read-only", false}}) {
+        SCOPED_TRACE(c.label);
+        test::TempDir here;
+        const std::string machineFile = here.File("machine/registry.reg");
+        {
+            FileRegistry setup(machineFile);
+            auto k = setup.OpenOrCreateKey(key);
+            k->WriteString("DSN", "site042", RegType::Sz);
+            k->WriteString("UID", "system", RegType::Sz);
+        }
+        if (!c.machineWritable) {
+            std::filesystem::permissions(machineFile, std::filesystem::perms::owner_read);
+            std::filesystem::permissions(here.File("machine"), std::filesystem::perms::owner_read |
+                                                                   std::filesystem::perms::owner_exec);
+        }
+        FileRegistry machine(machineFile);
+        FileRegistry user(here.File("user/registry.reg"));
+        UserOverMachineRegistry layered(machine, user);
+        const std::string machineBefore = ReadFile(machineFile);
+        test::RunWithoutOverrideRights([&] {
+            auto k = layered.OpenOrCreateKey(key);
+            ASSERT_NE(k, nullptr);
+            EXPECT_EQ(ReadRegString(*k, "UID"), "system") << "the machine's value is seen";
+            k->WriteString("UID", "scott", RegType::Sz);
+            EXPECT_EQ(ReadRegString(*k, "UID"), "scott");
+            EXPECT_TRUE(k->ValueExists("DSN"));
+            EXPECT_FALSE(k->ValueExists("PWD"));
+        });
+        if (c.machineWritable) {
+            EXPECT_EQ(machine.Peek(key, "UID")->data, "scott");
+            EXPECT_FALSE(std::filesystem::exists(user.FileName()));
+        } else {
+            EXPECT_EQ(ReadFile(machineFile), machineBefore) << "the machine's hive is untouched";
+            EXPECT_EQ(user.Peek(key, "UID")->data, "scott");
+            EXPECT_FALSE(user.Peek(key, "DSN").has_value()) << "only what was written goes to the user's";
+            std::filesystem::permissions(here.File("machine"), std::filesystem::perms::owner_all);
+        }
+    }
 }

@@ -1,5 +1,5 @@
 // Developers' tool: starts Querlin as its program directory and the
-// environment (ODBCINI, QUERLIN_REGISTRY) describe, types the password into
+// environment (QUERLIN_REGISTRY) describe, types the password into
 // the login window, presses Login and writes a picture of the browser
 // window. Optionally clicks a user, a table and a favourite first, by row.
 //

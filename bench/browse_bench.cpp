@@ -11,10 +11,10 @@
 // The table is the open benchmark's (qlbench.open1m, made if missing).
 #include "BenchSupport.h"
 
-#include "browser/Unit1.h"
+#include "windows/Unit1.h"
 #include "data/DataSet.h"
 #include "data/Provider.h"
-#include "login/Database.h"
+#include "windows/BrowserSql.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -65,7 +65,7 @@ int main(int argc, char** argv)
             start = NowSeconds();
             data::TADOQuery bare("qry4");
             bare.SetConnectionString(db.AdoConnectionString());
-            bare.SetSQL(login::RowsSql("QLBENCH.OPEN1M"));
+            bare.SetSQL(browser::RowsSql("QLBENCH.OPEN1M"));
             bare.Open();
             const double alone = NowSeconds() - start;
             bare.Close();

@@ -24,8 +24,8 @@
 // needed.
 #include "BenchSupport.h"
 
-#include "app/Globals.h"
-#include "browser/Unit1.h"
+#include "windows/Globals.h"
+#include "windows/Unit1.h"
 #include "data/DataSet.h"
 #include "data/Provider.h"
 #include "export/Export.h"

@@ -6,10 +6,10 @@
 //   browsershot OUT.png PASSWORD [--user ROW] [--table ROW]
 //
 // scripts/screenshot runs it on the demo under a virtual display.
-#include "app/Globals.h"
-#include "app/Shell.h"
-#include "browser/Unit1.h"
-#include "login/main.h"
+#include "windows/Globals.h"
+#include "windows/Shell.h"
+#include "windows/Unit1.h"
+#include "windows/main.h"
 
 #include <QApplication>
 #include <QLineEdit>

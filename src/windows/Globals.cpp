@@ -1,4 +1,4 @@
-#include "app/Globals.h"
+#include "windows/Globals.h"
 
 namespace querlin {
 

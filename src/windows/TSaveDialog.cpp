@@ -1,4 +1,4 @@
-#include "browser/TSaveDialog.h"
+#include "windows/TSaveDialog.h"
 
 #include <QFileDialog>
 

@@ -6,7 +6,7 @@
 // exported file holds what the grid shows.
 #include "LoginFixture.h"
 
-#include "browser/TSaveDialog.h"
+#include "windows/TSaveDialog.h"
 #include "export/WorkbookReaders.h"
 #include "grid/GridPainter.h"
 #include "grid/TDataGrid.h"

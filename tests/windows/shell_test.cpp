@@ -113,13 +113,14 @@ ProbeForm* ProbeForm::global = nullptr;
 
 TEST_F(StartUp, GlobalIsAssignedBeforeTheCreationHandlerRuns)
 {
-    app::CreateForm(ProbeForm::global);
+    std::unique_ptr<ProbeForm> owner;
+    app::CreateForm(owner, ProbeForm::global);
     ASSERT_NE(ProbeForm::global, nullptr);
+    EXPECT_EQ(ProbeForm::global, owner.get());
     EXPECT_TRUE(ProbeForm::global->sawItself);
     // The error is reported and the window exists all the same.
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].text, "creation failed.");
-    delete ProbeForm::global;
 }
 
 using Shutdown = ShellFixture;

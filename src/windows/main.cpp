@@ -1,19 +1,16 @@
-#include "login/main.h"
+#include "windows/main.h"
 
-#include "app/BusyCursor.h"
-#include "app/Globals.h"
-#include "app/Guard.h"
-#include "app/MessageBox.h"
-#include "app/Shell.h"
-#include "browser/Unit1.h"
-#include "data/Provider.h"
-#include "favourites/Favourites.h"
-#include "login/Database.h"
 #include "login/NetServiceFile.h"
 #include "login/OdbcDataSource.h"
 #include "login/Registration.h"
 #include "platform/ProgramDirectory.h"
 #include "platform/Registry.h"
+#include "windows/BusyCursor.h"
+#include "windows/Globals.h"
+#include "windows/Guard.h"
+#include "windows/MessageBox.h"
+#include "windows/Shell.h"
+#include "windows/Unit1.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -27,6 +24,9 @@
 namespace querlin {
 
 namespace {
+
+// What Enter hands a field's key-press handler, whichever Enter key it was.
+constexpr char16_t kCarriageReturn = u'\r';
 
 QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top, int width, int height)
 {
@@ -125,7 +125,7 @@ bool Tfrmmain::eventFilter(QObject* watched, QEvent* event)
     // carriage return whichever of the two Enter keys was pressed.
     char16_t key = 0;
     if (enter)
-        key = 13;
+        key = kCarriageReturn;
     else if (keyEvent->text().size() == 1)
         key = keyEvent->text().at(0).unicode();
     if (key == 0)
@@ -183,31 +183,31 @@ void Tfrmmain::FillFromDataSource()
 
 void Tfrmmain::ipaddKeyPress(char16_t& Key)
 {
-    if (Key == 13)
+    if (Key == kCarriageReturn)
         ipport->setFocus();
 }
 
 void Tfrmmain::ipportKeyPress(char16_t& Key)
 {
-    if (Key == 13)
+    if (Key == kCarriageReturn)
         ipsid->setFocus();
 }
 
 void Tfrmmain::ipsidKeyPress(char16_t& Key)
 {
-    if (Key == 13)
+    if (Key == kCarriageReturn)
         uname->setFocus();
 }
 
 void Tfrmmain::unameKeyPress(char16_t& Key)
 {
-    if (Key == 13)
+    if (Key == kCarriageReturn)
         upass->setFocus();
 }
 
 void Tfrmmain::upassKeyPress(char16_t& Key)
 {
-    if (Key == 13)
+    if (Key == kCarriageReturn)
         btn1->setFocus();
 }
 
@@ -270,50 +270,7 @@ void Tfrmmain::regcreat()
 
 void Tfrmmain::setora()
 {
-    TForm1& browser = *Form1;
-    // The favourites come first and are not guarded: a store that cannot be
-    // made or opened stops the Login here, before any database setting.
-    favourites::EnsureAndOpen(FavouritesFileName, browser.con1, browser.qry3);
-
-    const std::string password = upass->text().toStdString();
-    const std::string user = uname->text().toStdString();
-    const std::string sid = ipsid->text().toStdString();
-
-    try {
-        browser.qry1.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
-    } catch (const std::exception&) {
-        app::ShowMessageBox("eooor");
-        return;
-    }
-    browser.qry2.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
-    browser.qry4.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
-
-    // A sign-on that fails (unreachable, wrong password, no data source or
-    // driver) is reported and stops the Login, so the login window stays
-    // for another try; failures after the connection was made (a first
-    // favourite that is no readable table) end the first queries silently,
-    // and the browser window shows what was filled before them.
-    try {
-        browser.qry1.SetSQL(login::UsersSql());
-        browser.qry1.Open();
-    } catch (const data::ConnectionFailed&) {
-        throw;
-    } catch (const std::exception&) {
-        return;
-    }
-    try {
-        browser.qry1.MoveFirst();
-        const std::string firstUser = browser.qry1.FieldNamed(login::kUserColumn).PlainText();
-        browser.qry2.SetSQL(login::TablesSql(firstUser));
-        browser.qry2.Open();
-        browser.qry2.MoveFirst();
-        browser.qry4.Close();
-        browser.qry4.SetSQL(login::RowsSql(browser.qry3.FieldNamed(favourites::kFavouriteColumn).PlainText()));
-        browser.qry4.Open();
-        browser.grp1->setTitle(QString::fromUtf8(
-            login::DataCaptionFor(browser.qry3.FieldNamed(favourites::kFavouriteColumn).PlainText())));
-    } catch (const std::exception&) {
-    }
+    Form1->OpenDatabase(upass->text().toStdString(), uname->text().toStdString(), ipsid->text().toStdString());
 }
 
 } // namespace querlin

@@ -4,10 +4,10 @@
 // the shared one stays up for everyone else.
 #include "LoginFixture.h"
 
-#include "browser/TSaveDialog.h"
+#include "windows/TSaveDialog.h"
 #include "export/Export.h"
 #include "grid/TDataGrid.h"
-#include "login/Database.h"
+#include "windows/BrowserSql.h"
 
 #include <QLabel>
 #include "testsupport/PrivateServer.h"
@@ -255,8 +255,8 @@ TEST_F(LostConnection, DuringAnExport)
         WriteFile(target, "earlier export");
         TSaveDialog::SetAnswerForTesting([target](const std::string&) { return std::optional<std::string>(target); });
         // The large favourite as the viewed table.
-        Form1->qry4.SetSQL(login::RowsSql("BRAVEL.DOOMED"));
-        Form1->grp1->setTitle(QString::fromUtf8(login::DataCaptionFor("BRAVEL.DOOMED")));
+        Form1->qry4.SetSQL(browser::RowsSql("BRAVEL.DOOMED"));
+        Form1->grp1->setTitle(QString::fromUtf8(browser::DataCaptionFor("BRAVEL.DOOMED")));
         const QString label = Form1->lbl1->text();
         {
             Saboteur saboteur([](const std::string& sql) { return server_->Psql(sql); },

@@ -1,9 +1,9 @@
-#include "app/Shell.h"
+#include "windows/Shell.h"
 
-#include "app/Globals.h"
-#include "app/Guard.h"
-#include "browser/Unit1.h"
-#include "login/main.h"
+#include "windows/Globals.h"
+#include "windows/Guard.h"
+#include "windows/Unit1.h"
+#include "windows/main.h"
 #include "platform/Error.h"
 #include "platform/Registry.h"
 
@@ -21,6 +21,11 @@ namespace querlin::app {
 namespace {
 
 bool terminationRequested = false;
+
+// The two windows live from CreateWindows to DestroyWindows; the globals
+// frmmain and Form1 name them for the code that reaches them.
+std::unique_ptr<Tfrmmain> loginWindow;
+std::unique_ptr<TForm1> browserWindow;
 
 } // namespace
 
@@ -58,10 +63,10 @@ void InitialiseApplication(QApplication& application)
 
 void CreateWindows()
 {
-    CreateForm(frmmain);
+    CreateForm(loginWindow, frmmain);
     // The main window's native window exists from here on.
     frmmain->winId();
-    CreateForm(Form1);
+    CreateForm(browserWindow, Form1);
 }
 
 void CentreOnScreen(QWidget& window)
@@ -110,9 +115,9 @@ int RunMessageLoop()
 
 void DestroyWindows()
 {
-    delete Form1;
+    browserWindow.reset();
     Form1 = nullptr;
-    delete frmmain;
+    loginWindow.reset();
     frmmain = nullptr;
 }
 

@@ -4,7 +4,9 @@
 //
 // GUI thread only.
 
-#include "app/Guard.h"
+#include "windows/Guard.h"
+
+#include <memory>
 
 class QApplication;
 class QWidget;
@@ -15,9 +17,11 @@ namespace querlin::app {
 // window's creation handler runs, so the handler may reach its own window
 // through it, as other code does. An error in FormCreate is reported and
 // the window is created all the same.
-template <class Form> void CreateForm(Form*& global)
+// The owner keeps the window; the global only names it.
+template <class Form> void CreateForm(std::unique_ptr<Form>& owner, Form*& global)
 {
-    Form* form = new Form();
+    owner = std::make_unique<Form>();
+    Form* form = owner.get();
     global = form;
     Guard([form] { form->FormCreate(); });
 }

@@ -5,8 +5,8 @@
 // query failed afterwards.
 #include "LoginFixture.h"
 
-#include "app/Globals.h"
-#include "browser/TSaveDialog.h"
+#include "windows/Globals.h"
+#include "windows/TSaveDialog.h"
 #include "platform/Utf8.h"
 
 #include <QTest>

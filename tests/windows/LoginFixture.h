@@ -4,7 +4,7 @@
 // like the SID: the fixture that the login and browser tests share.
 #include "ShellFixture.h"
 
-#include "app/MessageBox.h"
+#include "windows/MessageBox.h"
 #include "data/DataSet.h"
 #include "data/Provider.h"
 #include "favourites/Favourites.h"

@@ -1,5 +1,5 @@
 // Program entry. The command line is ignored.
-#include "app/Shell.h"
+#include "windows/Shell.h"
 
 #include <QApplication>
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "app/Globals.h"
-#include "app/Guard.h"
-#include "browser/Unit1.h"
+#include "windows/Globals.h"
+#include "windows/Guard.h"
+#include "windows/Unit1.h"
 #include "data/LocalStoreFile.h"
 #include "export/Export.h"
 #include "platform/Automation.h"

@@ -11,7 +11,7 @@
 // the parity of its record number. The popup menus of the group boxes add
 // and remove favourites and save the viewed rows.
 
-#include "browser/TSaveDialog.h"
+#include "windows/TSaveDialog.h"
 #include "data/DataSet.h"
 #include "export/Export.h"
 #include "grid/TDataGrid.h"
@@ -102,6 +102,15 @@ public:
     // names head the sheet (always dbgrd4, the viewed table's). Runs on the
     // worker; reaches the window only through queued calls.
     void CopyDbDataToExcel(grid::TDataGrid& grid);
+
+    // The Login's opening of the database: ensures and opens the favourites
+    // store (its failure raises), gives qry1, qry2 and qry4 the read-only
+    // connection for the user (a string that cannot be set shows "eooor"),
+    // and runs the first queries, so that the window comes up with the
+    // users, the first user's tables, the favourites and the first
+    // favourite's rows, its frame naming that favourite. A sign-on that
+    // fails raises data::ConnectionFailed; later failures end it silently.
+    void OpenDatabase(const std::string& password, const std::string& user, const std::string& sid);
 
     // Whether the connection lists the table, system tables included.
     bool TableExist(data::TADOConnection& connection, const std::string& tableName);

@@ -1,13 +1,16 @@
-#include "browser/Unit1.h"
+#include "windows/Unit1.h"
 
-#include "app/BusyCursor.h"
-#include "app/Globals.h"
-#include "app/Guard.h"
-#include "app/Shell.h"
+#include "data/Provider.h"
 #include "favourites/Favourites.h"
 #include "login/Database.h"
-#include "login/main.h"
 #include "platform/Error.h"
+#include "windows/BrowserSql.h"
+#include "windows/BusyCursor.h"
+#include "windows/Globals.h"
+#include "windows/Guard.h"
+#include "windows/MessageBox.h"
+#include "windows/Shell.h"
+#include "windows/main.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -119,7 +122,7 @@ TForm1::TForm1(QWidget* parent)
     grp2 = MakeGroupBox(this, "grp2", "用户列表", 0, 0, 209, 169);
     grp3 = MakeGroupBox(this, "grp3", "用户数据表", 207, 0, 250, 169);
     grp4 = MakeGroupBox(this, "grp4", "常用数据表", 455, 0, 322, 169);
-    grp1 = MakeGroupBox(this, "grp1", login::kDataCaption, 0, 172, 777, 377);
+    grp1 = MakeGroupBox(this, "grp1", browser::kDataCaption, 0, 172, 777, 377);
     setTabOrder(grp1, grp2);
     setTabOrder(grp2, grp3);
     setTabOrder(grp3, grp4);
@@ -194,8 +197,8 @@ void TForm1::dbgrd1CellClick(grid::TGridColumn*)
 {
     Silently([this] {
         app::BusyCursor busy;
-        const std::string user = qry1.FieldNamed(login::kUserColumn).PlainText();
-        qry2.SetSQL(login::TablesSql(user));
+        const std::string user = qry1.FieldNamed(browser::kUserColumn).PlainText();
+        qry2.SetSQL(browser::TablesSql(user));
         qry2.Open();
         qry2.MoveFirst();
     });
@@ -206,12 +209,12 @@ void TForm1::dbgrd2CellClick(grid::TGridColumn*)
     Silently([this] {
         app::BusyCursor busy;
         qry4.Close();
-        qry4.SetSQL(login::RowsSql(qry1.FieldNamed(login::kUserColumn).PlainText() + "." +
-                                   qry2.FieldNamed(login::kTableColumn).PlainText()));
+        qry4.SetSQL(browser::RowsSql(qry1.FieldNamed(browser::kUserColumn).PlainText() + "." +
+                                   qry2.FieldNamed(browser::kTableColumn).PlainText()));
         qry4.Open();
-        grp1->setTitle(QString::fromUtf8(login::DataCaptionFor(qry1.FieldNamed(login::kUserColumn).PlainText() +
+        grp1->setTitle(QString::fromUtf8(browser::DataCaptionFor(qry1.FieldNamed(browser::kUserColumn).PlainText() +
                                                                "." +
-                                                               qry2.FieldNamed(login::kTableColumn).PlainText())));
+                                                               qry2.FieldNamed(browser::kTableColumn).PlainText())));
     });
 }
 
@@ -220,10 +223,10 @@ void TForm1::dbgrd3CellClick(grid::TGridColumn*)
     Silently([this] {
         app::BusyCursor busy;
         qry4.Close();
-        qry4.SetSQL(login::RowsSql(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText()));
+        qry4.SetSQL(browser::RowsSql(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText()));
         qry4.Open();
         grp1->setTitle(
-            QString::fromUtf8(login::DataCaptionFor(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText())));
+            QString::fromUtf8(browser::DataCaptionFor(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText())));
     });
 }
 
@@ -364,6 +367,49 @@ void TForm1::closeEvent(QCloseEvent* event)
     app::Guard([this] { FormClose(); });
     // The window's own close action stays "hide".
     event->accept();
+}
+
+void TForm1::OpenDatabase(const std::string& password, const std::string& user, const std::string& sid)
+{
+    // The favourites come first and are not guarded: a store that cannot be
+    // made or opened stops the Login here, before any database setting.
+    favourites::EnsureAndOpen(FavouritesFileName, con1, qry3);
+
+    try {
+        qry1.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
+    } catch (const std::exception&) {
+        app::ShowMessageBox("eooor");
+        return;
+    }
+    qry2.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
+    qry4.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
+
+    // A sign-on that fails (unreachable, wrong password, no data source or
+    // driver) is reported and stops the Login, so the login window stays
+    // for another try; failures after the connection was made (a first
+    // favourite that is no readable table) end the first queries silently,
+    // and the window shows what was filled before them.
+    try {
+        qry1.SetSQL(browser::UsersSql());
+        qry1.Open();
+    } catch (const data::ConnectionFailed&) {
+        throw;
+    } catch (const std::exception&) {
+        return;
+    }
+    try {
+        qry1.MoveFirst();
+        const std::string firstUser = qry1.FieldNamed(browser::kUserColumn).PlainText();
+        qry2.SetSQL(browser::TablesSql(firstUser));
+        qry2.Open();
+        qry2.MoveFirst();
+        qry4.Close();
+        qry4.SetSQL(browser::RowsSql(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText()));
+        qry4.Open();
+        grp1->setTitle(
+            QString::fromUtf8(browser::DataCaptionFor(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText())));
+    } catch (const std::exception&) {
+    }
 }
 
 } // namespace querlin

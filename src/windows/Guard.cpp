@@ -1,6 +1,6 @@
-#include "app/Guard.h"
+#include "windows/Guard.h"
 
-#include "app/Globals.h"
+#include "windows/Globals.h"
 #include "platform/Error.h"
 
 #include <QMessageBox>

@@ -1,6 +1,6 @@
-#include "app/MessageBox.h"
+#include "windows/MessageBox.h"
 
-#include "app/Globals.h"
+#include "windows/Globals.h"
 
 #include <QMessageBox>
 

@@ -6,11 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Globals.h"
-#include "app/Guard.h"
-#include "app/Shell.h"
-#include "browser/Unit1.h"
-#include "login/main.h"
+#include "windows/Globals.h"
+#include "windows/Guard.h"
+#include "windows/Shell.h"
+#include "windows/Unit1.h"
+#include "windows/main.h"
 #include "platform/FileRegistry.h"
 #include "platform/ProgramDirectory.h"
 #include "testsupport/TestSupport.h"

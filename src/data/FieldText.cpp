@@ -664,4 +664,78 @@ bool EqualNoCase(std::string_view a, std::string_view b)
     return i == a.size() && j == b.size();
 }
 
+// ---------------------------------------------------------------------------
+// Numbers given as text
+
+bool ParseInteger(std::string_view text, std::int64_t& value)
+{
+    text = platform::Trim(text, platform::kSpaceAndTab);
+    std::size_t i = 0;
+    const std::size_t end = text.size();
+    if (i == end)
+        return false;
+    // Whole numbers written as decimals ("12.0", "12.5") round like the source would.
+    for (std::size_t k = i; k < end; ++k) {
+        if (text[k] == '.' || text[k] == 'e' || text[k] == 'E') {
+            std::int64_t scaled;
+            if (!ParseBcd(text.substr(i, end - i), scaled))
+                return false;
+            const std::int64_t whole = scaled / kBcdScale;
+            const std::int64_t rest = scaled % kBcdScale;
+            value = whole + (rest >= 5000 ? 1 : rest <= -5000 ? -1 : 0);
+            return true;
+        }
+    }
+    bool negative = false;
+    if (text[i] == '-' || text[i] == '+') {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == end)
+        return false;
+    unsigned __int128 magnitude = 0;
+    for (; i < end; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
+        if (magnitude > static_cast<unsigned __int128>(INT64_MAX) + 1)
+            return false;
+    }
+    if (!negative && magnitude > static_cast<unsigned __int128>(INT64_MAX))
+        return false;
+    value = negative ? static_cast<std::int64_t>(-magnitude) : static_cast<std::int64_t>(magnitude);
+    return true;
+}
+
+// The text with the locale's decimal separator turned into a point.
+std::string WithPoint(std::string_view text, const std::string& separator)
+{
+    const std::size_t at = separator == "." || separator.empty() ? std::string_view::npos : text.find(separator);
+    std::string out;
+    out.reserve(text.size());
+    if (at == std::string_view::npos) {
+        out.append(text);
+    } else {
+        out.append(text.substr(0, at));
+        out.push_back('.');
+        out.append(text.substr(at + separator.size()));
+    }
+    return out;
+}
+
+bool ParseFloat(std::string_view text, const std::string& separator, double& value)
+{
+    std::string copy = WithPoint(text, separator);
+    while (!copy.empty() && copy.back() == ' ')
+        copy.pop_back();
+    std::size_t start = 0;
+    while (start < copy.size() && copy[start] == ' ')
+        ++start;
+    if (start == copy.size())
+        return false;
+    char* stop = nullptr;
+    value = std::strtod(copy.c_str() + start, &stop);
+    return stop == copy.c_str() + copy.size();
+}
+
 } // namespace querlin::data::text

@@ -6,6 +6,7 @@
 
 #include "data/DataSet.h"
 #include "data/Provider.h"
+#include "data/ZeroDay.h"
 #include "platform/Locale.h"
 
 #include <cstdint>
@@ -41,19 +42,23 @@ std::string FormatBcd(std::int64_t scaled, const std::string& decimalSeparator);
 // "123.45" with a point whatever the locale, for handing to a provider.
 std::string BcdToDecimalText(std::int64_t scaled);
 
+// A whole number: an optional sign and digits, blanks around it; a decimal
+// ("12.5", "1e3") rounds half away from zero as the providers round. False
+// when malformed or beyond 64 bits.
+bool ParseInteger(std::string_view text, std::int64_t& value);
+// A floating-point number written with the given decimal separator (or a
+// point), blanks around it; false when anything else is left over.
+bool ParseFloat(std::string_view text, const std::string& separator, double& value);
+// The text with the locale's decimal separator turned into a point.
+std::string WithPoint(std::string_view text, const std::string& separator);
+
 std::string FormatInteger(std::int64_t value);
 std::string FormatUnsigned(std::uint64_t value);
 
 // Dates and times packed into integers for compact storage.
 std::int32_t PackDate(int year, int month, int day);
 
-// The zero day of the desktop's date arithmetic, 1899-12-30: a date-time
-// that holds only a time stands on it, and the local store's day numbers
-// count from it (day 25569 is 1970-01-01).
-inline constexpr int kZeroDayYear = 1899;
-inline constexpr int kZeroDayMonth = 12;
-inline constexpr int kZeroDayDay = 30;
-inline constexpr long long kZeroDayTo1970Days = 25569;
+// The zero day (data/ZeroDay.h) is the date of a time without a date.
 void UnpackDate(std::int32_t packed, int& year, int& month, int& day);
 std::int32_t PackTime(int hour, int minute, int second, int millisecond);
 void UnpackTime(std::int32_t packed, int& hour, int& minute, int& second, int& millisecond);

@@ -1,6 +1,6 @@
 #include "data/SqliteProvider.h"
 
-#include "data/FieldText.h"
+#include "data/ZeroDay.h"
 #include "data/ProviderText.h"
 #include "platform/AsciiText.h"
 #include "platform/AtomicFile.h"
@@ -505,7 +505,7 @@ bool ParseStoredDateTime(const char* text, TimestampParts& out)
             ++p;
     } else {
         // A time alone lies on the zero day, as the store's date-times do.
-        out.date = {text::kZeroDayYear, text::kZeroDayMonth, text::kZeroDayDay};
+        out.date = {kZeroDayYear, kZeroDayMonth, kZeroDayDay};
     }
     if (*p == '\0')
         return haveDate;
@@ -544,7 +544,7 @@ TimestampParts FromDayNumber(double value)
         ms -= 86400000;
     }
     // Civil date from days since 1970-01-01 (Howard Hinnant's algorithm).
-    long long z = static_cast<long long>(days) - text::kZeroDayTo1970Days + 719468;
+    long long z = static_cast<long long>(days) - kZeroDayTo1970Days + 719468;
     long long era = (z >= 0 ? z : z - 146096) / 146097;
     long long doe = z - era * 146097;
     long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;

@@ -1,6 +1,7 @@
 // Record sets: the query, opening it into a snapshot, storing and deleting
 // rows, and the connection. Fields are in Fields.cpp, loading in
-// Loading.cpp, the row window and the links in RowWindow.cpp.
+// Loading.cpp, the moves and the links in Links.cpp, the row window in
+// RowWindow.cpp.
 
 #include "data/DataSet.h"
 #include "data/DataSetImpl.h"
@@ -97,9 +98,9 @@ std::int64_t TADOQuery::Impl::PositionOf(std::int64_t physical) const
 
 bool TADOQuery::Impl::ActiveCell(const Snapshot*& store, std::int64_t& row) const
 {
-    if (state == TDataSetState::dsInactive || window.empty())
+    if (state == TDataSetState::dsInactive || window.Empty())
         return false;
-    const HeldRow& held = window[static_cast<std::size_t>(activeIndex)];
+    const RowWindow::HeldRow& held = window.Active();
     if (held.physical < 0) {
         if (!pending)
             return false;
@@ -181,7 +182,7 @@ std::int64_t TADOQuery::Impl::StorePending()
 
 void TADOQuery::Impl::DeleteCurrent()
 {
-    const HeldRow held = window[static_cast<std::size_t>(activeIndex)];
+    const RowWindow::HeldRow held = window.Active();
     const std::string table = BaseTableOf(fields);
     if (table.empty() || !connection)
         throw Error(kNoBaseTable);
@@ -311,8 +312,8 @@ void TADOQuery::Open()
     d.connection = std::move(connection);
     d.deleted.clear();
     d.state = TDataSetState::dsBrowse;
-    d.windowSize = d.DesiredWindowSize();
-    d.FillFromStart();
+    d.window.SetSize(d.DesiredWindowSize());
+    d.window.FillFromStart();
     d.UpdateLinkStates();
 }
 
@@ -329,9 +330,7 @@ void TADOQuery::Close()
     for (auto& f : closing)
         f->Detach();
     d.state = TDataSetState::dsInactive;
-    d.window.clear();
-    d.activeIndex = 0;
-    d.atStart = d.atEnd = false;
+    d.window.Clear();
     d.DropPending();
     d.rows.reset();
     d.deleted.clear();

@@ -1,12 +1,14 @@
 #pragma once
-// Inside of the record set: shared by DataSet.cpp (opening, fields, storing
-// rows) and RowWindow.cpp (the row window, links and notifications).
+// Inside of the record set: shared by DataSet.cpp (opening, storing rows),
+// Fields.cpp (the fields' values) and Links.cpp (moves, links and
+// notifications). The row window is a class of its own (RowWindow.h) that
+// sees the rows through LiveRows.
 
 #include "data/DataSet.h"
 #include "data/Provider.h"
+#include "data/RowWindow.h"
 #include "data/Snapshot.h"
 
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,9 +22,9 @@ class FieldImpl;
 // view adjustment; the other three do.
 enum class LinkEvent { DataChange, Scroll, LayoutChange };
 
-struct TADOQuery::Impl {
+struct TADOQuery::Impl final : LiveRows {
     explicit Impl(TADOQuery& owner);
-    ~Impl();
+    ~Impl() override;
 
     TADOQuery& self;
     std::string name;
@@ -40,16 +42,7 @@ struct TADOQuery::Impl {
     std::vector<bool> pendingAssigned;
     bool pendingModified = false;
 
-    // Row window. A held row with physical index -1 is the row being appended.
-    struct HeldRow {
-        std::int64_t physical;
-        int recordNumber;
-    };
-    std::deque<HeldRow> window;
-    int activeIndex = 0;
-    int windowSize = 1;  // N
-    bool atStart = false;
-    bool atEnd = false;
+    RowWindow window{*this};
 
     // Links, through their data sources.
     std::vector<TDataSource*> sources;
@@ -69,12 +62,13 @@ struct TADOQuery::Impl {
     void CheckNotNotifying(const char* operation) const;
 
     // Snapshot positions, skipping deleted rows.
-    std::int64_t LiveCount() const;
-    bool IsDeleted(std::int64_t physical) const;
-    std::int64_t NextLive(std::int64_t physical) const;   // -1 when none
-    std::int64_t PriorLive(std::int64_t physical) const;  // -1 when none
+    std::int64_t LiveCount() const override;
+    bool IsDeleted(std::int64_t physical) const override;
+    std::int64_t NextLive(std::int64_t physical) const override;   // -1 when none
+    std::int64_t PriorLive(std::int64_t physical) const override;  // -1 when none
     std::int64_t PhysicalAt(std::int64_t position) const;
-    std::int64_t PositionOf(std::int64_t physical) const;
+    std::int64_t PositionOf(std::int64_t physical) const override;
+    std::int64_t PhysicalCount() const override { return rows ? rows->RowCount() : 0; }
 
     // The text of a field's cell in a stored row, read in place (TRecordScan).
     std::string_view CellText(int field, std::int64_t physical, bool display, std::string& scratch) const;
@@ -82,14 +76,10 @@ struct TADOQuery::Impl {
     // Where the active row's values live; false when there is no active row.
     bool ActiveCell(const Snapshot*& store, std::int64_t& row) const;
 
-    // Row window (RowWindow.cpp).
+    // Links and notifications (Links.cpp).
     class ActiveLinks;
     std::vector<TDataLink*> Links() const;
     int DesiredWindowSize() const;
-    bool FetchNext(int* slides);
-    bool FetchPrior(int* slides, int* putInFront);
-    void FillFromStart();
-    void RefillAbout(std::int64_t physical, bool centred);
     void Resize(int newSize);
     void UpdateWindowSize();
     void ClampViews();

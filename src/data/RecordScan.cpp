@@ -22,9 +22,9 @@ std::int64_t TRecordScan::RowCount() const
 TRecordScan::Row TRecordScan::Current() const
 {
     const TADOQuery::Impl& d = *dataSet_.d_;
-    if (d.window.empty())
+    if (d.window.Empty())
         return {};
-    const std::int64_t physical = d.window[static_cast<std::size_t>(d.activeIndex)].physical;
+    const std::int64_t physical = d.window.Active().physical;
     if (physical < 0)
         return {};
     return Row{physical, d.PositionOf(physical)};

@@ -75,9 +75,11 @@ std::string Grouped(std::uint64_t number)
     return digits;
 }
 
-std::string CellTooLongCause(std::uint32_t row, std::uint32_t column, std::size_t length)
+std::string CellTooLongCause(std::uint32_t row, std::uint32_t column, std::size_t length,
+                             const SheetLayout& layout, std::uint32_t sheet)
 {
-    return "The cell in row " + Grouped(row) + ", column " + Grouped(column) + " holds " + Grouped(length) +
+    return "The cell in row " + Grouped(row) + ", column " + Grouped(column) +
+           (layout.sheetCount > 1 ? " of " + SheetName(sheet) : std::string()) + " holds " + Grouped(length) +
            " characters; a cell holds at most " + Grouped(kMaxCellCharacters) + ".";
 }
 

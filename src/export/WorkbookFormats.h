@@ -45,6 +45,12 @@ void ForEachSheetRow(const platform::CellSpool& cells, const SheetLayout& layout
 // "Sheet1", "Sheet2", ...
 std::string SheetName(std::uint32_t sheet);
 
+// "The cell in row 3, column 2 holds 40,000 characters; a cell holds at most
+// 32,767."; with the sheet's name ("... column 2 of Sheet3 holds ...") when
+// the workbook has more than one sheet, the row then counted in that sheet.
+std::string CellTooLongCause(std::uint32_t row, std::uint32_t column, std::size_t length,
+                             const SheetLayout& layout, std::uint32_t sheet);
+
 void WriteXls(const platform::CellSpool& cells, const SheetLayout& layout, TargetFile& target);
 void WriteXlsx(const platform::CellSpool& cells, const SheetLayout& layout, TargetFile& target);
 void WriteCsv(const platform::CellSpool& cells, TargetFile& target);
@@ -54,8 +60,6 @@ void AppendUtf16(std::string_view utf8, std::u16string& out);
 // Characters as a spreadsheet counts them (UTF-16 units).
 std::size_t Utf16Length(std::string_view utf8);
 
-// "The cell in row 3, column 2 holds 40,000 characters; a cell holds at most 32,767."
-std::string CellTooLongCause(std::uint32_t row, std::uint32_t column, std::size_t length);
 // 1048576 → "1,048,576"
 std::string Grouped(std::uint64_t number);
 

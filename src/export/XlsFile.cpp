@@ -154,7 +154,9 @@ struct BiffText {
 // never split, its characters may be, each part led by its width flag.
 class StringTable {
 public:
-    StringTable(Sink& sink, std::uint32_t count) : sink_(sink)
+    // index: keep the places for the index record (not needed to count
+    // the bytes, and the count is not known then).
+    StringTable(Sink& sink, std::uint32_t count, bool index = true) : sink_(sink), index_(index)
     {
         // Excel's lookup index: every bucketSize-th entry's place, at most
         // 128 buckets.
@@ -167,7 +169,7 @@ public:
     {
         if (body_.Size() + 3 > kMaxRecordData)
             StartContinue();
-        if (added_ % bucketSize_ == 0)
+        if (index_ && added_ % bucketSize_ == 0)
             buckets_.push_back({static_cast<std::uint32_t>(recordStart_ + 4 + body_.Size()),
                                 static_cast<std::uint16_t>(4 + body_.Size())});
         ++added_;
@@ -234,6 +236,7 @@ private:
     };
 
     Sink& sink_;
+    bool index_;
     std::uint32_t bucketSize_ = 8;
     std::uint32_t added_ = 0;
     std::uint16_t type_ = kSst;
@@ -323,14 +326,14 @@ void WriteGlobalsHead(Sink& sink, const std::vector<std::uint32_t>& sheetPositio
 
 // Adds a row's texts to the string table, in the order the sheets use them.
 void AddRowTexts(StringTable& table, BiffText& text, std::uint32_t row, std::span<const platform::SpoolCell> rowCells,
-                 TargetFile& target)
+                 const SheetLayout& layout, std::uint32_t sheet, TargetFile& target)
 {
     for (const auto& cell : rowCells) {
         if (!IsTextCell(cell))
             continue;
         text.Assign(cell.text);
         if (text.units.size() > kMaxCellCharacters)
-            target.Fail(CellTooLongCause(row, cell.column, text.units.size()));
+            target.Fail(CellTooLongCause(row, cell.column, text.units.size(), layout, sheet));
         table.Add(text);
     }
 }
@@ -423,13 +426,17 @@ void WriteXls(const platform::CellSpool& cells, const SheetLayout& layout, Targe
     std::uint32_t strings = 0;
     {
         WriteGlobalsHead(globalsCounter, positions);
-        StringTable table(globalsCounter, 0);
+        StringTable table(globalsCounter, 0, false);
         BiffText text;
         SheetWriter sheets(sheetsCounter, layout);
+        std::uint32_t current = 0;
         ForEachSheetRow(cells, layout,
-                        {[&](std::uint32_t sheet) { sheets.Start(sheet); },
+                        {[&](std::uint32_t sheet) {
+                             current = sheet;
+                             sheets.Start(sheet);
+                         },
                          [&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) {
-                             AddRowTexts(table, text, row, rowCells, target);
+                             AddRowTexts(table, text, row, rowCells, layout, current, target);
                              sheets.Row(row, rowCells);
                          },
                          [&](std::uint32_t sheet) { sheets.End(sheet); }});
@@ -461,10 +468,11 @@ void WriteXls(const platform::CellSpool& cells, const SheetLayout& layout, Targe
     {
         StringTable table(sink, strings);
         BiffText text;
+        std::uint32_t current = 0;
         ForEachSheetRow(cells, layout,
-                        {[](std::uint32_t) {},
+                        {[&](std::uint32_t sheet) { current = sheet; },
                          [&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) {
-                             AddRowTexts(table, text, row, rowCells, target);
+                             AddRowTexts(table, text, row, rowCells, layout, current, target);
                          },
                          [](std::uint32_t) {}});
         table.Finish();

@@ -223,6 +223,7 @@ public:
 
     void Start(std::uint32_t sheet)
     {
+        sheet_ = sheet;
         const std::uint32_t lastRow = layout_.LastRowOf(sheet);
         // Large sizes in the entry's headers only when the sheet's XML could
         // pass 4 GiB: some readers stumble over them where not needed.
@@ -245,19 +246,21 @@ public:
 
     void Row(std::uint32_t row, std::span<const platform::SpoolCell> cells)
     {
+        // Checked before room is made for the row's XML.
         std::size_t room = kRowOverhead;
-        for (const auto& cell : cells)
+        for (const auto& cell : cells) {
+            if (cell.text.size() > kMaxCellCharacters) {
+                const std::size_t length = Utf16Length(cell.text);
+                if (length > kMaxCellCharacters)
+                    target_.Fail(CellTooLongCause(row, cell.column, length, layout_, sheet_));
+            }
             room += kCellOverhead + cell.text.size() * kEscapeFactor;
+        }
         char* const begin = package_.Reserve(room);
         char* out = Put(begin, "<row r=\"");
         out = PutDecimal(out, row);
         out = Put(out, "\">");
         for (const auto& cell : cells) {
-            if (cell.text.size() > kMaxCellCharacters) {
-                const std::size_t length = Utf16Length(cell.text);
-                if (length > kMaxCellCharacters)
-                    target_.Fail(CellTooLongCause(row, cell.column, length));
-            }
             const bool quoted = cell.kind == platform::SpoolCellKind::QuotedText;
             // An empty text is no cell; an empty quoted one a blank cell
             // with the quote prefix.
@@ -296,6 +299,7 @@ private:
     const SheetLayout& layout_;
     std::uint64_t maxRowTextBytes_;
     TargetFile& target_;
+    std::uint32_t sheet_ = 0;
     std::vector<std::string> columns_;
 };
 

@@ -80,9 +80,9 @@ TEST(Workbook, EachFormatReadsBackAsWritten)
     EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"t.csv", "t.xls", "t.xlsx"}));
 }
 
-// Texts that the sheet's XML cannot carry as they stand: a NUL (it would end
-// the text handed to libxlsxwriter) and a literal "_xHHHH_" (a reader turns
-// it into the character HHHH); control characters travel escaped.
+// Texts that the sheet's XML cannot carry as they stand: a NUL (no XML
+// character) and a literal "_xHHHH_" (a reader turns it into the character
+// HHHH); control characters travel escaped.
 TEST(Workbook, XlsxKeepsNulsEscapeLookalikesAndControlCharacters)
 {
     TempDir dir;

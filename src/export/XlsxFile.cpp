@@ -9,8 +9,11 @@
 #include "platform/AsciiText.h"
 
 #include <array>
+#include <cerrno>
 #include <cstring>
+#include <set>
 #include <vector>
+#include <unistd.h>
 
 namespace querlin::exports::detail {
 
@@ -36,7 +39,7 @@ constexpr std::string_view kStyles =
     "</styleSheet>";
 
 // The most bytes a cell's XML takes beyond seven per byte of its text
-// ("_x0000_" for a NUL is the longest escape).
+// ("_x0000_" for a NUL is the longest escape): room made before each row.
 constexpr std::size_t kCellOverhead = 96;
 constexpr std::size_t kRowOverhead = 32;
 constexpr std::size_t kEscapeFactor = 7;
@@ -214,8 +217,9 @@ char* Put(char* out, std::string_view text)
 // at a time.
 class SheetXml {
 public:
-    SheetXml(ZipPackage& package, const SheetLayout& layout, std::uint64_t maxRowTextBytes, TargetFile& target)
-        : package_(package), layout_(layout), maxRowTextBytes_(maxRowTextBytes), target_(target)
+    SheetXml(ZipPackage& package, const SheetLayout& layout, const std::set<std::uint32_t>& largeSheets,
+             TargetFile& target)
+        : package_(package), layout_(layout), largeSheets_(largeSheets), target_(target)
     {
         for (std::uint32_t c = 1; c <= layout.lastColumn; ++c)
             columns_.push_back(ColumnName(c));
@@ -225,12 +229,7 @@ public:
     {
         sheet_ = sheet;
         const std::uint32_t lastRow = layout_.LastRowOf(sheet);
-        // Large sizes in the entry's headers only when the sheet's XML could
-        // pass 4 GiB: some readers stumble over them where not needed.
-        const std::uint64_t rowBound =
-            kRowOverhead + layout_.lastColumn * std::uint64_t{kCellOverhead} + maxRowTextBytes_ * kEscapeFactor;
-        const bool large = std::uint64_t{lastRow} * rowBound + 4096 > 0xFFFFFFFFull;
-        package_.BeginEntry("xl/worksheets/sheet" + std::to_string(sheet + 1) + ".xml", large);
+        package_.BeginEntry("xl/worksheets/sheet" + std::to_string(sheet + 1) + ".xml", largeSheets_.contains(sheet));
         std::string head(kXmlDeclaration);
         head += "<worksheet xmlns=\"" + std::string(kMainNamespace) + "\" xmlns:r=\"" +
                 std::string(kRelationshipsNamespace) + "\">";
@@ -297,7 +296,7 @@ public:
 private:
     ZipPackage& package_;
     const SheetLayout& layout_;
-    std::uint64_t maxRowTextBytes_;
+    const std::set<std::uint32_t>& largeSheets_;
     TargetFile& target_;
     std::uint32_t sheet_ = 0;
     std::vector<std::string> columns_;
@@ -363,18 +362,38 @@ std::string WorkbookRelationships(std::uint32_t sheets)
 
 void WriteXlsx(const platform::CellSpool& cells, const SheetLayout& layout, TargetFile& target)
 {
-    ZipPackage package(target);
-    WritePart(package, "[Content_Types].xml", ContentTypes(layout.sheetCount));
-    WritePart(package, "_rels/.rels", PackageRelationships());
-    WritePart(package, "xl/workbook.xml", WorkbookXml(layout.sheetCount));
-    WritePart(package, "xl/_rels/workbook.xml.rels", WorkbookRelationships(layout.sheetCount));
-    WritePart(package, "xl/styles.xml", std::string(kStyles));
-    SheetXml sheets(package, layout, cells.MaxRowTextBytes(), target);
-    ForEachSheetRow(cells, layout,
-                    {[&](std::uint32_t sheet) { sheets.Start(sheet); },
-                     [&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) { sheets.Row(row, rowCells); },
-                     [&](std::uint32_t sheet) { sheets.End(sheet); }});
-    package.Finish();
+    std::FILE* out = target.Stream();
+    std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
+    // The parts before the sheets.
+    constexpr std::size_t kFirstSheetEntry = 5;
+    // A sheet's sizes go into 32-bit fields unless its XML turned out to
+    // pass 4 GiB: the package is then written again with large sizes for
+    // that sheet (some readers stumble over them where not needed).
+    std::set<std::uint32_t> largeSheets;
+    for (;;) {
+        try {
+            ZipPackage package(target);
+            WritePart(package, "[Content_Types].xml", ContentTypes(layout.sheetCount));
+            WritePart(package, "_rels/.rels", PackageRelationships());
+            WritePart(package, "xl/workbook.xml", WorkbookXml(layout.sheetCount));
+            WritePart(package, "xl/_rels/workbook.xml.rels", WorkbookRelationships(layout.sheetCount));
+            WritePart(package, "xl/styles.xml", std::string(kStyles));
+            SheetXml sheets(package, layout, largeSheets, target);
+            ForEachSheetRow(
+                cells, layout,
+                {[&](std::uint32_t sheet) { sheets.Start(sheet); },
+                 [&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) { sheets.Row(row, rowCells); },
+                 [&](std::uint32_t sheet) { sheets.End(sheet); }});
+            package.Finish();
+            return;
+        } catch (const EntryTooLarge& tooLarge) {
+            if (tooLarge.entry < kFirstSheetEntry)
+                target.Fail("A part of the workbook is too large.");
+            largeSheets.insert(static_cast<std::uint32_t>(tooLarge.entry - kFirstSheetEntry));
+        }
+        if (std::fflush(out) != 0 || ::ftruncate(::fileno(out), 0) != 0 || std::fseek(out, 0, SEEK_SET) != 0)
+            target.FailWithErrno(errno);
+    }
 }
 
 } // namespace querlin::exports::detail

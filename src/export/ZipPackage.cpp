@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -16,7 +17,6 @@ namespace {
 
 // A piece is deflated once it holds this much.
 constexpr std::size_t kPieceSize = 512 * 1024;
-constexpr std::size_t kOutputBuffer = 1 << 20;
 // The final block: fixed codes, final bit set, nothing but its end code.
 constexpr unsigned char kFinalBlock[] = {0x03, 0x00};
 
@@ -27,6 +27,10 @@ constexpr std::uint32_t kZip64EndOfCentral = 0x06064b50;
 constexpr std::uint32_t kZip64Locator = 0x07064b50;
 constexpr std::uint16_t kZip64Extra = 0x0001;
 constexpr std::uint32_t kUnknown32 = 0xFFFFFFFF;
+// An entry that is not large stops short of its size fields' limit, so
+// that its deflated size (a little more than its size at worst) fits too.
+constexpr std::uint64_t kEntryLimit = 0xFF000000;
+std::atomic<std::uint64_t> entryLimitForTesting{0};
 
 class Bytes {
 public:
@@ -113,9 +117,17 @@ unsigned ZipPackage::HelperCount()
     return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
 }
 
+void ZipPackage::SetEntryLimitForTesting(std::uint64_t bytes)
+{
+    entryLimitForTesting = bytes;
+}
+
 ZipPackage::ZipPackage(TargetFile& target) : target_(target), out_(target.Stream())
 {
-    std::setvbuf(out_, nullptr, _IOFBF, kOutputBuffer);
+    const long at = std::ftell(out_);
+    if (at < 0)
+        target_.FailWithErrno(errno);
+    offset_ = static_cast<std::uint64_t>(at);
     try {
         for (unsigned i = 0; i < HelperCount(); ++i)
             helpers_.emplace_back([this] { Helper(); });
@@ -220,7 +232,13 @@ char* ZipPackage::Reserve(std::size_t room)
 void ZipPackage::Commit(std::size_t used)
 {
     current_->used += used;
-    entries_.back().size += used;
+    Entry& entry = entries_.back();
+    entry.size += used;
+    if (!entry.large) {
+        const std::uint64_t testing = entryLimitForTesting;
+        if (entry.size > (testing ? testing : kEntryLimit))
+            throw EntryTooLarge{entries_.size() - 1};
+    }
     if (current_->used >= kPieceSize)
         Submit();
 }
@@ -296,8 +314,8 @@ void ZipPackage::EndEntry()
     entry.compressedSize += sizeof kFinalBlock;
     inEntry_ = false;
 
-    if (!entry.large && (entry.size >= kUnknown32 || entry.compressedSize >= kUnknown32))
-        target_.Fail("A part of the workbook is larger than its header can tell.");
+    if (!entry.large && entry.compressedSize >= kUnknown32)
+        throw EntryTooLarge{entries_.size() - 1};
     Bytes crc;
     crc.U32(entry.crc);
     PutAt(entry.offset + 14, crc.Data());

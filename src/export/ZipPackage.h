@@ -25,16 +25,23 @@
 
 namespace querlin::exports::detail {
 
+struct EntryTooLarge {
+    std::size_t entry;  // from 0, in the order of BeginEntry
+};
+
 class ZipPackage {
 public:
-    // Writes into target's stream; failures go through target.Fail.
+    // Writes into target's stream from where it stands; failures go
+    // through target.Fail.
     explicit ZipPackage(TargetFile& target);
     ~ZipPackage();
     ZipPackage(const ZipPackage&) = delete;
     ZipPackage& operator=(const ZipPackage&) = delete;
 
     // Starts an entry; large: its sizes may pass 4 GiB (the local header
-    // then carries room for large sizes).
+    // then carries room for large sizes). Writing more than an entry that
+    // is not large may hold throws EntryTooLarge: the caller writes the
+    // archive again, that entry large.
     void BeginEntry(const std::string& name, bool large);
     void Write(std::string_view bytes);
     // Room for at least room bytes of the entry at the returned place;
@@ -47,6 +54,9 @@ public:
 
     // The helpers' count, for tests.
     static unsigned HelperCount();
+    // The most bytes an entry that is not large takes; 0 puts the limit of
+    // its 32-bit size fields back (tests).
+    static void SetEntryLimitForTesting(std::uint64_t bytes);
 
 private:
     struct Piece;

@@ -93,10 +93,6 @@ void CellSpool::Write(std::uint32_t row, std::uint32_t column, SpoolCellKind kin
     if (std::fwrite(header, 1, kHeaderSize, file_) != kHeaderSize ||
         (length && std::fwrite(text.data(), 1, length, file_) != length))
         SpoolFailure();
-    if (row != lastRow_)
-        rowTextBytes_ = 0;
-    rowTextBytes_ += length;
-    maxRowTextBytes_ = std::max(maxRowTextBytes_, rowTextBytes_);
     lastRow_ = row;
     lastColumn_ = std::max(lastColumn_, column);
 }

@@ -58,9 +58,6 @@ public:
 
     std::uint32_t LastRow() const { return lastRow_; }        // 0 when empty
     std::uint32_t LastColumn() const { return lastColumn_; }  // 0 when empty
-    // The most bytes of text written into any one row (at least what a
-    // row holds: a cell written again counts twice).
-    std::uint64_t MaxRowTextBytes() const { return maxRowTextBytes_; }
 
     // Calls visit once per row that has cells, top to bottom, with its cells
     // in column order. The views are valid during the call only.
@@ -73,8 +70,6 @@ private:
     std::FILE* file_ = nullptr;
     std::uint32_t lastRow_ = 0;
     std::uint32_t lastColumn_ = 0;
-    std::uint64_t rowTextBytes_ = 0;
-    std::uint64_t maxRowTextBytes_ = 0;
 };
 
 // Writes the cells into a file named fileName, in the format its name asks

@@ -101,3 +101,46 @@ TEST(ZipPackage, FailureInALaterSheetLeavesNoFile)
     EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{});
     SetSheetRowsForTesting(WorkbookFormat::Xlsx, 0);
 }
+
+// A sheet whose XML passes what 32-bit sizes hold (here a limit lowered to
+// 200 KiB) is written again with large sizes in its headers, the other
+// parts keeping the plain ones; both readers take the workbook whole.
+TEST(ZipPackage, OnlyASheetTooLargeForPlainSizesGetsLargeOnes)
+{
+    detail::ZipPackage::SetEntryLimitForTesting(200 * 1024);
+    SetSheetRowsForTesting(WorkbookFormat::Xlsx, 4000);
+    TempDir dir;
+    platform::CellSpool spool;
+    spool.Write(1, 1, platform::SpoolCellKind::Text, "title");
+    std::vector<std::string> second = {"R1C1=title"};
+    for (std::uint32_t row = 3; row <= 4500; ++row) {
+        // Long rows in the first sheet, short ones in the second.
+        const std::string text = row <= 4000 ? std::string(60, 'a') + std::to_string(row) : std::to_string(row);
+        spool.Write(row, 1, platform::SpoolCellKind::QuotedText, text);
+        if (row > 4000)
+            second.push_back("R" + std::to_string(row - 3998) + "C1'=" + text);
+    }
+    const std::string file = dir.File("t.xlsx");
+    SaveWorkbook(spool, file);
+    detail::ZipPackage::SetEntryLimitForTesting(0);
+    SetSheetRowsForTesting(WorkbookFormat::Xlsx, 0);
+
+    // Which local headers carry the large sizes' extra field (ID 1).
+    const std::string bytes = test::ReadFile(file);
+    std::vector<std::string> large;
+    for (std::size_t at = bytes.find("PK\x03\x04"); at != std::string::npos; at = bytes.find("PK\x03\x04", at + 4)) {
+        auto u16 = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8; };
+        const std::size_t nameLength = u16(at + 26), extraLength = u16(at + 28);
+        if (extraLength >= 4 && u16(at + 30 + nameLength) == 1)
+            large.push_back(bytes.substr(at + 30, nameLength));
+    }
+    EXPECT_EQ(large, std::vector<std::string>{"xl/worksheets/sheet1.xml"});
+    test::XlsxDocument document(file);
+    EXPECT_EQ(document.problems, std::vector<std::string>{});
+    ASSERT_EQ(document.sheetNames.size(), 2u);
+    EXPECT_EQ(document.Cells(0).size(), 3999u);
+    EXPECT_EQ(document.Cells(1), second);
+    EXPECT_EQ(test::ReadXlsxSheetCells(file, 2), second);
+    EXPECT_EQ(test::ReadXlsxSheetCells(file, 1).back(), "R4000C1'=" + std::string(60, 'a') + "4000");
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"t.xlsx"});
+}

@@ -336,8 +336,9 @@ void ZipPackage::Finish()
     const std::uint64_t centralStart = offset_;
     for (const Entry& entry : entries_) {
         // Whatever does not fit in its field goes into the ZIP64 extra
-        // field, in this order; an entry made large stays large.
-        const bool bigSizes = entry.large || entry.size >= kUnknown32 || entry.compressedSize >= kUnknown32;
+        // field, in this order, and only that: LibreOffice refuses a
+        // package whose directory gives sizes there that would fit.
+        const bool bigSizes = entry.size >= kUnknown32 || entry.compressedSize >= kUnknown32;
         const bool bigOffset = entry.offset >= kUnknown32;
         Bytes extra;
         if (bigSizes)

@@ -134,6 +134,7 @@ void ForEachSheetRow(const platform::CellSpool& cells, const SheetLayout& layout
         }
     };
     cells.ForEachRow([&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) {
+        SaveCancellation::Check();
         if (layout.rowsPerSheet == 0 || row <= layout.rowsPerSheet) {
             if (row <= layout.headingRows) {
                 std::vector<HeldCell> held;
@@ -163,6 +164,7 @@ std::string SheetName(std::uint32_t sheet)
 namespace {
 
 std::atomic<std::uint32_t> testRows[3];
+thread_local const std::atomic<bool>* saveCancelled = nullptr;
 
 bool EndsWithNoCase(const std::string& text, std::string_view suffix)
 {
@@ -180,6 +182,22 @@ WorkbookFormat FormatForFileName(const std::string& fileName)
     if (EndsWithNoCase(fileName, ".csv"))
         return WorkbookFormat::Csv;
     return WorkbookFormat::Xlsx;
+}
+
+SaveCancellation::SaveCancellation(const std::atomic<bool>* cancelled) : previous_(saveCancelled)
+{
+    saveCancelled = cancelled;
+}
+
+SaveCancellation::~SaveCancellation()
+{
+    saveCancelled = previous_;
+}
+
+void SaveCancellation::Check()
+{
+    if (saveCancelled && saveCancelled->load(std::memory_order_relaxed))
+        throw Abort();
 }
 
 void SetSheetRowsForTesting(WorkbookFormat format, std::uint32_t rows)

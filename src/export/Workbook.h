@@ -20,6 +20,7 @@
 
 #include "platform/Spreadsheet.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -35,6 +36,24 @@ struct WorkbookLimits {
 // The rows of a sheet of the format, for tests of the rolling over without
 // a million rows; 0 puts the format's own limit back. Any thread.
 void SetSheetRowsForTesting(WorkbookFormat format, std::uint32_t rows);
+
+// While one lives, a workbook saved on this thread stops at its next row
+// once *cancelled is set, with querlin::Abort, and no file is written. The
+// export's worker keeps one for its whole run, so that closing the window
+// never waits for a long save to end. One thread: the one that made it.
+class SaveCancellation {
+public:
+    explicit SaveCancellation(const std::atomic<bool>* cancelled);
+    ~SaveCancellation();
+    SaveCancellation(const SaveCancellation&) = delete;
+    SaveCancellation& operator=(const SaveCancellation&) = delete;
+
+    // Throws querlin::Abort when the save on this thread is to stop.
+    static void Check();
+
+private:
+    const std::atomic<bool>* previous_;
+};
 
 // By the name's extension, letters compared without regard to case.
 WorkbookFormat FormatForFileName(const std::string& fileName);

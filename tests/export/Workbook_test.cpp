@@ -7,6 +7,7 @@
 #include "testsupport/TestSupport.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -349,4 +350,23 @@ TEST(Workbook, XlsxTextsReadBackThroughAStrictXmlParser)
     expected.push_back("R20C1'=bad \xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD end");
     EXPECT_EQ(document.Cells(0), expected);
     EXPECT_EQ(test::ReadXlsxCells(dir.File("t.xlsx")).front(), expected.front());
+}
+
+// Closing the window cancels the export: a save under a set flag stops at
+// its next row without a word and writes nothing, in every format; once the
+// scope is gone, saves on the thread go on as before.
+TEST(Workbook, CancelledSaveStopsAndLeavesNoFile)
+{
+    TempDir dir;
+    CellSpool spool;
+    FillSample(spool);
+    std::atomic<bool> cancelled{true};
+    for (const char* name : {"a.xls", "a.xlsx", "a.csv"}) {
+        SCOPED_TRACE(name);
+        const SaveCancellation cancellation(&cancelled);
+        EXPECT_THROW(SaveWorkbook(spool, dir.File(name)), Abort);
+        EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{});
+    }
+    SaveWorkbook(spool, dir.File("a.xlsx"));
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"a.xlsx"});
 }

@@ -67,6 +67,13 @@ void DosTime(std::uint16_t& time, std::uint16_t& date)
     date = static_cast<std::uint16_t>(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
 }
 
+// Deflating is the bulk of the work: one helper per core, beside the
+// thread that writes the XML, and no more than four.
+unsigned HelperCount()
+{
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
+
 } // namespace
 
 struct ZipPackage::Piece {
@@ -112,10 +119,6 @@ struct ZipPackage::Piece {
     }
 };
 
-unsigned ZipPackage::HelperCount()
-{
-    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-}
 
 void ZipPackage::SetEntryLimitForTesting(std::uint64_t bytes)
 {

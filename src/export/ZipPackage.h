@@ -52,8 +52,6 @@ public:
     // The central directory; the archive is complete.
     void Finish();
 
-    // The helpers' count, for tests.
-    static unsigned HelperCount();
     // The most bytes an entry that is not large takes; 0 puts the limit of
     // its 32-bit size fields back (tests).
     static void SetEntryLimitForTesting(std::uint64_t bytes);

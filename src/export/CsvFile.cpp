@@ -3,6 +3,8 @@
 // it; every line with as many fields as the widest row; CR LF after each.
 #include "export/WorkbookFormats.h"
 
+#include "export/Workbook.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -43,6 +45,7 @@ void WriteCsv(const platform::CellSpool& cells, TargetFile& target)
     std::string line;
     std::uint32_t nextRow = 1;
     cells.ForEachRow([&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) {
+        SaveCancellation::Check();
         // Rows without cells are lines of empty fields, so every value keeps
         // its row number.
         for (; nextRow < row; ++nextRow) {

@@ -122,6 +122,8 @@ void CopyDbDataToExcel(const ExportEnvironment& environment)
 
     // Everything the export made is released when this returns, whatever
     // happened: the workbook's cells, the record set and its connection.
+    // The save stops too when the export is cancelled.
+    const SaveCancellation cancellation(environment.cancelled);
     try {
         WriteWorkbook(environment, *application, sheet);
     } catch (const Abort&) {

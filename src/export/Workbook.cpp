@@ -5,7 +5,10 @@
 #include "platform/Automation.h"
 #include "platform/Error.h"
 
+#include <algorithm>
+#include <atomic>
 #include <mutex>
+#include <vector>
 
 namespace querlin::exports {
 
@@ -72,15 +75,96 @@ std::string Grouped(std::uint64_t number)
     return digits;
 }
 
-std::string CellTooLongCause(std::uint32_t row, std::uint32_t column, std::size_t length)
+std::string CellTooLongCause(std::uint32_t row, std::uint32_t column, std::size_t length,
+                             const SheetLayout& layout, std::uint32_t sheet)
 {
-    return "The cell in row " + Grouped(row) + ", column " + Grouped(column) + " holds " + Grouped(length) +
+    return "The cell in row " + Grouped(row) + ", column " + Grouped(column) +
+           (layout.sheetCount > 1 ? " of " + SheetName(sheet) : std::string()) + " holds " + Grouped(length) +
            " characters; a cell holds at most " + Grouped(kMaxCellCharacters) + ".";
+}
+
+std::uint32_t SheetLayout::LastRowOf(std::uint32_t sheet) const
+{
+    if (sheetCount <= 1)
+        return lastRow;
+    if (sheet + 1 < sheetCount)
+        return rowsPerSheet;
+    const std::uint64_t perSheet = rowsPerSheet - headingRows;
+    return static_cast<std::uint32_t>(headingRows + (lastRow - rowsPerSheet - (sheetCount - 2) * perSheet));
+}
+
+SheetLayout LayoutFor(const platform::CellSpool& cells, std::uint32_t rowsPerSheet)
+{
+    SheetLayout layout;
+    layout.lastRow = cells.LastRow();
+    layout.lastColumn = cells.LastColumn();
+    if (rowsPerSheet == 0 || layout.lastRow <= rowsPerSheet)
+        return layout;
+    layout.rowsPerSheet = rowsPerSheet;
+    // The title and the field names; a sheet keeps at least one row of its own.
+    layout.headingRows = std::min<std::uint32_t>(2, rowsPerSheet - 1);
+    const std::uint64_t perSheet = rowsPerSheet - layout.headingRows;
+    layout.sheetCount = static_cast<std::uint32_t>(1 + (layout.lastRow - rowsPerSheet + perSheet - 1) / perSheet);
+    return layout;
+}
+
+void ForEachSheetRow(const platform::CellSpool& cells, const SheetLayout& layout, const SheetVisitor& visitor)
+{
+    // The heading rows as read from the spool, to start every later sheet.
+    struct HeldCell {
+        std::uint32_t column;
+        platform::SpoolCellKind kind;
+        std::string text;
+    };
+    std::vector<std::pair<std::uint32_t, std::vector<HeldCell>>> heading;
+    std::vector<platform::SpoolCell> replay;
+
+    std::uint32_t current = 0;
+    visitor.startSheet(0);
+    auto moveTo = [&](std::uint32_t sheet) {
+        while (current < sheet) {
+            visitor.endSheet(current);
+            visitor.startSheet(++current);
+            for (const auto& [row, held] : heading) {
+                replay.clear();
+                for (const auto& cell : held)
+                    replay.push_back({cell.column, cell.kind, cell.text});
+                visitor.row(row, replay);
+            }
+        }
+    };
+    cells.ForEachRow([&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) {
+        SaveCancellation::Check();
+        if (layout.rowsPerSheet == 0 || row <= layout.rowsPerSheet) {
+            if (row <= layout.headingRows) {
+                std::vector<HeldCell> held;
+                for (const auto& cell : rowCells)
+                    held.push_back({cell.column, cell.kind, std::string(cell.text)});
+                heading.emplace_back(row, std::move(held));
+            }
+            visitor.row(row, rowCells);
+            return;
+        }
+        const std::uint64_t perSheet = layout.rowsPerSheet - layout.headingRows;
+        const std::uint64_t beyond = row - layout.rowsPerSheet - 1;
+        moveTo(static_cast<std::uint32_t>(1 + beyond / perSheet));
+        visitor.row(static_cast<std::uint32_t>(layout.headingRows + 1 + beyond % perSheet), rowCells);
+    });
+    moveTo(layout.sheetCount - 1);
+    visitor.endSheet(current);
+}
+
+std::string SheetName(std::uint32_t sheet)
+{
+    return "Sheet" + std::to_string(sheet + 1);
 }
 
 } // namespace detail
 
 namespace {
+
+std::atomic<std::uint32_t> testRows[3];
+thread_local const std::atomic<bool>* saveCancelled = nullptr;
 
 bool EndsWithNoCase(const std::string& text, std::string_view suffix)
 {
@@ -100,13 +184,35 @@ WorkbookFormat FormatForFileName(const std::string& fileName)
     return WorkbookFormat::Xlsx;
 }
 
+SaveCancellation::SaveCancellation(const std::atomic<bool>* cancelled) : previous_(saveCancelled)
+{
+    saveCancelled = cancelled;
+}
+
+SaveCancellation::~SaveCancellation()
+{
+    saveCancelled = previous_;
+}
+
+void SaveCancellation::Check()
+{
+    if (saveCancelled && saveCancelled->load(std::memory_order_relaxed))
+        throw Abort();
+}
+
+void SetSheetRowsForTesting(WorkbookFormat format, std::uint32_t rows)
+{
+    testRows[static_cast<int>(format)] = rows;
+}
+
 WorkbookLimits LimitsOf(WorkbookFormat format)
 {
+    const std::uint32_t testing = testRows[static_cast<int>(format)];
     switch (format) {
     case WorkbookFormat::Xls:
-        return {65536, 256};
+        return {testing ? testing : 65536, 256};
     case WorkbookFormat::Xlsx:
-        return {1048576, 16384};
+        return {testing ? testing : 1048576, 16384};
     case WorkbookFormat::Csv:
         // No sheet behind the text; the columns are held to what the
         // largest workbook takes, so a stray index cannot blow every line up.
@@ -120,18 +226,12 @@ void SaveWorkbook(const platform::CellSpool& cells, const std::string& fileName)
     const WorkbookFormat format = FormatForFileName(fileName);
     const WorkbookLimits limits = LimitsOf(format);
 
-    // Checked before anything is created, so an oversized table costs no file.
+    // Checked before anything is created, so an oversized table costs no
+    // file. Rows never are: they go on in further sheets.
     auto tooBig = [&](const std::string& cause) {
         throw Error("Cannot create file \"" + fileName + "\". " + cause);
     };
     using detail::Grouped;
-    if (limits.rows && cells.LastRow() > limits.rows) {
-        if (format == WorkbookFormat::Xls)
-            tooBig("The table needs " + Grouped(cells.LastRow()) + " rows, and an .xls sheet holds " +
-                   Grouped(limits.rows) + "; an .xlsx workbook holds up to 1,048,576 rows.");
-        tooBig("The table needs " + Grouped(cells.LastRow()) + " rows, and an .xlsx sheet holds " +
-               Grouped(limits.rows) + "; a .csv file holds any number of rows.");
-    }
     if (limits.columns && cells.LastColumn() > limits.columns) {
         if (format == WorkbookFormat::Xls)
             tooBig("The table has " + Grouped(cells.LastColumn()) + " columns, and an .xls sheet holds " +
@@ -140,13 +240,14 @@ void SaveWorkbook(const platform::CellSpool& cells, const std::string& fileName)
                Grouped(limits.columns) + ".");
     }
 
+    const detail::SheetLayout layout = detail::LayoutFor(cells, limits.rows);
     WriteTargetFile(fileName, [&](TargetFile& target) {
         switch (format) {
         case WorkbookFormat::Xls:
-            detail::WriteXls(cells, target);
+            detail::WriteXls(cells, layout, target);
             break;
         case WorkbookFormat::Xlsx:
-            detail::WriteXlsx(cells, target);
+            detail::WriteXlsx(cells, layout, target);
             break;
         case WorkbookFormat::Csv:
             detail::WriteCsv(cells, target);

@@ -2,12 +2,13 @@
 // OLE2 compound file. libgsf's MS-OLE writer makes the container; the
 // records are written here.
 //
-// The stream is the workbook globals (formats, the sheet's entry and the
-// shared string table that holds every text cell), then the one sheet. The
+// The stream is the workbook globals (formats, one entry per sheet and the
+// shared string table that holds every text cell), then the sheets. A
 // sheet's entry gives the sheet's position in the stream, which depends on
-// the size of the string table, so the globals are written twice: once to
-// count their bytes and once for real. Each pass reads the cell spool from
-// its start; nothing grows with the number of cells.
+// the size of the string table and of the sheets before it, so a first pass
+// counts those bytes and two more write the globals and the sheets. Each
+// pass reads the cell spool from its start; nothing grows with the number
+// of cells.
 #include "export/WorkbookFormats.h"
 
 #include "export/Workbook.h"
@@ -22,6 +23,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace querlin::exports::detail {
 
@@ -152,11 +154,13 @@ struct BiffText {
 // never split, its characters may be, each part led by its width flag.
 class StringTable {
 public:
-    StringTable(Sink& sink, std::uint32_t count) : sink_(sink)
+    // index: keep the places for the index record (not needed to count
+    // the bytes, and the count is not known then).
+    StringTable(Sink& sink, std::uint32_t count, bool index = true) : sink_(sink), index_(index)
     {
         // Excel's lookup index: every bucketSize-th entry's place, at most
         // 128 buckets.
-        bucketSize_ = std::max<std::uint32_t>(8, (count + 127) / 128);
+        bucketSize_ = BucketSize(count);
         body_.U32(count).U32(count);
         type_ = kSst;
     }
@@ -165,7 +169,7 @@ public:
     {
         if (body_.Size() + 3 > kMaxRecordData)
             StartContinue();
-        if (added_ % bucketSize_ == 0)
+        if (index_ && added_ % bucketSize_ == 0)
             buckets_.push_back({static_cast<std::uint32_t>(recordStart_ + 4 + body_.Size()),
                                 static_cast<std::uint16_t>(4 + body_.Size())});
         ++added_;
@@ -193,10 +197,21 @@ public:
 
     std::uint32_t Added() const { return added_; }
 
-    void Finish()
+    // The bytes of the index record (header included) that Finish writes
+    // behind a table of count strings.
+    static std::size_t IndexRecordSize(std::uint32_t count)
+    {
+        const std::uint32_t bucketSize = BucketSize(count);
+        return 4 + 2 + 8 * static_cast<std::size_t>((count + bucketSize - 1) / bucketSize);
+    }
+
+    // Writes what is left of the table; with index, the index record too.
+    void Finish(bool index = true)
     {
         sink_.Record(type_, body_);
         body_.Clear();
+        if (!index)
+            return;
         Bytes extSst;
         extSst.U16(static_cast<std::uint16_t>(bucketSize_));
         for (const auto& bucket : buckets_)
@@ -205,6 +220,8 @@ public:
     }
 
 private:
+    static std::uint32_t BucketSize(std::uint32_t count) { return std::max<std::uint32_t>(8, (count + 127) / 128); }
+
     void StartContinue()
     {
         sink_.Record(type_, body_);
@@ -219,6 +236,7 @@ private:
     };
 
     Sink& sink_;
+    bool index_;
     std::uint32_t bucketSize_ = 8;
     std::uint32_t added_ = 0;
     std::uint16_t type_ = kSst;
@@ -256,9 +274,9 @@ Bytes U16Body(std::uint16_t value)
     return b;
 }
 
-// Writes the globals; returns the number of strings in the table.
-std::uint32_t WriteGlobals(Sink& sink, const platform::CellSpool& cells, std::uint32_t sheetPosition,
-                           std::uint32_t stringCount, TargetFile& target)
+// The globals up to the string table: formats and one entry per sheet,
+// each with its sheet's place in the stream.
+void WriteGlobalsHead(Sink& sink, const std::vector<std::uint32_t>& sheetPositions)
 {
     sink.Record(kBof, Bof(0x0005));
     sink.Record(kInterfaceHdr, U16Body(0x04B0));
@@ -266,7 +284,10 @@ std::uint32_t WriteGlobals(Sink& sink, const platform::CellSpool& cells, std::ui
     sink.Record(kInterfaceEnd, std::string());
     sink.Record(kCodePage, U16Body(0x04B0));  // texts are UTF-16
     sink.Record(kDsf, U16Body(0));
-    sink.Record(kTabId, U16Body(1));
+    Bytes tabs;
+    for (std::size_t i = 0; i < sheetPositions.size(); ++i)
+        tabs.U16(static_cast<std::uint16_t>(i + 1));
+    sink.Record(kTabId, tabs);
     Bytes window1;
     window1.U16(0x0168).U16(0x001E).U16(0x3A5C).U16(0x23BE).U16(0x0038).U16(0).U16(0).U16(1).U16(0x0258);
     sink.Record(kWindow1, window1);
@@ -292,72 +313,94 @@ std::uint32_t WriteGlobals(Sink& sink, const platform::CellSpool& cells, std::ui
     style.U16(0x8000).U8(0).U8(0xFF);  // the built-in "Normal" style on format 0
     sink.Record(kStyle, style);
     sink.Record(kUsesElfs, U16Body(0));
-    Bytes sheet;
-    sheet.U32(sheetPosition).U8(0).U8(0).U8(6).U8(0).Text("Sheet1");
-    sink.Record(kBoundSheet, sheet);
+    for (std::size_t i = 0; i < sheetPositions.size(); ++i) {
+        const std::string name = SheetName(static_cast<std::uint32_t>(i));
+        Bytes sheet;
+        sheet.U32(sheetPositions[i]).U8(0).U8(0).U8(static_cast<std::uint8_t>(name.size())).U8(0).Text(name);
+        sink.Record(kBoundSheet, sheet);
+    }
     Bytes country;
     country.U16(86).U16(86);
     sink.Record(kCountry, country);
-
-    StringTable table(sink, stringCount);
-    BiffText text;
-    cells.ForEachRow([&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) {
-        for (const auto& cell : rowCells) {
-            if (!IsTextCell(cell))
-                continue;
-            text.Assign(cell.text);
-            if (text.units.size() > kMaxCellCharacters)
-                target.Fail(CellTooLongCause(row, cell.column, text.units.size()));
-            table.Add(text);
-        }
-    });
-    table.Finish();
-    sink.Record(kEof, std::string());
-    return table.Added();
 }
 
-void WriteSheet(Sink& sink, const platform::CellSpool& cells)
+// Adds a row's texts to the string table, in the order the sheets use them.
+void AddRowTexts(StringTable& table, BiffText& text, std::uint32_t row, std::span<const platform::SpoolCell> rowCells,
+                 const SheetLayout& layout, std::uint32_t sheet, TargetFile& target)
 {
-    sink.Record(kBof, Bof(0x0010));
-    Bytes dimensions;
-    if (cells.LastRow() == 0)
-        dimensions.U32(0).U32(0).U16(0).U16(0).U16(0);
-    else
-        dimensions.U32(0).U32(cells.LastRow()).U16(0).U16(static_cast<std::uint16_t>(cells.LastColumn())).U16(0);
-    sink.Record(kDimensions, dimensions);
+    for (const auto& cell : rowCells) {
+        if (!IsTextCell(cell))
+            continue;
+        text.Assign(cell.text);
+        if (text.units.size() > kMaxCellCharacters)
+            target.Fail(CellTooLongCause(row, cell.column, text.units.size(), layout, sheet));
+        table.Add(text);
+    }
+}
 
-    std::uint32_t stringIndex = 0;
-    Bytes record;
-    cells.ForEachRow([&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) {
+// The records of the sheets, one after the other.
+class SheetWriter {
+public:
+    SheetWriter(Sink& sink, const SheetLayout& layout) : sink_(sink), layout_(layout) {}
+
+    void Start(std::uint32_t sheet)
+    {
+        starts_.push_back(sink_.Position());
+        sink_.Record(kBof, Bof(0x0010));
+        Bytes dimensions;
+        const std::uint32_t lastRow = layout_.LastRowOf(sheet);
+        if (lastRow == 0)
+            dimensions.U32(0).U32(0).U16(0).U16(0).U16(0);
+        else
+            dimensions.U32(0).U32(lastRow).U16(0).U16(static_cast<std::uint16_t>(layout_.lastColumn)).U16(0);
+        sink_.Record(kDimensions, dimensions);
+    }
+
+    void Row(std::uint32_t row, std::span<const platform::SpoolCell> rowCells)
+    {
         const auto r = static_cast<std::uint16_t>(row - 1);
         Bytes rowRecord;
         rowRecord.U16(r)
             .U16(static_cast<std::uint16_t>(rowCells.front().column - 1))
             .U16(static_cast<std::uint16_t>(rowCells.back().column))
             .U16(0x00FF).U16(0).U16(0).U16(0x0100).U16(kDefaultXf);
-        sink.Record(kRow, rowRecord);
+        sink_.Record(kRow, rowRecord);
         for (const auto& cell : rowCells) {
             const auto c = static_cast<std::uint16_t>(cell.column - 1);
-            record.Clear();
+            record_.Clear();
             if (cell.kind == platform::SpoolCellKind::Number) {
-                record.U16(r).U16(c).U16(kDefaultXf).F64(std::strtod(cell.text.data(), nullptr));
-                sink.Record(kNumber, record);
+                record_.U16(r).U16(c).U16(kDefaultXf).F64(std::strtod(cell.text.data(), nullptr));
+                sink_.Record(kNumber, record_);
             } else if (IsTextCell(cell)) {
                 const std::uint16_t xf = cell.kind == platform::SpoolCellKind::QuotedText ? kQuotedXf : kDefaultXf;
-                record.U16(r).U16(c).U16(xf).U32(stringIndex++);
-                sink.Record(kLabelSst, record);
+                record_.U16(r).U16(c).U16(xf).U32(stringIndex_++);
+                sink_.Record(kLabelSst, record_);
             } else if (cell.kind == platform::SpoolCellKind::QuotedText) {
-                record.U16(r).U16(c).U16(kQuotedXf);
-                sink.Record(kBlank, record);
+                record_.U16(r).U16(c).U16(kQuotedXf);
+                sink_.Record(kBlank, record_);
             }
         }
-    });
+    }
 
-    Bytes window2;
-    window2.U16(0x06B6).U16(0).U16(0).U32(0x40).U16(0).U16(0).U32(0);
-    sink.Record(kWindow2, window2);
-    sink.Record(kEof, std::string());
-}
+    void End(std::uint32_t sheet)
+    {
+        // Only the first sheet is selected and shown.
+        Bytes window2;
+        window2.U16(sheet == 0 ? 0x06B6 : 0x00B6).U16(0).U16(0).U32(0x40).U16(0).U16(0).U32(0);
+        sink_.Record(kWindow2, window2);
+        sink_.Record(kEof, std::string());
+    }
+
+    // Where each sheet started, in the sink's bytes.
+    const std::vector<std::uint64_t>& Starts() const { return starts_; }
+
+private:
+    Sink& sink_;
+    const SheetLayout& layout_;
+    std::uint32_t stringIndex_ = 0;
+    Bytes record_;
+    std::vector<std::uint64_t> starts_;
+};
 
 template <typename T>
 struct Unref {
@@ -370,16 +413,44 @@ struct Unref {
 
 } // namespace
 
-void WriteXls(const platform::CellSpool& cells, TargetFile& target)
+void WriteXls(const platform::CellSpool& cells, const SheetLayout& layout, TargetFile& target)
 {
     static std::once_flag gsfReady;
     std::call_once(gsfReady, [] { gsf_init(); });
 
-    CountingSink counter;
-    const std::uint32_t strings = WriteGlobals(counter, cells, 0, 0, target);
-    const auto sheetPosition = counter.Position();
-    if (sheetPosition > 0xFFFFFFFFull)
-        target.Fail("The table's texts are too large for an .xls workbook; an .xlsx workbook holds them.");
+    // Counted first: the globals' size and where each sheet starts behind
+    // them, in one pass over the cells.
+    std::vector<std::uint32_t> positions(layout.sheetCount, 0);
+    CountingSink globalsCounter;
+    CountingSink sheetsCounter;
+    std::uint32_t strings = 0;
+    {
+        WriteGlobalsHead(globalsCounter, positions);
+        StringTable table(globalsCounter, 0, false);
+        BiffText text;
+        SheetWriter sheets(sheetsCounter, layout);
+        std::uint32_t current = 0;
+        ForEachSheetRow(cells, layout,
+                        {[&](std::uint32_t sheet) {
+                             current = sheet;
+                             sheets.Start(sheet);
+                         },
+                         [&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) {
+                             AddRowTexts(table, text, row, rowCells, layout, current, target);
+                             sheets.Row(row, rowCells);
+                         },
+                         [&](std::uint32_t sheet) { sheets.End(sheet); }});
+        // The index's size follows from the number of strings, known only now.
+        table.Finish(false);
+        strings = table.Added();
+        const std::uint64_t globalsSize = globalsCounter.Position() + StringTable::IndexRecordSize(strings) + 4;
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+            const std::uint64_t at = globalsSize + sheets.Starts()[i];
+            if (at > 0xFFFFFFFFull)
+                target.Fail("The table is too large for an .xls workbook; an .xlsx workbook holds it.");
+            positions[i] = static_cast<std::uint32_t>(at);
+        }
+    }
 
     std::unique_ptr<GsfOutput, Unref<GsfOutput>> file(
         gsf_output_stdio_new_FILE(target.TemporaryName().c_str(), target.Stream(), TRUE));
@@ -393,8 +464,25 @@ void WriteXls(const platform::CellSpool& cells, TargetFile& target)
         target.Fail("The file cannot be written.");
 
     StreamSink sink(stream.get(), target);
-    WriteGlobals(sink, cells, static_cast<std::uint32_t>(sheetPosition), strings, target);
-    WriteSheet(sink, cells);
+    WriteGlobalsHead(sink, positions);
+    {
+        StringTable table(sink, strings);
+        BiffText text;
+        std::uint32_t current = 0;
+        ForEachSheetRow(cells, layout,
+                        {[&](std::uint32_t sheet) { current = sheet; },
+                         [&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) {
+                             AddRowTexts(table, text, row, rowCells, layout, current, target);
+                         },
+                         [](std::uint32_t) {}});
+        table.Finish();
+        sink.Record(kEof, std::string());
+    }
+    SheetWriter sheets(sink, layout);
+    ForEachSheetRow(cells, layout,
+                    {[&](std::uint32_t sheet) { sheets.Start(sheet); },
+                     [&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) { sheets.Row(row, rowCells); },
+                     [&](std::uint32_t sheet) { sheets.End(sheet); }});
     // A stream under 4,096 bytes would go into the container's short-stream
     // area, which some Excel versions do not read for the workbook; zeros
     // after the last EOF record are ignored by every reader.

@@ -1,6 +1,7 @@
 #pragma once
 // The two contents the crash writer flips each file between, shared by the
 // writer and the test that checks what a kill left.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,25 @@ inline std::vector<std::string> ExportCells(char state)
     for (int n = 1; n <= ExportRowCount(state); ++n)
         cells.push_back("R" + std::to_string(n + 2) + "C1=" + ExportRowText(state, n));
     return cells;
+}
+
+// The same exports to an .xlsx target whose sheets hold kExportSheetRows
+// rows, so that each rolls over into further sheets, each headed again;
+// read back sheet by sheet, a quoted cell as "R<row>C<column>'=<text>".
+inline constexpr std::uint32_t kExportSheetRows = 128;
+inline std::vector<std::vector<std::string>> ExportSheets(char state)
+{
+    const std::vector<std::string> heading = {"R1C1=" + std::string(kExportCaption) + "导出之数据", "R2C1=行"};
+    std::vector<std::vector<std::string>> sheets;
+    std::uint32_t row = kExportSheetRows;
+    for (int n = 1; n <= ExportRowCount(state); ++n, ++row) {
+        if (row == kExportSheetRows) {
+            sheets.push_back(heading);
+            row = 2;
+        }
+        sheets.back().push_back("R" + std::to_string(row + 1) + "C1'=" + ExportRowText(state, n));
+    }
+    return sheets;
 }
 
 } // namespace querlin::crash

@@ -277,4 +277,40 @@ TEST(CrashSafety, ExportTargetIsWhollyOldOrNewAfterEveryKill)
     }
 }
 
+// The same with exports that roll over into further sheets of an .xlsx
+// workbook; and a kill during the first export to a new name leaves no
+// file of that name, only ever a whole workbook.
+TEST(CrashSafety, RolledOverExportIsWhollyOldOrNewAfterEveryKill)
+{
+    test::TempDir dir;
+    const std::string file = dir.File("rows.xlsx");
+    auto sheetsOf = [](const std::string& path, std::string& why) -> char {
+        test::XlsxDocument document(path);
+        std::vector<std::vector<std::string>> sheets;
+        for (std::size_t i = 0; i < document.sheetParts.size(); ++i)
+            sheets.push_back(document.Cells(i));
+        for (char s : {'A', 'B'})
+            if (document.problems.empty() && sheets == crash::ExportSheets(s))
+                return s;
+        why = "the workbook holds neither the old nor the new export (" + std::to_string(sheets.size()) +
+              " sheets, " + (document.problems.empty() ? std::string("readable") : document.problems.front()) + ")";
+        return 0;
+    };
+    KillRepeatedly("export-sheets", file, [&](std::string& why) { return sheetsOf(file, why); });
+
+    std::mt19937 random(20261210);
+    for (int kill = 0; kill < std::max(1, Kills() / 10); ++kill) {
+        test::TempDir fresh;
+        std::filesystem::copy_file(dir.File("rows.mdb"), fresh.File("rows.mdb"));
+        const std::string target = fresh.File("new.xlsx");
+        Writer writer("export-sheets", target, true);
+        std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 40000)(random)));
+        writer.Kill();
+        if (std::filesystem::exists(target)) {
+            std::string why;
+            EXPECT_NE(sheetsOf(target, why), 0) << "kill " << kill << ": " << why;
+        }
+    }
+}
+
 } // namespace

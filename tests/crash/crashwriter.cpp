@@ -3,7 +3,7 @@
 // each completed change writes the letter of the new content to standard
 // output (one unbuffered byte), so the test knows what the file held last.
 //
-//   crashwriter hive|tnsnames|favourites|seeding|export PATH [once]
+//   crashwriter hive|tnsnames|favourites|seeding|export|export-sheets PATH [once]
 //
 // hive:       the registry hive at PATH, one long text value in a key among
 //             others (FileRegistry, as the client registration writes it);
@@ -15,6 +15,8 @@
 // seeding:    new favourites stores, made by EnsureAndOpen in the folders
 //             PATH/0, PATH/1, ... (with "once": in PATH itself), each
 //             reported as 'B' once made;
+// export-sheets: the same with an .xlsx target at PATH whose sheets hold
+//             few rows, so that every export rolls over into more sheets.
 // export:     an .xls export target at PATH (CopyDbDataToExcel, as the
 //             browser's worker runs it), the rows read from a local store
 //             "rows.mdb" beside it.
@@ -25,6 +27,7 @@
 #include "data/Provider.h"
 #include "export/Export.h"
 #include "export/ExportProbe.h"
+#include "export/Workbook.h"
 #include "export/WorkbookReaders.h"
 #include "favourites/Favourites.h"
 #include "login/NetServiceFile.h"
@@ -141,7 +144,7 @@ public:
     {
         // libfreexl leaks its buffer on a file it cannot open: ask it only
         // about a file that is there.
-        const bool isB = std::filesystem::exists(target_) && querlin::test::ReadXlsCells(target_) == crash::ExportCells('B');
+        const bool isB = std::filesystem::exists(target_) && IsB();
         const char next = isB ? 'A' : 'B';
         querlin::test::ExportProbe probe(connectionString_, std::string("select 行 from rows_") + next, target_);
         probe.state.caption = crash::kExportCaption;
@@ -152,6 +155,17 @@ public:
     }
 
 private:
+    bool IsB() const
+    {
+        if (target_.ends_with(".xls"))
+            return querlin::test::ReadXlsCells(target_) == crash::ExportCells('B');
+        querlin::test::XlsxDocument document(target_);
+        std::vector<std::vector<std::string>> sheets;
+        for (std::size_t i = 0; i < document.sheetParts.size(); ++i)
+            sheets.push_back(document.Cells(i));
+        return document.problems.empty() && sheets == crash::ExportSheets('B');
+    }
+
     void Run(const std::string& sql)
     {
         data::TADOQuery query;
@@ -169,7 +183,7 @@ private:
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: crashwriter hive|tnsnames|favourites|seeding|export PATH [once]\n");
+        std::fprintf(stderr, "usage: crashwriter hive|tnsnames|favourites|seeding|export|export-sheets PATH [once]\n");
         return 2;
     }
     const std::string kind = argv[1], path = argv[2];
@@ -193,7 +207,9 @@ int main(int argc, char** argv)
                 if (once)
                     break;
             }
-        } else if (kind == "export") {
+        } else if (kind == "export" || kind == "export-sheets") {
+            if (kind == "export-sheets")
+                exports::SetSheetRowsForTesting(exports::WorkbookFormat::Xlsx, crash::kExportSheetRows);
             ExportWriter writer(path);
             do
                 Report(writer.Flip());

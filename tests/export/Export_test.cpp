@@ -151,13 +151,19 @@ TEST(Export, FailuresAfterTheObjectsExistAreReportedAndLeaveNoFile)
          "qry4: Field 'x' not found"},
         {"target folder missing", dir.File("missing/x.xls"), [](LocalStoreFile&, ExportProbe&) {},
          "Cannot create file \"" + dir.File("missing/x.xls") + "\". No such file or directory"},
-        {"too many rows for .xls", existing,
+        {"too many columns for .xls", existing,
          [](LocalStoreFile& store, ExportProbe& probe) {
-             store.MakeNumbered(65537, "many");
-             probe.state.sql = "SELECT n FROM many";
+             std::string columns, values;
+             for (int k = 1; k <= 257; ++k) {
+                 columns += (k > 1 ? ", c" : "c") + std::to_string(k) + " integer";
+                 values += k > 1 ? ", 1" : "1";
+             }
+             store.Run("CREATE TABLE wide (" + columns + ")");
+             store.Run("INSERT INTO wide VALUES (" + values + ")");
+             probe.state.sql = "SELECT * FROM wide";
          },
          "Cannot create file \"" + existing +
-             "\". The table needs 65,539 rows, and an .xls sheet holds 65,536; an .xlsx workbook holds up to 1,048,576 rows."},
+             "\". The table has 257 columns, and an .xls sheet holds 256; an .xlsx workbook holds up to 16,384 columns."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -172,6 +178,37 @@ TEST(Export, FailuresAfterTheObjectsExistAreReportedAndLeaveNoFile)
         EXPECT_EQ(ReadFile(existing), "earlier export");
         EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"existing.xls"}));
     }
+}
+
+// The default name's format holds 65,536 rows a sheet: the rest of the
+// table goes on in a second sheet, after the title and the field names
+// again, in the query's order, no row lost or written twice.
+TEST(Export, HundredThousandRowsFillTwoXlsSheetsInTheQuerysOrder)
+{
+    LocalStoreFile store;
+    store.MakeNumbered(100000);
+    TempDir dir;
+    ExportProbe probe(store.ConnectionString(), "SELECT n FROM t ORDER BY n DESC", dir.File("oracle导出数据表.xls"));
+    probe.state.fieldNames = {"n"};
+    probe.Run();
+    EXPECT_EQ(probe.errors, std::vector<std::string>{});
+    EXPECT_EQ(probe.labels.back(), kDone);
+    EXPECT_EQ(test::XlsSheetNames(dir.File("oracle导出数据表.xls")), (std::vector<std::string>{"Sheet1", "Sheet2"}));
+
+    std::vector<std::string> expected[2];
+    int n = 100000;
+    for (int sheet = 0; sheet < 2; ++sheet) {
+        expected[sheet] = {"R1C1=数据表：SCOTT.客户导出之数据", "R2C1=n"};
+        for (int row = 3; row <= 65536 && n >= 1; ++row, --n)
+            expected[sheet].push_back("R" + std::to_string(row) + "C1=" + std::to_string(n));
+    }
+    const auto first = test::ReadXlsSheetCells(dir.File("oracle导出数据表.xls"), 0);
+    const auto second = test::ReadXlsSheetCells(dir.File("oracle导出数据表.xls"), 1);
+    EXPECT_EQ(first.size(), 65536u);
+    EXPECT_EQ(second.size(), 100000u - 65534u + 2u);
+    EXPECT_TRUE(first == expected[0]);
+    EXPECT_TRUE(second == expected[1]);
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"oracle导出数据表.xls"});
 }
 
 TEST(ProgressLabel, CoalescesUntilTheGuiTakesTheText)

@@ -6,6 +6,8 @@
 #include "platform/Error.h"
 #include "testsupport/TestSupport.h"
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -79,9 +81,9 @@ TEST(Workbook, EachFormatReadsBackAsWritten)
     EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"t.csv", "t.xls", "t.xlsx"}));
 }
 
-// Texts that the sheet's XML cannot carry as they stand: a NUL (it would end
-// the text handed to libxlsxwriter) and a literal "_xHHHH_" (a reader turns
-// it into the character HHHH); control characters travel escaped.
+// Texts that the sheet's XML cannot carry as they stand: a NUL (no XML
+// character) and a literal "_xHHHH_" (a reader turns it into the character
+// HHHH); control characters travel escaped.
 TEST(Workbook, XlsxKeepsNulsEscapeLookalikesAndControlCharacters)
 {
     TempDir dir;
@@ -146,7 +148,7 @@ TEST(Workbook, LongTextsSurviveTheStringTableSplits)
     EXPECT_EQ(test::ReadXlsCells(dir.File("long.xls")), expected);
 }
 
-TEST(Workbook, TooBigForTheFormatIsRefusedBeforeAnyFileExists)
+TEST(Workbook, TooWideForTheFormatIsRefusedBeforeAnyFileExists)
 {
     struct Case {
         const char* label;
@@ -156,12 +158,8 @@ TEST(Workbook, TooBigForTheFormatIsRefusedBeforeAnyFileExists)
         std::string cause;
     };
     const Case cases[] = {
-        {"xls rows", 65537, 1, 1, "big.xls",
-         "The table needs 65,537 rows, and an .xls sheet holds 65,536; an .xlsx workbook holds up to 1,048,576 rows."},
         {"xls columns", 1, 257, 1, "big.xls",
          "The table has 257 columns, and an .xls sheet holds 256; an .xlsx workbook holds up to 16,384 columns."},
-        {"xlsx rows", 1048577, 1, 1, "big.xlsx",
-         "The table needs 1,048,577 rows, and an .xlsx sheet holds 1,048,576; a .csv file holds any number of rows."},
         {"xlsx columns", 1, 16385, 1, "big.xlsx", "The table has 16,385 columns, and a sheet holds at most 16,384."},
         {"xls cell text", 3, 2, 32768, "big.xls", "The cell in row 3, column 2 holds 32,768 characters; a cell holds at most 32,767."},
         {"xlsx cell text", 3, 2, 40000, "big.xlsx", "The cell in row 3, column 2 holds 40,000 characters; a cell holds at most 32,767."},
@@ -217,4 +215,158 @@ TEST(Workbook, ExistingFileIsReplacedWhole)
     struct stat info {};
     ::stat(dir.File("t.xls").c_str(), &info);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+namespace {
+
+// A sheet of rows rows for the tests of the rolling over, for as long as
+// it lives.
+class SheetRows {
+public:
+    SheetRows(WorkbookFormat format, std::uint32_t rows) : format_(format) { SetSheetRowsForTesting(format, rows); }
+    ~SheetRows() { SetSheetRowsForTesting(format_, 0); }
+
+private:
+    WorkbookFormat format_;
+};
+
+// Title, names and data rows "d<n>" in two columns, the second quoted.
+void FillTable(CellSpool& spool, std::uint32_t dataRows)
+{
+    spool.Write(1, 1, SpoolCellKind::Text, "数据表：T导出之数据");
+    spool.Write(2, 1, SpoolCellKind::Text, "N");
+    spool.Write(2, 2, SpoolCellKind::Text, "名称");
+    for (std::uint32_t n = 1; n <= dataRows; ++n) {
+        spool.Write(n + 2, 1, SpoolCellKind::Number, std::to_string(n));
+        spool.Write(n + 2, 2, SpoolCellKind::QuotedText, "d" + std::to_string(n));
+    }
+}
+
+// The lines a sheet of the rolled-over table holds: the heading, then data
+// rows first to last.
+std::vector<std::string> SheetLines(std::uint32_t first, std::uint32_t last, bool xlsx)
+{
+    std::vector<std::string> lines = {"R1C1=数据表：T导出之数据", "R2C1=N", "R2C2=名称"};
+    for (std::uint32_t n = first, row = 3; n <= last; ++n, ++row) {
+        lines.push_back("R" + std::to_string(row) + "C1=#" + std::to_string(n));
+        lines.push_back("R" + std::to_string(row) + "C2" + (xlsx ? "'=" : "=") + "d" + std::to_string(n));
+    }
+    return lines;
+}
+
+} // namespace
+
+// A sheet of ten rows holds the heading and eight data rows: a table that
+// fills it exactly stays on one sheet, one row more starts a second sheet,
+// and every later sheet starts with the heading again.
+TEST(Workbook, LongTablesGoOnInFurtherSheetsHeadedLikeTheFirst)
+{
+    struct Case {
+        std::uint32_t dataRows;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> sheets;  // first and last data row of each
+    };
+    const Case cases[] = {
+        {8, {{1, 8}}},
+        {9, {{1, 8}, {9, 9}}},
+        {16, {{1, 8}, {9, 16}}},
+        {25, {{1, 8}, {9, 16}, {17, 24}, {25, 25}}},
+    };
+    const SheetRows xls(WorkbookFormat::Xls, 10);
+    const SheetRows xlsx(WorkbookFormat::Xlsx, 10);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dataRows);
+        TempDir dir;
+        CellSpool spool;
+        FillTable(spool, c.dataRows);
+        SaveWorkbook(spool, dir.File("t.xls"));
+        SaveWorkbook(spool, dir.File("t.xlsx"));
+        SaveWorkbook(spool, dir.File("t.csv"));
+
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i < c.sheets.size(); ++i)
+            names.push_back("Sheet" + std::to_string(i + 1));
+        EXPECT_EQ(test::XlsSheetNames(dir.File("t.xls")), names);
+        test::XlsxDocument document(dir.File("t.xlsx"));
+        EXPECT_EQ(document.problems, std::vector<std::string>{});
+        EXPECT_EQ(document.sheetNames, names);
+        for (std::size_t i = 0; i < c.sheets.size(); ++i) {
+            SCOPED_TRACE("sheet " + std::to_string(i + 1));
+            const auto [first, last] = c.sheets[i];
+            EXPECT_EQ(test::ReadXlsSheetCells(dir.File("t.xls"), static_cast<unsigned>(i)), SheetLines(first, last, false));
+            EXPECT_EQ(test::ReadXlsxSheetCells(dir.File("t.xlsx"), static_cast<int>(i + 1)), SheetLines(first, last, true));
+            EXPECT_EQ(document.Cells(i), SheetLines(first, last, true));
+        }
+        // A text file has no sheets: every row in one.
+        std::string csv = ReadFile(dir.File("t.csv"));
+        EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), static_cast<long>(c.dataRows + 2));
+    }
+}
+
+// Each sheet's entry in the globals points at the sheet's first record,
+// also behind a string table large enough for a coarser index (more than
+// 1,024 strings).
+TEST(Workbook, XlsSheetEntriesPointAtTheirSheets)
+{
+    const SheetRows xls(WorkbookFormat::Xls, 1000);
+    TempDir dir;
+    CellSpool spool;
+    FillTable(spool, 2500);
+    SaveWorkbook(spool, dir.File("t.xls"));
+    const std::string stream = test::ReadXlsWorkbookStream(dir.File("t.xls"));
+    auto u16 = [&](std::size_t at) {
+        return static_cast<unsigned>(static_cast<unsigned char>(stream[at]) | static_cast<unsigned char>(stream[at + 1]) << 8);
+    };
+    std::vector<std::string> found;
+    for (std::size_t at = 0; at + 4 <= stream.size(); at += 4 + u16(at + 2)) {
+        if (u16(at) != 0x0085)  // BOUNDSHEET
+            continue;
+        const std::size_t position = u16(at + 4) | static_cast<std::size_t>(u16(at + 6)) << 16;
+        found.push_back(position + 6 <= stream.size() && u16(position) == 0x0809 && u16(position + 6) == 0x0010
+                            ? "sheet"
+                            : "not a sheet at " + std::to_string(position));
+    }
+    EXPECT_EQ(found, std::vector<std::string>(3, "sheet"));
+    EXPECT_EQ(test::ReadXlsSheetCells(dir.File("t.xls"), 2), SheetLines(1997, 2500, false));
+}
+
+// What the second reader, which parses the XML as it is, makes of texts
+// that need escaping: each comes back as written, the file stays
+// well-formed, and a malformed UTF-8 byte becomes U+FFFD.
+TEST(Workbook, XlsxTextsReadBackThroughAStrictXmlParser)
+{
+    TempDir dir;
+    CellSpool spool;
+    const std::string texts[] = {std::string("\0a\0", 3), "_x0041_ and _X00e9_", "a\r\nb\r", "\x01\x1b[m\x7f",
+                                 "<&>\"'", " lead and trail ", "中文\xEF\xBF\xBF", "tab\tline\n"};
+    for (std::size_t i = 0; i < std::size(texts); ++i)
+        spool.Write(static_cast<std::uint32_t>(i + 1), 1, SpoolCellKind::QuotedText, texts[i]);
+    spool.Write(20, 1, SpoolCellKind::QuotedText, "bad \xC3 \xED\xA0\x80 end");
+    SaveWorkbook(spool, dir.File("t.xlsx"));
+    test::XlsxDocument document(dir.File("t.xlsx"));
+    EXPECT_EQ(document.problems, std::vector<std::string>{});
+    std::vector<std::string> expected;
+    for (std::size_t i = 0; i < std::size(texts); ++i)
+        expected.push_back("R" + std::to_string(i + 1) + "C1'=" + texts[i]);
+    expected.push_back("R20C1'=bad \xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD end");
+    EXPECT_EQ(document.Cells(0), expected);
+    EXPECT_EQ(test::ReadXlsxCells(dir.File("t.xlsx")).front(), expected.front());
+}
+
+// Closing the window cancels the export: a save under a set flag stops at
+// its next row without a word and writes nothing, in every format; once the
+// scope is gone, saves on the thread go on as before.
+TEST(Workbook, CancelledSaveStopsAndLeavesNoFile)
+{
+    TempDir dir;
+    CellSpool spool;
+    FillSample(spool);
+    std::atomic<bool> cancelled{true};
+    for (const char* name : {"a.xls", "a.xlsx", "a.csv"}) {
+        SCOPED_TRACE(name);
+        const SaveCancellation cancellation(&cancelled);
+        EXPECT_THROW(SaveWorkbook(spool, dir.File(name)), Abort);
+        EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{});
+    }
+    SaveWorkbook(spool, dir.File("a.xlsx"));
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"a.xlsx"});
 }

@@ -8,8 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwctype>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <locale.h>
 #include <wctype.h>
+#endif
 
 namespace querlin::data::text {
 
@@ -580,6 +585,20 @@ char32_t DecodeOne(std::string_view text, std::size_t& at)
     return c;
 }
 
+#ifdef _WIN32
+// The system's Unicode case rules, for the basic plane (as the C library's
+// wide characters on Windows reach no further).
+char32_t Lower(char32_t c)
+{
+    if (c < 0x80)
+        return static_cast<unsigned char>(platform::AsciiLower(static_cast<char>(c)));
+    if (c > 0xFFFF)
+        return c;
+    wchar_t text[1] = {static_cast<wchar_t>(c)};
+    CharLowerBuffW(text, 1);
+    return static_cast<char32_t>(text[0]);
+}
+#else
 locale_t CaseLocale()
 {
     static const locale_t loc = [] {
@@ -600,6 +619,7 @@ char32_t Lower(char32_t c)
         return static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), loc));
     return c;
 }
+#endif
 
 } // namespace
 

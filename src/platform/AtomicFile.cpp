@@ -1,11 +1,15 @@
 #include "platform/AtomicFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <random>
+#include <windows.h>
+#else
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -17,10 +21,48 @@ namespace querlin::platform {
 
 namespace {
 
+#ifdef _WIN32
+// The system's last error as the errno value callers compare against.
+std::error_code LastError()
+{
+    int error = EIO;
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+        error = ENOENT;
+        break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+        error = EACCES;
+        break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        error = EEXIST;
+        break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        error = ENOSPC;
+        break;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        error = EBUSY;
+        break;
+    case ERROR_FILENAME_EXCED_RANGE:
+        error = ENAMETOOLONG;
+        break;
+    default:
+        break;
+    }
+    return {error, std::generic_category()};
+}
+#else
 std::error_code LastError()
 {
     return {errno, std::generic_category()};
 }
+#endif
 
 std::filesystem::path FolderOf(const std::filesystem::path& file)
 {
@@ -163,16 +205,48 @@ std::error_code PlaceFileAtomically(const std::filesystem::path& file,
                                     const AtomicFileOptions& options)
 {
 #ifdef _WIN32
-    std::error_code ec;
-    if (options.placement == Placement::CreateNew && std::filesystem::exists(file, ec))
+    (void)options.newFileMode;  // Windows files carry no permission bits
+    // Hidden and unique, so neither a listing nor a second writer trips
+    // over it: made with CREATE_NEW, another name is tried when taken.
+    std::random_device random;
+    const std::wstring prefix = (FolderOf(file) / (L"." + file.filename().wstring() + L".")).wstring();
+    std::wstring name;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+        static const wchar_t letters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        name = prefix;
+        for (int i = 0; i < 6; ++i)
+            name += letters[random() % 62];
+        handle = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            return LastError();
+    }
+    if (handle == INVALID_HANDLE_VALUE)
         return std::make_error_code(std::errc::file_exists);
-    TemporaryFile temporary(FolderOf(file) / ("." + file.filename().string() + ".new"));
-    std::ofstream(temporary.Name(), std::ios::binary).close();
+    TemporaryFile temporary{std::filesystem::path(name)};
+    // Closed before build, which opens the file by name.
+    CloseHandle(handle);
+
     build(temporary.Name());
-    std::filesystem::rename(temporary.Name(), file, ec);
-    if (!ec)
-        temporary.Release();
-    return ec;
+
+    // On the disk before it takes the name.
+    handle = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return LastError();
+    const bool flushed = FlushFileBuffers(handle);
+    const std::error_code flushError = flushed ? std::error_code() : LastError();
+    CloseHandle(handle);
+    if (!flushed)
+        return flushError;
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is
+    // taken, even by a file made a moment ago: CreateNew never replaces.
+    DWORD flags = MOVEFILE_WRITE_THROUGH;
+    if (options.placement == Placement::Replace)
+        flags |= MOVEFILE_REPLACE_EXISTING;
+    if (!MoveFileExW(name.c_str(), file.wstring().c_str(), flags))
+        return LastError();
+    temporary.Release();
+    return {};
 #else
     // Hidden and unique, so neither a listing nor a second writer trips
     // over it.
@@ -219,11 +293,23 @@ std::error_code ReplaceFileAtomically(const std::filesystem::path& file, std::st
     std::error_code writeError;
     auto write = [&](const std::filesystem::path& temporary) {
 #ifdef _WIN32
-        std::ofstream out(temporary, std::ios::binary);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out)
-            writeError = std::make_error_code(std::errc::io_error);
+        HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            writeError = LastError();
+        } else {
+            std::string_view rest = bytes;
+            while (!rest.empty() && !writeError) {
+                DWORD written = 0;
+                const DWORD chunk = DWORD(std::min<std::size_t>(rest.size(), 1u << 30));
+                if (!WriteFile(handle, rest.data(), chunk, &written, nullptr) || written == 0)
+                    writeError = LastError();
+                else
+                    rest.remove_prefix(written);
+            }
+            if (!CloseHandle(handle) && !writeError)
+                writeError = LastError();
+        }
 #else
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (fd < 0) {

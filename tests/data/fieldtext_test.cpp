@@ -1,5 +1,6 @@
 #include "data/FieldText.h"
 #include "platform/Locale.h"
+#include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>
 

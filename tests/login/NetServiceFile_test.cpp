@@ -9,9 +9,11 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using querlin::login::CompactForms;
 using querlin::login::NetServiceEntry;
@@ -200,6 +202,7 @@ TEST(NetServiceFileReading, AbsentFileSetsNothing)
     EXPECT_EQ(ReadNetServiceFile(dir.Path() / "tnsnames.ora"), Entry(unset, unset, unset));
 }
 
+#ifndef _WIN32 // permission bits, file size limits and named pipes are POSIX's
 TEST(NetServiceFileFailures, FileThatCannotBeOpened)
 {
     querlin::test::TempDir dir;
@@ -212,6 +215,7 @@ TEST(NetServiceFileFailures, FileThatCannotBeOpened)
     });
     EXPECT_EQ(message, "Cannot open file \"" + file.string() + "\". Permission denied");
 }
+#endif
 
 TEST(NetServiceFileFailures, FolderInPlaceOfTheFileCannotBeRead)
 {
@@ -221,6 +225,7 @@ TEST(NetServiceFileFailures, FolderInPlaceOfTheFileCannotBeRead)
               "Cannot open file \"" + (dir.Path() / "tnsnames.ora").string() + "\". Is a directory");
 }
 
+#ifndef _WIN32 // permission bits, file size limits and named pipes are POSIX's
 TEST(NetServiceFileFailures, FolderThatCannotBeWrittenKeepsTheOldFile)
 {
     querlin::test::TempDir dir;
@@ -242,7 +247,9 @@ TEST(NetServiceFileFailures, FolderThatCannotBeWrittenKeepsTheOldFile)
     EXPECT_EQ(ReadFile(file), old);
     EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
 }
+#endif
 
+#ifndef _WIN32 // permission bits, file size limits and named pipes are POSIX's
 // A write cut short (here by a file size limit, as a full disk would) leaves
 // the old file as it was and no temporary file behind.
 TEST(NetServiceFileFailures, InterruptedWriteLeavesTheOldFileWhole)
@@ -267,6 +274,7 @@ TEST(NetServiceFileFailures, InterruptedWriteLeavesTheOldFileWhole)
     EXPECT_EQ(ReadFile(file), old);
     EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
 }
+#endif
 
 // A host pasted together with its line end would split the address line.
 TEST(NetServiceFileFailures, TextWithALineBreakIsRefusedAndTheOldFileKept)
@@ -294,6 +302,7 @@ TEST(NetServiceFileFailures, TextWithALineBreakIsRefusedAndTheOldFileKept)
     }
 }
 
+#ifndef _WIN32 // permission bits, file size limits and named pipes are POSIX's
 // A pipe of that name with no writer must not hold the window's creation.
 TEST(NetServiceFileFailures, PipeInPlaceOfTheFileIsRefusedAtOnce)
 {
@@ -303,3 +312,4 @@ TEST(NetServiceFileFailures, PipeInPlaceOfTheFileIsRefusedAtOnce)
     EXPECT_EQ(ErrorOf([&] { ReadNetServiceFile(file); }),
               "Cannot open file \"" + file.string() + "\". Not a regular file");
 }
+#endif

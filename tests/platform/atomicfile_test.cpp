@@ -10,10 +10,12 @@
 #include <stdexcept>
 #include <vector>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using namespace querlin::platform;
 using querlin::test::ReadFile;
@@ -24,6 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+#ifndef _WIN32 // permission bits, inodes and advisory locks are POSIX's
 unsigned ModeOf(const fs::path& file)
 {
     struct stat st {};
@@ -75,6 +78,7 @@ TEST(AtomicFile, AFolderThatCannotBeWrittenLeavesTheOldFileWhole)
     EXPECT_EQ(ReadFile(file), "old");
     EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
 }
+#endif
 
 TEST(AtomicFile, AMissingFolderIsReportedAndNothingIsMade)
 {
@@ -116,6 +120,7 @@ TEST(AtomicFile, CreateNewNeverReplacesAnExistingFile)
     EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"table.mdb"});
 }
 
+#ifndef _WIN32
 // Temporary files stranded by killed writers go at the next write of the
 // file; those of a writer still at work (locked, or touched a moment ago),
 // of other files and of other shapes stay.
@@ -143,5 +148,6 @@ TEST(AtomicFile, StrandedTemporaryFilesOfAKilledWriterAreRemovedAtTheNextWrite)
                                                            ".registry.reg.locked", ".registry.reg.toolong",
                                                            "registry.reg"}));
 }
+#endif
 
 } // namespace

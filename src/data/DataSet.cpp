@@ -81,17 +81,21 @@ bool ParseInteger(std::string_view text, std::int64_t& value)
     }
     if (i == end)
         return false;
-    unsigned __int128 magnitude = 0;
+    // Up to 2^63 (the magnitude of the smallest value), checked before each
+    // step so 64 bits suffice (no 128-bit type on 32-bit targets).
+    const std::uint64_t limit = static_cast<std::uint64_t>(INT64_MAX) + 1;
+    std::uint64_t magnitude = 0;
     for (; i < end; ++i) {
         if (text[i] < '0' || text[i] > '9')
             return false;
-        magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
-        if (magnitude > static_cast<unsigned __int128>(INT64_MAX) + 1)
+        const unsigned digit = static_cast<unsigned>(text[i] - '0');
+        if (magnitude > (limit - digit) / 10)
             return false;
+        magnitude = magnitude * 10 + digit;
     }
-    if (!negative && magnitude > static_cast<unsigned __int128>(INT64_MAX))
+    if (!negative && magnitude > static_cast<std::uint64_t>(INT64_MAX))
         return false;
-    value = negative ? static_cast<std::int64_t>(-magnitude) : static_cast<std::int64_t>(magnitude);
+    value = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
     return true;
 }
 

@@ -265,14 +265,22 @@ bool ParseBcd(std::string_view text, std::int64_t& scaled)
         negative = text[i] == '-';
         ++i;
     }
-    const unsigned __int128 limit = static_cast<unsigned __int128>(INT64_MAX);
-    unsigned __int128 magnitude = 0;
+    // Every step only grows the number, so one beyond the limit on the way
+    // is beyond it at the end: 64 bits suffice (no 128-bit type on 32-bit
+    // targets).
+    const std::uint64_t limit = static_cast<std::uint64_t>(INT64_MAX);
+    std::uint64_t magnitude = 0;
+    auto append = [&](unsigned digit) {
+        if (magnitude > (limit - digit) / 10)
+            return false;
+        magnitude = magnitude * 10 + digit;
+        return true;
+    };
     bool anyDigit = false;
     for (; i < end && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
-        anyDigit = true;
-        if (magnitude > limit)
+        if (!append(static_cast<unsigned>(text[i] - '0')))
             return false;
+        anyDigit = true;
     }
     int decimals = 0;
     bool roundUp = false;
@@ -281,7 +289,8 @@ bool ParseBcd(std::string_view text, std::int64_t& scaled)
         for (; i < end && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
             anyDigit = true;
             if (decimals < 4) {
-                magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
+                if (!append(static_cast<unsigned>(text[i] - '0')))
+                    return false;
                 ++decimals;
             } else if (decimals == 4) {
                 roundUp = text[i] >= '5';
@@ -291,12 +300,15 @@ bool ParseBcd(std::string_view text, std::int64_t& scaled)
     }
     if (i != end || !anyDigit)
         return false;
-    for (; decimals < 4; ++decimals)
-        magnitude *= 10;
-    if (roundUp)
+    for (; decimals < 4; ++decimals) {
+        if (!append(0))
+            return false;
+    }
+    if (roundUp) {
+        if (magnitude == limit)
+            return false;
         magnitude += 1;
-    if (magnitude > limit)
-        return false;
+    }
     scaled = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
     return true;
 }

@@ -29,6 +29,7 @@ std::mutex localeMutex;
 std::atomic<const LocaleSettings*> currentLocale{nullptr};
 std::vector<std::unique_ptr<LocaleSettings>> injectedLocales;
 
+#ifndef _WIN32
 // The locale name that governs one category, resolved the way the C library
 // does: LC_ALL, then the category's own variable, then LANG.
 std::string LocaleNameFor(const char* categoryVariable)
@@ -45,6 +46,7 @@ bool IsPlainLocale(const std::string& name)
 {
     return name.empty() || name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0;
 }
+#endif
 
 const char* const shortMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -167,13 +169,18 @@ std::string FormatFromWindowsPicture(const std::string& picture)
             return;
         bool hasLetter = false;
         for (char c : literal)
-            hasLetter = hasLetter || std::isalpha(static_cast<unsigned char>(c));
+            hasLetter = hasLetter || std::isalpha(static_cast<unsigned char>(c)) || c == '\'';
         out += hasLetter ? "\"" + literal + "\"" : literal;
         literal.clear();
     };
     std::size_t i = 0;
     while (i < picture.size()) {
         const char c = picture[i];
+        if (c == '\'' && i + 1 < picture.size() && picture[i + 1] == '\'') {
+            literal += '\'';
+            i += 2;
+            continue;
+        }
         if (c == '\'') {
             // Quoted text; two quotes stand for one.
             std::size_t j = i + 1;
@@ -213,8 +220,10 @@ std::string FormatFromWindowsPicture(const std::string& picture)
         }
     }
     flushLiteral();
+    // Trim what a dropped era left at the ends.
     while (!out.empty() && out.back() == ' ')
         out.pop_back();
+    out.erase(0, out.find_first_not_of(' ') == std::string::npos ? out.size() : out.find_first_not_of(' '));
     return out;
 }
 

@@ -100,6 +100,8 @@ std::unique_ptr<RegistryKey> WindowsRegistry::OpenOrCreateKey(const std::string&
     std::string relative = path;
     while (!relative.empty() && relative.front() == '\\')
         relative.erase(0, 1);
+    if (!base_.empty())
+        relative = base_ + "\\" + relative;
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, Wide(relative).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)

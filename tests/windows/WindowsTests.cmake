@@ -14,15 +14,8 @@ target_compile_definitions(ql_testsupport PRIVATE
   QUERLIN_TESTDB_ENV_FILE="Z:${QUERLIN_TESTDB_DIR}/env"
   QUERLIN_SOURCE_DIR="Z:${PROJECT_SOURCE_DIR}")
 
-# Tests of what this build leaves out, by GoogleTest filter: the local store
-# (SQLite) and the file-backed hive, the registry's Linux stand-in (the
-# Windows tests run the same tables against the real registry instead).
-set(QUERLIN_LINUX_ONLY_platform "")
-set(QUERLIN_LINUX_ONLY_platform_db "")
-set(QUERLIN_LINUX_ONLY_data "")
-set(QUERLIN_LINUX_ONLY_data_db "")
-set(QUERLIN_LINUX_ONLY_login "")
-set(QUERLIN_LINUX_ONLY_login_db "")
+# Tests of what this build leaves out, by GoogleTest filter (the local
+# store's), listed in LinuxOnly.cmake.
 include(${CMAKE_CURRENT_SOURCE_DIR}/windows/LinuxOnly.cmake)
 
 function(querlin_windows_test_suite dir)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -89,7 +90,56 @@ private:
     std::filesystem::path name_;
 };
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+// The temporary files of a file are ".<name>.XXXXXX" beside it. Every
+// writer holds its own open, without leave to delete it, from the moment it
+// is made until its contents are complete, and the handle dies with the
+// writer. So one that can be deleted, and has not been touched for a while
+// (the moment between completing and renaming), was stranded by a writer
+// that was killed: it is removed.
+constexpr std::uint64_t kStrandedAfterSeconds = 60;
+
+void RemoveStrandedTemporaries(const std::filesystem::path& file)
+{
+    const std::wstring prefix = L"." + file.filename().wstring() + L".";
+    const std::size_t length = prefix.size() + 6;
+    FILETIME nowTime;
+    GetSystemTimeAsFileTime(&nowTime);
+    const auto ticks = [](const FILETIME& t) { return (std::uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    const std::uint64_t now = ticks(nowTime);
+    std::error_code ec;
+    std::filesystem::directory_iterator it(FolderOf(file), ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const std::wstring name = it->path().filename().wstring();
+        if (name.size() != length || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(it->path().c_str(), GetFileExInfoStandard, &data) ||
+            (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+            continue;
+        // File times count 100 ns.
+        if (now - ticks(data.ftLastWriteTime) >= kStrandedAfterSeconds * 10000000)
+            DeleteFileW(it->path().c_str());
+    }
+}
+
+// Renames, waiting a little while another program (a reader, a virus
+// scanner) has the old file open without leave to replace it.
+bool MoveWithPatience(const std::wstring& from, const std::wstring& to, DWORD flags)
+{
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(from.c_str(), to.c_str(), flags))
+            return true;
+        const DWORD error = GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt == 200)
+            return false;
+        Sleep(10);
+        SetLastError(error);
+    }
+}
+
+#else
 
 bool WriteAll(int fd, std::string_view bytes)
 {
@@ -206,6 +256,7 @@ std::error_code PlaceFileAtomically(const std::filesystem::path& file,
 {
 #ifdef _WIN32
     (void)options.newFileMode;  // Windows files carry no permission bits
+    RemoveStrandedTemporaries(file);
     // Hidden and unique, so neither a listing nor a second writer trips
     // over it: made with CREATE_NEW, another name is tried when taken.
     std::random_device random;
@@ -217,17 +268,29 @@ std::error_code PlaceFileAtomically(const std::filesystem::path& file,
         name = prefix;
         for (int i = 0; i < 6; ++i)
             name += letters[random() % 62];
-        handle = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Held without leave to delete it (see RemoveStrandedTemporaries),
+        // and with no access to its data, so build can open it by name.
+        handle = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
             return LastError();
     }
     if (handle == INVALID_HANDLE_VALUE)
         return std::make_error_code(std::errc::file_exists);
     TemporaryFile temporary{std::filesystem::path(name)};
-    // Closed before build, which opens the file by name.
-    CloseHandle(handle);
+    struct Held {
+        HANDLE handle;
+        ~Held() { Close(); }
+        void Close()
+        {
+            if (handle != INVALID_HANDLE_VALUE)
+                CloseHandle(handle);
+            handle = INVALID_HANDLE_VALUE;
+        }
+    } held{handle};
 
     build(temporary.Name());
+    held.Close();
 
     // On the disk before it takes the name.
     handle = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -243,7 +306,7 @@ std::error_code PlaceFileAtomically(const std::filesystem::path& file,
     DWORD flags = MOVEFILE_WRITE_THROUGH;
     if (options.placement == Placement::Replace)
         flags |= MOVEFILE_REPLACE_EXISTING;
-    if (!MoveFileExW(name.c_str(), file.wstring().c_str(), flags))
+    if (!MoveWithPatience(name, file.wstring(), flags))
         return LastError();
     temporary.Release();
     return {};
@@ -293,7 +356,8 @@ std::error_code ReplaceFileAtomically(const std::filesystem::path& file, std::st
     std::error_code writeError;
     auto write = [&](const std::filesystem::path& temporary) {
 #ifdef _WIN32
-        HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+        HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    TRUNCATE_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             writeError = LastError();

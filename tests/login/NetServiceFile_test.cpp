@@ -9,7 +9,9 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -214,6 +216,23 @@ TEST(NetServiceFileFailures, FileThatCannotBeOpened)
         message = ErrorOf([&] { ReadNetServiceFile(file); });
     });
     EXPECT_EQ(message, "Cannot open file \"" + file.string() + "\". Permission denied");
+}
+#endif
+
+#ifdef _WIN32
+// On Windows a file another program holds without leave to share it cannot
+// be opened.
+TEST(NetServiceFileFailures, FileHeldByAnotherProgramCannotBeOpened)
+{
+    querlin::test::TempDir dir;
+    const auto file = dir.Path() / "tnsnames.ora";
+    WriteNetServiceFile(file, "dbserver", "1521", "orcl");
+    const HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::string message = ErrorOf([&] { ReadNetServiceFile(file); });
+    CloseHandle(held);
+    EXPECT_EQ(message, "Cannot open file \"" + file.string() + "\". Permission denied");
+    EXPECT_EQ(ReadNetServiceFile(file), Entry("DBSERVER", "1521", "ORCL")) << "readable again once let go";
 }
 #endif
 

@@ -6,9 +6,10 @@
 set(QUERLIN_TESTDB_DIR ${CMAKE_BINARY_DIR}/testdb)
 set(QUERLIN_WINE_RUN ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine-run)
 
-add_library(ql_testsupport STATIC testsupport/TestSupport.cpp testsupport/TestDatabaseEnv.cpp testsupport/TestMain.cpp)
+add_library(ql_testsupport STATIC testsupport/TestSupport.cpp testsupport/TestDatabaseEnv.cpp testsupport/TestMain.cpp
+  testsupport/PrivateServer.cpp)
 target_include_directories(ql_testsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(ql_testsupport PUBLIC GTest::gtest ql_data ql_platform)
+target_link_libraries(ql_testsupport PUBLIC GTest::gtest ql_data ql_platform ws2_32)
 # Wine shows the Unix root as drive Z:.
 target_compile_definitions(ql_testsupport PRIVATE
   QUERLIN_TESTDB_ENV_FILE="Z:${QUERLIN_TESTDB_DIR}/env"
@@ -65,5 +66,5 @@ set_tests_properties(testdb_stop PROPERTIES FIXTURES_CLEANUP testdb TIMEOUT 120)
 # The file-backed hive is the registry's Linux stand-in: its tests stay
 # Linux-only, and windowsregistry_test runs their tables on the real one.
 querlin_windows_test_suite(platform LIBS ql_platform EXCLUDE registry_test.cpp)
-querlin_windows_test_suite(data LIBS ql_data EXCLUDE lostconnection_dbtest.cpp)
+querlin_windows_test_suite(data LIBS ql_data)
 querlin_windows_test_suite(login LIBS ql_login EXCLUDE Registration_test.cpp)

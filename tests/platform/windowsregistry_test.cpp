@@ -94,6 +94,7 @@ TEST_F(WindowsRegistryTest, WrittenTextsReadBackAsWritten)
     } cases[] = {
         {"Plain", RegType::Sz, "site042"},
         {"Empty", RegType::Sz, ""},
+        {"EmbeddedNul", RegType::Sz, std::string("ab\0cd", 5)},
         {"QuotesAndBackslashes", RegType::Sz, "%systemroot%\\\\system32\\\\msorcl32.dll \"x\""},
         {"LineBreaks", RegType::Sz, "one\r\ntwo\n"},
         {"Chinese", RegType::Sz, "SIMPLIFIED CHINESE_CHINA.ZHS16GBK 简体"},
@@ -134,6 +135,8 @@ TEST_F(WindowsRegistryTest, KeyPathsAndValueNamesIgnoreLetterCase)
         {"SameSpelling", "\\SYSTEM\\ControlSet001\\Control\\Session Manager\\Environment", "Path", "C:\\Windows"},
         {"LowerCaseName", "\\SYSTEM\\ControlSet001\\Control\\Session Manager\\Environment", "path", "C:\\Windows"},
         {"UpperCaseKey", "SYSTEM\\CONTROLSET001\\CONTROL\\SESSION MANAGER\\ENVIRONMENT", "PATH", "C:\\Windows"},
+        {"TrailingBackslash", "\\system\\controlset001\\control\\session manager\\environment\\", "pAtH",
+         "C:\\Windows"},
         {"LatinOne", "\\SYSTEM\\ControlSet001\\Control\\Session Manager\\Environment", "äRGER", "1"},
         {"Cyrillic", "\\SYSTEM\\ControlSet001\\Control\\Session Manager\\Environment", "иМЯ", "2"},
     };
@@ -158,6 +161,23 @@ TEST_F(WindowsRegistryTest, OnlyStringTypesCanBeWrittenAndAClosedKeyRefuses)
     key->Close();
     EXPECT_THROW(key->ReadValue("A"), querlin::Error);
     EXPECT_THROW(key->WriteString("A", "1", RegType::Sz), querlin::Error);
+}
+
+// Bytes that are not UTF-8 cannot be stored as UTF-16 as they are: the
+// write is refused rather than altered, and the value left as it was.
+TEST_F(WindowsRegistryTest, TextThatIsNotUtf8IsRefusedNotAltered)
+{
+    auto key = registry.OpenOrCreateKey("\\K");
+    ASSERT_TRUE(key);
+    key->WriteString("Gbk", "1", RegType::Sz);
+    for (RegType type : {RegType::Sz, RegType::ExpandSz}) {
+        EXPECT_EQ(ErrorOf([&] { key->WriteString("Gbk", "\xD6\xD0", type); }), "Failed to set data for 'Gbk'");
+        EXPECT_EQ(ErrorOf([&] { key->WriteString("\xD6\xD0", "x", type); }),
+                  "Failed to set data for '\xD6\xD0'");
+    }
+    EXPECT_EQ(ReadRegString(*key, "Gbk"), "1");
+    EXPECT_FALSE(key->ValueExists("\xD6\xD0"));
+    EXPECT_EQ(registry.OpenOrCreateKey("\\K\\\xD6\xD0"), nullptr);
 }
 
 } // namespace

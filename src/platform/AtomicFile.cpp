@@ -257,8 +257,9 @@ std::error_code PlaceFileAtomically(const std::filesystem::path& file,
 #ifdef _WIN32
     (void)options.newFileMode;  // Windows files carry no permission bits
     RemoveStrandedTemporaries(file);
-    // Hidden and unique, so neither a listing nor a second writer trips
-    // over it: made with CREATE_NEW, another name is tried when taken.
+    // Named apart (a leading dot) and unique, so a second writer does not
+    // trip over it: made with CREATE_NEW, another name is tried when taken.
+    // Not marked hidden, as the mark would go with it to the file's name.
     std::random_device random;
     const std::wstring prefix = (FolderOf(file) / (L"." + file.filename().wstring() + L".")).wstring();
     std::wstring name;

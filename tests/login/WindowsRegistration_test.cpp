@@ -94,6 +94,50 @@ TEST_F(WindowsRegistration, ALoginWritesItsValuesAndASecondWritesNothing)
     EXPECT_EQ(Text(OdbcIni + "\\orcl", "UID"), "tiger");
 }
 
+// What the machine holds before a later Login, how many writes that Login
+// makes, and what a value then holds.
+TEST_F(WindowsRegistration, ALaterLoginWritesOnlyWhatDiffers)
+{
+    struct Case {
+        const char* label;
+        std::string key, name, before;
+        RegType type;
+        int writes;
+        std::string after;
+    } cases[] = {
+        {"PasswordIsNeverRewritten", OdbcIni + "\\orcl", "PWD", "secret", RegType::Sz, 0, "secret"},
+        {"ChangedValueIsSetBack", OdbcIni + "\\orcl", "BufferSize", "4096", RegType::Sz, 1, "65535"},
+        {"ListEntryOfAnotherDriverIsSetBack", OdbcIni + "\\ODBC Data Sources", "orcl", "SQL Server", RegType::Sz,
+         1, "Microsoft ODBC for Oracle"},
+        {"ClientOfAnotherInstallationIsOverwritten", Environment, "ORACLE_HOME", "C:\\oracle\\ora92",
+         RegType::Sz, 1, ProgramDir},
+        {"OtherCharacterSetIsLeftAlone", Environment, "NLS_LANG", "AMERICAN_AMERICA.WE8MSWIN1252", RegType::Sz, 0,
+         "AMERICAN_AMERICA.WE8MSWIN1252"},
+        {"PathHoldingTheDirectoryIsKept", Environment, "Path", "C:\\Windows;" + ProgramDir + ";C:\\bin",
+         RegType::ExpandSz, 0, "C:\\Windows;" + ProgramDir + ";C:\\bin"},
+        {"PathWithoutTheDirectoryGetsItAppended", Environment, "Path", "C:\\Windows", RegType::ExpandSz, 1,
+         "C:\\Windows;" + ProgramDir},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QuerlinTest");
+        querlin::login::RegisterClient(registry, "orcl", "scott", ProgramDir);
+        machine.OpenOrCreateKey(c.key)->WriteString(c.name, c.before, c.type);
+        registry.writes = 0;
+        querlin::login::RegisterClient(registry, "orcl", "scott", ProgramDir);
+        EXPECT_EQ(registry.writes, c.writes);
+        EXPECT_EQ(Text(c.key, c.name), c.after);
+    }
+}
+
+TEST_F(WindowsRegistration, EmptySidRegistersNoDataSource)
+{
+    querlin::login::RegisterClient(registry, "", "scott", ProgramDir);
+    EXPECT_EQ(Text(Environment, "TNS_ADMIN"), ProgramDir);
+    EXPECT_EQ(Text(OdbcIni, "DSN"), "<absent>");
+    EXPECT_EQ(Text(OdbcIni + "\\ODBC Data Sources", ""), "<absent>");
+}
+
 TEST_F(WindowsRegistration, AValueOfAnotherTypeStopsWithTheMessage)
 {
     querlin::login::RegisterClient(registry, "orcl", "scott", ProgramDir);

@@ -8,8 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwctype>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <locale.h>
 #include <wctype.h>
+#endif
 
 namespace querlin::data::text {
 
@@ -260,14 +265,22 @@ bool ParseBcd(std::string_view text, std::int64_t& scaled)
         negative = text[i] == '-';
         ++i;
     }
-    const unsigned __int128 limit = static_cast<unsigned __int128>(INT64_MAX);
-    unsigned __int128 magnitude = 0;
+    // Every step only grows the number, so one beyond the limit on the way
+    // is beyond it at the end: 64 bits suffice (no 128-bit type on 32-bit
+    // targets).
+    const std::uint64_t limit = static_cast<std::uint64_t>(INT64_MAX);
+    std::uint64_t magnitude = 0;
+    auto append = [&](unsigned digit) {
+        if (magnitude > (limit - digit) / 10)
+            return false;
+        magnitude = magnitude * 10 + digit;
+        return true;
+    };
     bool anyDigit = false;
     for (; i < end && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
-        anyDigit = true;
-        if (magnitude > limit)
+        if (!append(static_cast<unsigned>(text[i] - '0')))
             return false;
+        anyDigit = true;
     }
     int decimals = 0;
     bool roundUp = false;
@@ -276,7 +289,8 @@ bool ParseBcd(std::string_view text, std::int64_t& scaled)
         for (; i < end && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
             anyDigit = true;
             if (decimals < 4) {
-                magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
+                if (!append(static_cast<unsigned>(text[i] - '0')))
+                    return false;
                 ++decimals;
             } else if (decimals == 4) {
                 roundUp = text[i] >= '5';
@@ -286,12 +300,15 @@ bool ParseBcd(std::string_view text, std::int64_t& scaled)
     }
     if (i != end || !anyDigit)
         return false;
-    for (; decimals < 4; ++decimals)
-        magnitude *= 10;
-    if (roundUp)
+    for (; decimals < 4; ++decimals) {
+        if (!append(0))
+            return false;
+    }
+    if (roundUp) {
+        if (magnitude == limit)
+            return false;
         magnitude += 1;
-    if (magnitude > limit)
-        return false;
+    }
     scaled = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
     return true;
 }
@@ -580,6 +597,20 @@ char32_t DecodeOne(std::string_view text, std::size_t& at)
     return c;
 }
 
+#ifdef _WIN32
+// The system's Unicode case rules, for the basic plane (as the C library's
+// wide characters on Windows reach no further).
+char32_t Lower(char32_t c)
+{
+    if (c < 0x80)
+        return static_cast<unsigned char>(platform::AsciiLower(static_cast<char>(c)));
+    if (c > 0xFFFF)
+        return c;
+    wchar_t text[1] = {static_cast<wchar_t>(c)};
+    CharLowerBuffW(text, 1);
+    return static_cast<char32_t>(text[0]);
+}
+#else
 locale_t CaseLocale()
 {
     static const locale_t loc = [] {
@@ -600,6 +631,7 @@ char32_t Lower(char32_t c)
         return static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), loc));
     return c;
 }
+#endif
 
 } // namespace
 
@@ -693,17 +725,21 @@ bool ParseInteger(std::string_view text, std::int64_t& value)
     }
     if (i == end)
         return false;
-    unsigned __int128 magnitude = 0;
+    // Up to 2^63 (the magnitude of the smallest value), checked before each
+    // step so 64 bits suffice (no 128-bit type on 32-bit targets).
+    const std::uint64_t limit = static_cast<std::uint64_t>(INT64_MAX) + 1;
+    std::uint64_t magnitude = 0;
     for (; i < end; ++i) {
         if (text[i] < '0' || text[i] > '9')
             return false;
-        magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
-        if (magnitude > static_cast<unsigned __int128>(INT64_MAX) + 1)
+        const unsigned digit = static_cast<unsigned>(text[i] - '0');
+        if (magnitude > (limit - digit) / 10)
             return false;
+        magnitude = magnitude * 10 + digit;
     }
-    if (!negative && magnitude > static_cast<unsigned __int128>(INT64_MAX))
+    if (!negative && magnitude > static_cast<std::uint64_t>(INT64_MAX))
         return false;
-    value = negative ? static_cast<std::int64_t>(-magnitude) : static_cast<std::int64_t>(magnitude);
+    value = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
     return true;
 }
 

@@ -5,6 +5,10 @@
 #include "platform/AsciiText.h"
 #include "platform/Error.h"
 
+#ifdef _WIN32
+// Windows' ODBC headers build on its own types.
+#include <windows.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>

@@ -6,7 +6,9 @@
 #include "platform/AtomicFile.h"
 #include "platform/Error.h"
 
+#ifndef QUERLIN_WITHOUT_LOCAL_STORE
 #include <sqlite3.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -15,10 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <optional>
-#include <unistd.h>
 
 namespace querlin::data {
 
@@ -416,6 +415,29 @@ ColumnInfo LocalStoreColumnFromDeclaredType(std::string_view declaredType)
     }
     return info;
 }
+
+#ifdef QUERLIN_WITHOUT_LOCAL_STORE
+
+// A build without SQLite (the Windows build) knows the store's statements
+// and columns but cannot open or make a store file.
+namespace {
+[[noreturn]] void NoLocalStore()
+{
+    throw Error("The local store (Provider=Microsoft.Jet.OLEDB.4.0) is not part of this build: it needs SQLite.");
+}
+} // namespace
+
+std::unique_ptr<Connection> OpenLocalStore(const ConnectionString&)
+{
+    NoLocalStore();
+}
+
+void CreateLocalStore(const std::string&)
+{
+    NoLocalStore();
+}
+
+#else
 
 namespace {
 
@@ -1009,5 +1031,7 @@ void CreateLocalStore(const std::string& connectionString)
     if (error)
         throw Error("Cannot create '" + path + "': " + error.message());
 }
+
+#endif
 
 } // namespace querlin::data

@@ -192,6 +192,27 @@ void WriteNetServiceFile(const std::filesystem::path& file, const std::string& h
 
 NetServiceEntry ReadNetServiceFile(const std::filesystem::path& file)
 {
+#ifdef _WIN32
+    // The wide name reaches every file; a folder cannot be opened as a file
+    // here, so it is told apart before opening.
+    struct _stat64 named {};
+    if (::_wstat64(file.c_str(), &named) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return {};
+        ThrowCannotOpen(file, errno);
+    }
+    if ((named.st_mode & _S_IFMT) == _S_IFDIR)
+        ThrowCannotOpen(file, EISDIR);
+    int fd = ::_wopen(file.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return {};
+        ThrowCannotOpen(file, errno);
+    }
+    struct _stat64 status {};
+    const bool known = ::_fstat64(fd, &status) == 0;
+    const int statError = errno;
+#else
     // Not blocking on open: a pipe of that name with no writer would
     // otherwise hold the window's creation forever.
     int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -203,6 +224,7 @@ NetServiceEntry ReadNetServiceFile(const std::filesystem::path& file)
     struct stat status {};
     const bool known = ::fstat(fd, &status) == 0;
     const int statError = errno;
+#endif
     if (!known || !S_ISREG(status.st_mode)) {
         ::close(fd);
         if (!known)
@@ -216,7 +238,7 @@ NetServiceEntry ReadNetServiceFile(const std::filesystem::path& file)
     std::string bytes;
     char buffer[8192];
     for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const auto n = ::read(fd, buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR)
                 continue;

@@ -1,11 +1,16 @@
 #include "platform/AtomicFile.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <random>
+#include <windows.h>
+#else
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -17,10 +22,48 @@ namespace querlin::platform {
 
 namespace {
 
+#ifdef _WIN32
+// The system's last error as the errno value callers compare against.
+std::error_code LastError()
+{
+    int error = EIO;
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+        error = ENOENT;
+        break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+        error = EACCES;
+        break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        error = EEXIST;
+        break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        error = ENOSPC;
+        break;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        error = EBUSY;
+        break;
+    case ERROR_FILENAME_EXCED_RANGE:
+        error = ENAMETOOLONG;
+        break;
+    default:
+        break;
+    }
+    return {error, std::generic_category()};
+}
+#else
 std::error_code LastError()
 {
     return {errno, std::generic_category()};
 }
+#endif
 
 std::filesystem::path FolderOf(const std::filesystem::path& file)
 {
@@ -47,7 +90,56 @@ private:
     std::filesystem::path name_;
 };
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+// The temporary files of a file are ".<name>.XXXXXX" beside it. Every
+// writer holds its own open, without leave to delete it, from the moment it
+// is made until its contents are complete, and the handle dies with the
+// writer. So one that can be deleted, and has not been touched for a while
+// (the moment between completing and renaming), was stranded by a writer
+// that was killed: it is removed.
+constexpr std::uint64_t kStrandedAfterSeconds = 60;
+
+void RemoveStrandedTemporaries(const std::filesystem::path& file)
+{
+    const std::wstring prefix = L"." + file.filename().wstring() + L".";
+    const std::size_t length = prefix.size() + 6;
+    FILETIME nowTime;
+    GetSystemTimeAsFileTime(&nowTime);
+    const auto ticks = [](const FILETIME& t) { return (std::uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    const std::uint64_t now = ticks(nowTime);
+    std::error_code ec;
+    std::filesystem::directory_iterator it(FolderOf(file), ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const std::wstring name = it->path().filename().wstring();
+        if (name.size() != length || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(it->path().c_str(), GetFileExInfoStandard, &data) ||
+            (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+            continue;
+        // File times count 100 ns.
+        if (now - ticks(data.ftLastWriteTime) >= kStrandedAfterSeconds * 10000000)
+            DeleteFileW(it->path().c_str());
+    }
+}
+
+// Renames, waiting a little while another program (a reader, a virus
+// scanner) has the old file open without leave to replace it.
+bool MoveWithPatience(const std::wstring& from, const std::wstring& to, DWORD flags)
+{
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(from.c_str(), to.c_str(), flags))
+            return true;
+        const DWORD error = GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt == 200)
+            return false;
+        Sleep(10);
+        SetLastError(error);
+    }
+}
+
+#else
 
 bool WriteAll(int fd, std::string_view bytes)
 {
@@ -163,16 +255,62 @@ std::error_code PlaceFileAtomically(const std::filesystem::path& file,
                                     const AtomicFileOptions& options)
 {
 #ifdef _WIN32
-    std::error_code ec;
-    if (options.placement == Placement::CreateNew && std::filesystem::exists(file, ec))
+    (void)options.newFileMode;  // Windows files carry no permission bits
+    RemoveStrandedTemporaries(file);
+    // Named apart (a leading dot) and unique, so a second writer does not
+    // trip over it: made with CREATE_NEW, another name is tried when taken.
+    // Not marked hidden, as the mark would go with it to the file's name.
+    std::random_device random;
+    const std::wstring prefix = (FolderOf(file) / (L"." + file.filename().wstring() + L".")).wstring();
+    std::wstring name;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+        static const wchar_t letters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        name = prefix;
+        for (int i = 0; i < 6; ++i)
+            name += letters[random() % 62];
+        // Held without leave to delete it (see RemoveStrandedTemporaries),
+        // and with no access to its data, so build can open it by name.
+        handle = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            return LastError();
+    }
+    if (handle == INVALID_HANDLE_VALUE)
         return std::make_error_code(std::errc::file_exists);
-    TemporaryFile temporary(FolderOf(file) / ("." + file.filename().string() + ".new"));
-    std::ofstream(temporary.Name(), std::ios::binary).close();
+    TemporaryFile temporary{std::filesystem::path(name)};
+    struct Held {
+        HANDLE handle;
+        ~Held() { Close(); }
+        void Close()
+        {
+            if (handle != INVALID_HANDLE_VALUE)
+                CloseHandle(handle);
+            handle = INVALID_HANDLE_VALUE;
+        }
+    } held{handle};
+
     build(temporary.Name());
-    std::filesystem::rename(temporary.Name(), file, ec);
-    if (!ec)
-        temporary.Release();
-    return ec;
+    held.Close();
+
+    // On the disk before it takes the name.
+    handle = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return LastError();
+    const bool flushed = FlushFileBuffers(handle);
+    const std::error_code flushError = flushed ? std::error_code() : LastError();
+    CloseHandle(handle);
+    if (!flushed)
+        return flushError;
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is
+    // taken, even by a file made a moment ago: CreateNew never replaces.
+    DWORD flags = MOVEFILE_WRITE_THROUGH;
+    if (options.placement == Placement::Replace)
+        flags |= MOVEFILE_REPLACE_EXISTING;
+    if (!MoveWithPatience(name, file.wstring(), flags))
+        return LastError();
+    temporary.Release();
+    return {};
 #else
     // Hidden and unique, so neither a listing nor a second writer trips
     // over it.
@@ -219,11 +357,24 @@ std::error_code ReplaceFileAtomically(const std::filesystem::path& file, std::st
     std::error_code writeError;
     auto write = [&](const std::filesystem::path& temporary) {
 #ifdef _WIN32
-        std::ofstream out(temporary, std::ios::binary);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out)
-            writeError = std::make_error_code(std::errc::io_error);
+        HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    TRUNCATE_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            writeError = LastError();
+        } else {
+            std::string_view rest = bytes;
+            while (!rest.empty() && !writeError) {
+                DWORD written = 0;
+                const DWORD chunk = DWORD(std::min<std::size_t>(rest.size(), 1u << 30));
+                if (!WriteFile(handle, rest.data(), chunk, &written, nullptr) || written == 0)
+                    writeError = LastError();
+                else
+                    rest.remove_prefix(written);
+            }
+            if (!CloseHandle(handle) && !writeError)
+                writeError = LastError();
+        }
 #else
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (fd < 0) {

@@ -22,8 +22,24 @@ std::optional<std::string> CodePageToUtf8(std::string_view bytes, unsigned codeP
 #ifdef _WIN32
     const int wideSize = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), int(bytes.size()),
                                              nullptr, 0);
-    if (wideSize <= 0)
+    if (wideSize <= 0) {
+        // The call does not say where it stopped: find the first character
+        // (one byte, or two after a lead byte) that does not convert.
+        if (badAt) {
+            std::size_t at = ascii;
+            while (at < bytes.size()) {
+                const std::size_t length =
+                    IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[at])) ? 2 : 1;
+                wchar_t one[2];
+                if (at + length > bytes.size() ||
+                    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data() + at, int(length), one, 2) <= 0)
+                    break;
+                at += length;
+            }
+            *badAt = at;
+        }
         return std::nullopt;
+    }
     std::wstring wide(std::size_t(wideSize), L'\0');
     MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), int(bytes.size()), wide.data(), wideSize);
     const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize, nullptr, 0, nullptr, nullptr);

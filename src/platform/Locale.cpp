@@ -2,15 +2,22 @@
 
 #include "platform/AsciiText.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <langinfo.h>
-#include <locale.h>
+#include <iterator>
 #include <mutex>
 #include <memory>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <langinfo.h>
+#include <locale.h>
+#endif
 
 namespace querlin::platform {
 
@@ -22,6 +29,7 @@ std::mutex localeMutex;
 std::atomic<const LocaleSettings*> currentLocale{nullptr};
 std::vector<std::unique_ptr<LocaleSettings>> injectedLocales;
 
+#ifndef _WIN32
 // The locale name that governs one category, resolved the way the C library
 // does: LC_ALL, then the category's own variable, then LANG.
 std::string LocaleNameFor(const char* categoryVariable)
@@ -38,6 +46,7 @@ bool IsPlainLocale(const std::string& name)
 {
     return name.empty() || name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0;
 }
+#endif
 
 const char* const shortMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -92,6 +101,37 @@ void SetUserLocaleForTesting(const LocaleSettings& settings)
     currentLocale.store(injectedLocales.back().get(), std::memory_order_release);
 }
 
+#ifdef _WIN32
+namespace {
+// One of the user's regional settings as UTF-8; empty when unavailable.
+std::string UserLocaleInfo(LCTYPE type)
+{
+    wchar_t wide[128];
+    const int length = GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, wide, int(std::size(wide)));
+    if (length <= 1)
+        return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide, length - 1, nullptr, 0, nullptr, nullptr);
+    std::string out(std::size_t(size > 0 ? size : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, length - 1, out.data(), size, nullptr, nullptr);
+    return out;
+}
+} // namespace
+
+LocaleSettings ReadSystemLocale()
+{
+    LocaleSettings settings;
+    const std::string separator = UserLocaleInfo(LOCALE_SDECIMAL);
+    const std::string date = UserLocaleInfo(LOCALE_SSHORTDATE);
+    const std::string time = UserLocaleInfo(LOCALE_STIMEFORMAT);
+    if (!separator.empty())
+        settings.decimalSeparator = separator;
+    if (!date.empty())
+        settings.shortDateFormat = FormatFromWindowsPicture(date);
+    if (!time.empty())
+        settings.longTimeFormat = FormatFromWindowsPicture(time);
+    return settings;
+}
+#else
 LocaleSettings ReadSystemLocale()
 {
     LocaleSettings settings;
@@ -117,6 +157,74 @@ LocaleSettings ReadSystemLocale()
         }
     }
     return settings;
+}
+#endif
+
+std::string FormatFromWindowsPicture(const std::string& picture)
+{
+    std::string out;
+    std::string literal;
+    auto flushLiteral = [&] {
+        if (literal.empty())
+            return;
+        bool hasLetter = false;
+        for (char c : literal)
+            hasLetter = hasLetter || std::isalpha(static_cast<unsigned char>(c)) || c == '\'';
+        out += hasLetter ? "\"" + literal + "\"" : literal;
+        literal.clear();
+    };
+    std::size_t i = 0;
+    while (i < picture.size()) {
+        const char c = picture[i];
+        if (c == '\'' && i + 1 < picture.size() && picture[i + 1] == '\'') {
+            literal += '\'';
+            i += 2;
+            continue;
+        }
+        if (c == '\'') {
+            // Quoted text; two quotes stand for one.
+            std::size_t j = i + 1;
+            while (j < picture.size()) {
+                if (picture[j] == '\'' && j + 1 < picture.size() && picture[j + 1] == '\'') {
+                    literal += '\'';
+                    j += 2;
+                } else if (picture[j] == '\'') {
+                    break;
+                } else {
+                    literal += picture[j++];
+                }
+            }
+            i = j + 1;
+            continue;
+        }
+        std::size_t run = 1;
+        while (i + run < picture.size() && picture[i + run] == c)
+            ++run;
+        const char* piece = nullptr;
+        std::string repeated;
+        switch (c) {
+        case 'd': repeated.assign(std::min<std::size_t>(run, 4), 'd'); break;
+        case 'M': repeated.assign(std::min<std::size_t>(run, 4), 'm'); break;
+        case 'y': piece = run <= 2 ? "yy" : "yyyy"; break;
+        case 'h': case 'H': piece = run == 1 ? "h" : "hh"; break;
+        case 'm': piece = run == 1 ? "n" : "nn"; break;
+        case 's': piece = run == 1 ? "s" : "ss"; break;
+        case 't': piece = run == 1 ? "A/P" : "ampm"; break;
+        case 'g': piece = ""; break;  // the era has no counterpart
+        default: literal.append(run, c); break;
+        }
+        i += run;
+        if (piece || !repeated.empty()) {
+            flushLiteral();
+            out += piece ? piece : repeated.c_str();
+        }
+    }
+    flushLiteral();
+    // Trim what a dropped era left at the ends.
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    out.erase(0, out.find_first_not_of(' ') == std::string::npos ? out.size() : out.find_first_not_of(' '));
+    return out;
 }
 
 std::string FormatFromStrftime(const std::string& pattern)

@@ -23,12 +23,16 @@ const LocaleSettings& UserLocale();
 void SetUserLocaleForTesting(const LocaleSettings& settings);
 
 // Reads the settings from the process environment's locale (LC_NUMERIC for
-// the separator, LC_TIME for the formats). The plain C/POSIX locale gives
-// the defaults of LocaleSettings.
+// the separator, LC_TIME for the formats; on Windows the user's regional
+// settings). The plain C/POSIX locale gives the defaults of LocaleSettings.
 LocaleSettings ReadSystemLocale();
 
 // Turns a strftime pattern ("%d/%m/%Y") into the letter form used above.
 std::string FormatFromStrftime(const std::string& pattern);
+
+// Turns a Windows regional-settings picture ("M/d/yyyy", "h:mm:ss tt",
+// "yyyy'年'M'月'd'日'") into the letter form used above.
+std::string FormatFromWindowsPicture(const std::string& picture);
 
 // Formats a date and a time of day with a letter-form format.
 // Letters: d dd ddd dddd, m mm mmm mmmm (minutes when right after an hour),

@@ -9,7 +9,14 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace querlin::platform {
 
@@ -47,6 +54,25 @@ CellSpool::CellSpool() = default;
 // missing spreadsheet application when the workbook is made.
 void CellSpool::OpenFile()
 {
+#ifdef _WIN32
+    // The user's temporary folder (TMP, TEMP). Deleted by the system when
+    // closed, however the program ends: an open file cannot be unlinked here.
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    wchar_t name[MAX_PATH];
+    if (length == 0 || length > MAX_PATH || !GetTempFileNameW(folder, L"qlc", 0, name)) {
+        const DWORD error = GetLastError();
+        errno = error == ERROR_ACCESS_DENIED ? EACCES : error == ERROR_DISK_FULL ? ENOSPC : ENOENT;
+        SpoolFailure();
+    }
+    int fd = ::_wopen(name, _O_RDWR | _O_BINARY | _O_TEMPORARY | _O_NOINHERIT);
+    if (fd < 0) {
+        const int error = errno;
+        DeleteFileW(name);
+        errno = error;
+        SpoolFailure();
+    }
+#else
     const char* folder = std::getenv("TMPDIR");
     std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/querlin-cells-XXXXXX";
     int fd = ::mkstemp(pattern.data());
@@ -55,6 +81,7 @@ void CellSpool::OpenFile()
     // Unlinked at once: the spool disappears with the workbook, however the
     // program ends.
     ::unlink(pattern.c_str());
+#endif
     file_ = ::fdopen(fd, "w+b");
     if (!file_) {
         ::close(fd);

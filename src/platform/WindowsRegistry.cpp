@@ -6,16 +6,31 @@
 
 #include <windows.h>
 
+#include <optional>
+
 namespace querlin::platform {
 
 namespace {
 
+// The UTF-16 form of a UTF-8 text; nothing when the bytes are not UTF-8,
+// which would otherwise come back altered (each bad byte a U+FFFD).
+std::optional<std::wstring> WideExactly(const std::string& utf8)
+{
+    if (utf8.empty())
+        return std::wstring();
+    int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), nullptr, 0);
+    if (size <= 0)
+        return std::nullopt;
+    std::wstring out(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), out.data(), size);
+    return out;
+}
+
+// For names looked up: a name that is not UTF-8 finds nothing.
 std::wstring Wide(const std::string& utf8)
 {
-    int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-    std::wstring out(size, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), size);
-    return out;
+    std::optional<std::wstring> wide = WideExactly(utf8);
+    return wide ? *wide : std::wstring(L"\uFFFF");
 }
 
 std::string Narrow(const wchar_t* text, size_t length)
@@ -64,12 +79,16 @@ public:
 
     void WriteString(const std::string& name, const std::string& text, RegType type) override
     {
-        std::wstring wide = Wide(text);
+        HKEY key = Handle();
+        // Text that is not UTF-8 is refused rather than stored altered.
+        const std::optional<std::wstring> wide = WideExactly(text);
+        const std::optional<std::wstring> wideName = WideExactly(name);
+        if (!wide || !wideName || (type != RegType::Sz && type != RegType::ExpandSz))
+            throw Error("Failed to set data for '" + name + "'");
         // Written with the terminating NUL.
-        DWORD bytes = DWORD((wide.size() + 1) * sizeof(wchar_t));
-        if ((type != RegType::Sz && type != RegType::ExpandSz) ||
-            RegSetValueExW(Handle(), Wide(name).c_str(), 0, DWORD(type),
-                           reinterpret_cast<const BYTE*>(wide.c_str()), bytes) != ERROR_SUCCESS)
+        DWORD bytes = DWORD((wide->size() + 1) * sizeof(wchar_t));
+        if (RegSetValueExW(key, wideName->c_str(), 0, DWORD(type), reinterpret_cast<const BYTE*>(wide->c_str()),
+                           bytes) != ERROR_SUCCESS)
             throw Error("Failed to set data for '" + name + "'");
     }
 
@@ -100,8 +119,13 @@ std::unique_ptr<RegistryKey> WindowsRegistry::OpenOrCreateKey(const std::string&
     std::string relative = path;
     while (!relative.empty() && relative.front() == '\\')
         relative.erase(0, 1);
+    if (!base_.empty())
+        relative = base_ + "\\" + relative;
+    const std::optional<std::wstring> widePath = WideExactly(relative);
+    if (!widePath)
+        return nullptr;
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, Wide(relative).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, widePath->c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return nullptr;
     return std::make_unique<WindowsRegistryKey>(key);

@@ -1,5 +1,6 @@
 #include "data/FieldText.h"
 #include "platform/Locale.h"
+#include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -167,6 +168,48 @@ TEST(DateForms, StrftimePatternsBecomeLetterFormats)
     EXPECT_EQ(platform::FormatFromStrftime("%Hh%M"), "hh\"h\"nn");
 }
 
+TEST(DateForms, WindowsPicturesBecomeLetterFormats)
+{
+    const struct {
+        const char* picture;
+        const char* letters;
+    } cases[] = {
+        {"M/d/yyyy", "m/d/yyyy"},
+        {"dd.MM.yyyy", "dd.mm.yyyy"},
+        {"yyyy-MM-dd", "yyyy-mm-dd"},
+        {"d MMMM yyyy", "d mmmm yyyy"},
+        {"dddd, MMMM d, yyyy", "dddd, mmmm d, yyyy"},
+        {"yy/M/d", "yy/m/d"},
+        {"yyyy'年'M'月'd'日'", "yyyy年m月d日"},
+        {"'Day' d", "\"Day \"d"},
+        {"h:mm:ss tt", "h:nn:ss ampm"},
+        {"HH:mm:ss", "hh:nn:ss"},
+        {"H:mm", "h:nn"},
+        {"tt h:mm:ss", "ampm h:nn:ss"},
+        {"h:mm t", "h:nn A/P"},
+        {"gg yyyy/M/d", "yyyy/m/d"},
+        {"HH'h'mm", "hh\"h\"nn"},
+        {"d''M", "d\"'\"m"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::FormatFromWindowsPicture(c.picture), c.letters) << c.picture;
+    // A converted format shows what the regional settings would.
+    EXPECT_EQ(platform::FormatDateTime(platform::FormatFromWindowsPicture("h:mm:ss tt"), 2024, 2, 29, 13, 5, 9, 0),
+              "1:05:09 PM");
+    EXPECT_EQ(platform::FormatDateTime(platform::FormatFromWindowsPicture("dd.MM.yyyy"), 2024, 2, 9, 0, 0, 0, 0),
+              "09.02.2024");
+}
+
+#ifdef _WIN32
+// Wine's default user settings are those of English (United States).
+TEST(DateForms, RegionalSettingsAreRead)
+{
+    const platform::LocaleSettings settings = platform::ReadSystemLocale();
+    EXPECT_EQ(settings.decimalSeparator, ".");
+    EXPECT_EQ(settings.shortDateFormat, "m/d/yyyy");
+    EXPECT_EQ(settings.longTimeFormat, "h:nn:ss ampm");
+}
+#else
 TEST(DateForms, PlainLocaleGivesTheDefaults)
 {
     const char* saved = std::getenv("LC_ALL");
@@ -181,6 +224,7 @@ TEST(DateForms, PlainLocaleGivesTheDefaults)
     EXPECT_EQ(settings.shortDateFormat, "yyyy-m-d");
     EXPECT_EQ(settings.longTimeFormat, "h:nn:ss");
 }
+#endif
 
 TEST(TextValues, EightBitKindsCutAtNulAndSizeWithoutSplittingACharacter)
 {

@@ -13,10 +13,14 @@
 #include <memory>
 #include <string>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 using namespace querlin;
 using namespace querlin::data;
@@ -188,24 +192,40 @@ namespace {
 // A port on this host where the connection is taken and never a word comes
 // back: a database that hangs, or a host half gone.
 class SilentServer {
+#ifdef _WIN32
+    using Socket = SOCKET;
+    static constexpr Socket kNoSocket = INVALID_SOCKET;
+    using Length = int;
+    static void CloseSocket(Socket s) { closesocket(s); }
+#else
+    using Socket = int;
+    static constexpr Socket kNoSocket = -1;
+    using Length = socklen_t;
+    static void CloseSocket(Socket s) { close(s); }
+#endif
+
 public:
     SilentServer()
     {
+#ifdef _WIN32
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+#endif
         socket_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        Length length = sizeof address;
+        if (socket_ == kNoSocket || bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
             listen(socket_, 16) != 0 || getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             throw std::runtime_error("cannot listen on a port of this host");
         port_ = ntohs(address.sin_port);
     }
-    ~SilentServer() { close(socket_); }
+    ~SilentServer() { CloseSocket(socket_); }
     int Port() const { return port_; }
 
 private:
-    int socket_ = -1;
+    Socket socket_ = kNoSocket;
     int port_ = 0;
 };
 

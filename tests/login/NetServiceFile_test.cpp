@@ -9,9 +9,13 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using querlin::login::CompactForms;
 using querlin::login::NetServiceEntry;
@@ -200,6 +204,7 @@ TEST(NetServiceFileReading, AbsentFileSetsNothing)
     EXPECT_EQ(ReadNetServiceFile(dir.Path() / "tnsnames.ora"), Entry(unset, unset, unset));
 }
 
+#ifndef _WIN32 // permission bits, file size limits and named pipes are POSIX's
 TEST(NetServiceFileFailures, FileThatCannotBeOpened)
 {
     querlin::test::TempDir dir;
@@ -212,6 +217,24 @@ TEST(NetServiceFileFailures, FileThatCannotBeOpened)
     });
     EXPECT_EQ(message, "Cannot open file \"" + file.string() + "\". Permission denied");
 }
+#endif
+
+#ifdef _WIN32
+// On Windows a file another program holds without leave to share it cannot
+// be opened.
+TEST(NetServiceFileFailures, FileHeldByAnotherProgramCannotBeOpened)
+{
+    querlin::test::TempDir dir;
+    const auto file = dir.Path() / "tnsnames.ora";
+    WriteNetServiceFile(file, "dbserver", "1521", "orcl");
+    const HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::string message = ErrorOf([&] { ReadNetServiceFile(file); });
+    CloseHandle(held);
+    EXPECT_EQ(message, "Cannot open file \"" + file.string() + "\". Permission denied");
+    EXPECT_EQ(ReadNetServiceFile(file), Entry("DBSERVER", "1521", "ORCL")) << "readable again once let go";
+}
+#endif
 
 TEST(NetServiceFileFailures, FolderInPlaceOfTheFileCannotBeRead)
 {
@@ -221,6 +244,7 @@ TEST(NetServiceFileFailures, FolderInPlaceOfTheFileCannotBeRead)
               "Cannot open file \"" + (dir.Path() / "tnsnames.ora").string() + "\". Is a directory");
 }
 
+#ifndef _WIN32 // permission bits, file size limits and named pipes are POSIX's
 TEST(NetServiceFileFailures, FolderThatCannotBeWrittenKeepsTheOldFile)
 {
     querlin::test::TempDir dir;
@@ -242,7 +266,9 @@ TEST(NetServiceFileFailures, FolderThatCannotBeWrittenKeepsTheOldFile)
     EXPECT_EQ(ReadFile(file), old);
     EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
 }
+#endif
 
+#ifndef _WIN32 // permission bits, file size limits and named pipes are POSIX's
 // A write cut short (here by a file size limit, as a full disk would) leaves
 // the old file as it was and no temporary file behind.
 TEST(NetServiceFileFailures, InterruptedWriteLeavesTheOldFileWhole)
@@ -267,6 +293,7 @@ TEST(NetServiceFileFailures, InterruptedWriteLeavesTheOldFileWhole)
     EXPECT_EQ(ReadFile(file), old);
     EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
 }
+#endif
 
 // A host pasted together with its line end would split the address line.
 TEST(NetServiceFileFailures, TextWithALineBreakIsRefusedAndTheOldFileKept)
@@ -294,6 +321,7 @@ TEST(NetServiceFileFailures, TextWithALineBreakIsRefusedAndTheOldFileKept)
     }
 }
 
+#ifndef _WIN32 // permission bits, file size limits and named pipes are POSIX's
 // A pipe of that name with no writer must not hold the window's creation.
 TEST(NetServiceFileFailures, PipeInPlaceOfTheFileIsRefusedAtOnce)
 {
@@ -303,3 +331,4 @@ TEST(NetServiceFileFailures, PipeInPlaceOfTheFileIsRefusedAtOnce)
     EXPECT_EQ(ErrorOf([&] { ReadNetServiceFile(file); }),
               "Cannot open file \"" + file.string() + "\". Not a regular file");
 }
+#endif

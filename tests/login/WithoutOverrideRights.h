@@ -7,10 +7,12 @@
 
 #include <exception>
 #include <functional>
+#include <thread>
+#ifndef _WIN32
 #include <linux/capability.h>
 #include <sys/syscall.h>
-#include <thread>
 #include <unistd.h>
+#endif
 
 namespace querlin::test {
 
@@ -18,6 +20,7 @@ inline void RunWithoutOverrideRights(const std::function<void()>& piece)
 {
     std::exception_ptr failure;
     std::thread worker([&] {
+#ifndef _WIN32
         __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
         __user_cap_data_struct caps[2]{};
         if (syscall(SYS_capget, &header, caps) == 0) {
@@ -27,6 +30,7 @@ inline void RunWithoutOverrideRights(const std::function<void()>& piece)
             caps[0].inheritable &= ~overrides;
             syscall(SYS_capset, &header, caps);
         }
+#endif
         try {
             piece();
         } catch (...) {

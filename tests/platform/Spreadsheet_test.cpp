@@ -152,18 +152,50 @@ TEST(CellSpool, ReadsBackRowsAsOftenAsAsked)
     EXPECT_EQ(RowsOf(spool).back(), "300: 1=t:3001 2=t:3002 3=t:3003 4=t:more");
 }
 
+// The cells go to a file in the user's temporary folder that is gone once
+// the spool is, leaving nothing of the exported data behind.
+TEST(CellSpool, ItsFileGoesWithIt)
+{
+    querlin::test::TempDir dir;
+#ifdef _WIN32
+    const char* const variable = "TMP";
+#else
+    const char* const variable = "TMPDIR";
+#endif
+    const char* saved = std::getenv(variable);
+    const std::string savedValue = saved ? saved : "";
+    ::setenv(variable, dir.Path().string().c_str(), 1);
+    {
+        CellSpool spool;
+        spool.Write(1, 1, SpoolCellKind::Text, "secret");
+        EXPECT_EQ(RowsOf(spool).front(), "1: 1=t:secret");
+    }
+    if (saved)
+        ::setenv(variable, savedValue.c_str(), 1);
+    else
+        ::unsetenv(variable);
+    EXPECT_TRUE(querlin::test::FilesIn(dir.Path()).empty());
+}
+
 TEST_F(SpreadsheetObjects, TemporaryFolderThatCannotTakeTheCellsFailsTheWriteNotTheCreation)
 {
-    const char* saved = std::getenv("TMPDIR");
+#ifdef _WIN32
+    const char* const variable = "TMP";  // the first the system looks at
+    const char* const missing = "C:\\nonexistent-querlin-folder";
+#else
+    const char* const variable = "TMPDIR";
+    const char* const missing = "/nonexistent-querlin-folder";
+#endif
+    const char* saved = std::getenv(variable);
     const std::string savedValue = saved ? saved : "";
-    ::setenv("TMPDIR", "/nonexistent-querlin-folder", 1);
+    ::setenv(variable, missing, 1);
     auto xl = std::shared_ptr<AutomationObject>(CreateOleObject("Excel.Application"));
     auto sheet = CreateOleObject("excel.sheet");
     auto workbook = xl->GetProperty("workbooks").AsObject()->CallMethod("add").AsObject();
     const std::string error = ErrorOf([&] { Put(*xl, "cells", 1, 1, "x"); });
     if (saved)
-        ::setenv("TMPDIR", savedValue.c_str(), 1);
+        ::setenv(variable, savedValue.c_str(), 1);
     else
-        ::unsetenv("TMPDIR");
+        ::unsetenv(variable);
     EXPECT_EQ(error, "Cannot write the workbook's cells to the temporary folder. No such file or directory");
 }

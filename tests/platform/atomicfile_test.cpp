@@ -5,15 +5,23 @@
 #include "testsupport/TestSupport.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using namespace querlin::platform;
 using querlin::test::ReadFile;
@@ -24,6 +32,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+#ifndef _WIN32 // permission bits, inodes and advisory locks are POSIX's
 unsigned ModeOf(const fs::path& file)
 {
     struct stat st {};
@@ -75,6 +84,7 @@ TEST(AtomicFile, AFolderThatCannotBeWrittenLeavesTheOldFileWhole)
     EXPECT_EQ(ReadFile(file), "old");
     EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
 }
+#endif
 
 TEST(AtomicFile, AMissingFolderIsReportedAndNothingIsMade)
 {
@@ -133,15 +143,72 @@ TEST(AtomicFile, StrandedTemporaryFilesOfAKilledWriterAreRemovedAtTheNextWrite)
     make(".registry.reg.locked", true);
     make(".other.reg.Xy98Zw", true);
     make(".registry.reg.toolong", true);
+#ifdef _WIN32
+    // A writer at work holds its file open without leave to delete it.
+    const HANDLE held = CreateFileW(fs::path(dir.File(".registry.reg.locked")).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(ReplaceFileAtomically(file, "new"));
+    CloseHandle(held);
+#else
     const int held = ::open(dir.File(".registry.reg.locked").c_str(), O_RDONLY);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
 
     EXPECT_FALSE(ReplaceFileAtomically(file, "new"));
     ::close(held);
+#endif
     EXPECT_EQ(ReadFile(file), "new");
     EXPECT_EQ(querlin::test::FilesIn(dir.Path()), (std::vector<std::string>{".other.reg.Xy98Zw", ".registry.reg.fresh1",
                                                            ".registry.reg.locked", ".registry.reg.toolong",
                                                            "registry.reg"}));
+}
+
+// A reader going over the file all the while sees the old contents or the
+// new, whole, never a part or nothing; on Windows the replacing waits out a
+// reader that has the file open, and an open that meets the rename itself
+// is refused for that moment (the system's sharing rules) and tried again.
+TEST(AtomicFile, ReadersSeeTheOldFileOrTheNewOne)
+{
+    TempDir dir;
+    const fs::path file = dir.File("tnsnames.ora");
+    auto contents = [](int generation) { return std::string(20000 + generation, char('a' + generation % 26)); };
+    WriteFile(file, contents(0));
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::atomic<int> refused{0};
+    std::atomic<int> reads{0};
+    std::size_t tornSize = 0;
+    std::thread reader([&] {
+        while (!done) {
+            std::ifstream in(file, std::ios::binary);
+            if (!in) {
+                ++refused;
+                continue;
+            }
+            const std::string seen((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const int generation = int(seen.size()) - 20000;
+            if (generation < 0 || seen != contents(generation)) {
+                if (torn++ == 0)
+                    tornSize = seen.size();
+            }
+            ++reads;
+            in.close();
+            // A pause between reads, as any reader makes: one that never
+            // lets go of the file would hold the replacing off on Windows.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    for (int generation = 1; generation <= 30; ++generation)
+        EXPECT_FALSE(ReplaceFileAtomically(file, contents(generation))) << generation;
+    done = true;
+    reader.join();
+    EXPECT_EQ(torn, 0) << "of " << reads << " reads, the first of " << tornSize << " bytes";
+#ifndef _WIN32
+    EXPECT_EQ(refused, 0) << "the name always leads to a whole file";
+#endif
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(ReadFile(file), contents(30));
+    EXPECT_EQ(querlin::test::FilesIn(dir.Path()), std::vector<std::string>{"tnsnames.ora"});
 }
 
 } // namespace

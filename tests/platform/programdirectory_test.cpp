@@ -8,15 +8,29 @@
 #include <cstdlib>
 #include <filesystem>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using namespace querlin::platform;
 
 TEST(ProgramDirectory, IsTheFolderOfTheRunningProgramWithSeparator)
 {
     std::string directory = ProgramDirectory();
     ASSERT_FALSE(directory.empty());
+#ifdef _WIN32
+    EXPECT_EQ(directory.back(), '\\');
+    wchar_t exe[4096];
+    const DWORD length = GetModuleFileNameW(nullptr, exe, 4096);
+    ASSERT_GT(length, 0u);
+    const std::filesystem::path folder = std::filesystem::path(std::wstring(exe, length)).parent_path();
+    EXPECT_EQ(std::filesystem::path(directory.substr(0, directory.size() - 1)), folder);
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(directory) / "platform_tests.exe"));
+#else
     EXPECT_EQ(directory.back(), '/');
     auto exe = std::filesystem::read_symlink("/proc/self/exe");
     EXPECT_EQ(directory, exe.parent_path().string() + "/");
+#endif
 }
 
 TEST(ProgramDirectory, TestsRunInAFolderOfTheirOwn)

@@ -6,6 +6,7 @@
 #include "platform/Error.h"
 #include "platform/FileRegistry.h"
 #include "platform/Utf8.h"
+#include "RegistryCases.h"
 #include "testsupport/TestSupport.h"
 
 #include <algorithm>
@@ -149,24 +150,7 @@ TEST_F(RegistryTest, EveryValueTypeSurvivesReadingAndRewriting)
 
 TEST_F(RegistryTest, WrittenTextsReadBackAsWritten)
 {
-    struct Case {
-        const char* label;
-        RegType type;
-        std::string text;
-    } cases[] = {
-        {"Plain", RegType::Sz, "site042"},
-        {"Empty", RegType::Sz, ""},
-        {"QuotesAndBackslashes", RegType::Sz, "%systemroot%\\\\system32\\\\msorcl32.dll \"x\""},
-        {"LineBreaks", RegType::Sz, "one\r\ntwo\n"},
-        {"EmbeddedNul", RegType::Sz, std::string("ab\0cd", 5)},
-        {"Chinese", RegType::Sz, "SIMPLIFIED CHINESE_CHINA.ZHS16GBK 简体"},
-        {"ExpandPath", RegType::ExpandSz, "%SystemRoot%\\system32;/opt/querlin/"},
-        {"ExpandEmpty", RegType::ExpandSz, ""},
-        {"OutsideBasicPlane", RegType::ExpandSz, "\xF0\x9F\x98\x80"},
-        {"SystemRoot", RegType::ExpandSz, "%systemroot%\\system32;C:\\Program Files\\Querlin\\"},
-        {"LongText", RegType::Sz, std::string(300, 'q') + "\\\"数据\""},
-        {"LongExpand", RegType::ExpandSz, "%PATH%;" + std::string(120, 'p') + ";D:\\数据库\\"},
-    };
+    const auto& cases = test::kWrittenTextCases;
     FileRegistry registry(hiveName);
     auto key = registry.OpenOrCreateKey("\\SOFTWARE\\ODBC\\ODBC.INI\\site042");
     ASSERT_TRUE(key);
@@ -250,20 +234,7 @@ TEST_F(RegistryTest, KeyPathsAndValueNamesIgnoreLetterCase)
     key->WriteString("Ärger", "1", RegType::Sz);
     key->WriteString("Имя", "2", RegType::Sz);
 
-    struct Case {
-        const char* label;
-        const char* keyPath;
-        const char* name;
-        const char* expected;
-    } cases[] = {
-        {"SameSpelling", "\\SYSTEM\\ControlSet001\\Control\\Session Manager\\Environment", "Path", "C:\\Windows"},
-        {"LowerCaseName", "\\SYSTEM\\ControlSet001\\Control\\Session Manager\\Environment", "path", "C:\\Windows"},
-        {"UpperCaseKey", "SYSTEM\\CONTROLSET001\\CONTROL\\SESSION MANAGER\\ENVIRONMENT", "PATH", "C:\\Windows"},
-        {"TrailingBackslash", "\\system\\controlset001\\control\\session manager\\environment\\", "pAtH",
-         "C:\\Windows"},
-        {"LatinOne", "\\SYSTEM\\ControlSet001\\Control\\Session Manager\\Environment", "äRGER", "1"},
-        {"Cyrillic", "\\SYSTEM\\ControlSet001\\Control\\Session Manager\\Environment", "иМЯ", "2"},
-    };
+    const auto& cases = test::kLetterCaseLookups;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         auto k = registry.OpenOrCreateKey(c.keyPath);
@@ -331,14 +302,7 @@ TEST_F(RegistryTest, ReadingRuleForStringValues)
                         "\"Blob\"=hex:61,62\n");
     FileRegistry registry(hiveName);
     auto key = registry.OpenOrCreateKey("\\K");
-    struct Case {
-        const char* name;
-        const char* expected;  // nullptr: the type error
-    } cases[] = {
-        {"Absent", ""},       {"Text", "abc"},    {"Padded", "ab"},      {"Expand", "%P%"},
-        {"EmptyText", ""},    {"NoBytes", ""},    {"EmptyBinary", ""},   {"Number", nullptr},
-        {"Blob", nullptr},
-    };
+    const auto& cases = test::kStringReadingCases;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.expected) {

@@ -15,7 +15,13 @@
 #include <stdexcept>
 #include <vector>
 
+#ifdef _WIN32
+#include <process.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace querlin::test {
 
@@ -35,9 +41,74 @@ std::string ShellQuote(const std::string& text)
     return out + "'";
 }
 
-const std::string kScript = std::string(QUERLIN_SOURCE_DIR) + "/scripts/testdb";
+#ifdef _WIN32
+// Under Wine the shell is the Unix one, reached through the helper that
+// tests/wine/wine-run starts (QUERLIN_UNIX_RUNNER: its loopback port and
+// token); paths are given to it without Wine's drive letter.
+std::string UnixPath(const std::string& path)
+{
+    std::string out = path.rfind("Z:", 0) == 0 || path.rfind("z:", 0) == 0 ? path.substr(2) : path;
+    for (char& c : out)
+        if (c == '\\')
+            c = '/';
+    return out;
+}
 
-std::string Run(const std::string& command)
+// The command's exit status and its output (standard error included).
+std::pair<int, std::string> RunShell(const std::string& command)
+{
+    const char* runner = std::getenv("QUERLIN_UNIX_RUNNER");
+    if (!runner)
+        throw std::runtime_error("no Unix command helper (run the test through tests/wine/wine-run): " + command);
+    std::istringstream settings(runner);
+    int port = 0;
+    std::string token;
+    settings >> port >> token;
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    const SOCKET s = started ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(port));
+    if (s == INVALID_SOCKET || connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (s != INVALID_SOCKET)
+            closesocket(s);
+        throw std::runtime_error("cannot reach the Unix command helper: " + command);
+    }
+    const std::string request = token + "\n" + command + std::string(1, '\0');
+    for (std::size_t sent = 0; sent < request.size();) {
+        const int n = send(s, request.data() + sent, int(request.size() - sent), 0);
+        if (n <= 0) {
+            closesocket(s);
+            throw std::runtime_error("cannot send to the Unix command helper: " + command);
+        }
+        sent += std::size_t(n);
+    }
+    std::string answer;
+    char buffer[4096];
+    for (int n; (n = recv(s, buffer, sizeof buffer, 0)) > 0;)
+        answer.append(buffer, std::size_t(n));
+    closesocket(s);
+    const std::size_t end = answer.find('\n');
+    if (end == std::string::npos)
+        throw std::runtime_error("no answer from the Unix command helper: " + command);
+    return {std::atoi(answer.substr(0, end).c_str()), answer.substr(end + 1)};
+}
+
+int System(const std::string& command)
+{
+    return RunShell(command).first;
+}
+#else
+std::string UnixPath(const std::string& path)
+{
+    return path;
+}
+
+std::pair<int, std::string> RunShell(const std::string& command)
 {
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     if (!pipe)
@@ -46,7 +117,20 @@ std::string Run(const std::string& command)
     char buffer[4096];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         out.append(buffer, n);
-    const int status = pclose(pipe);
+    return {pclose(pipe), out};
+}
+
+int System(const std::string& command)
+{
+    return std::system(command.c_str());
+}
+#endif
+
+const std::string kScript = UnixPath(std::string(QUERLIN_SOURCE_DIR)) + "/scripts/testdb";
+
+std::string Run(const std::string& command)
+{
+    auto [status, out] = RunShell(command);
     while (!out.empty() && out.back() == '\n')
         out.pop_back();
     if (status != 0)
@@ -83,11 +167,11 @@ PrivateServer::PrivateServer(const std::string& password, const std::string& set
     }
     std::string command = "QUERLIN_TESTDB_PASSWORD=" + ShellQuote(password_) + " QUERLIN_TESTDB_DSN=QUERLIN_PRIVATE " +
                           "QUERLIN_TESTDB_LISTEN=" + ShellQuote(listen) + " " +
-                          kScript + " start " + ShellQuote(dir_);
+                          kScript + " start " + ShellQuote(UnixPath(dir_));
     for (const auto& f : fixtures)
-        command += " " + ShellQuote(f);
-    if (std::system((command + " >/dev/null").c_str()) != 0) {
-        std::system((kScript + " stop " + ShellQuote(dir_) + " >/dev/null 2>&1").c_str());
+        command += " " + ShellQuote(UnixPath(f));
+    if (System((command + " >/dev/null").c_str()) != 0) {
+        System((kScript + " stop " + ShellQuote(UnixPath(dir_)) + " >/dev/null 2>&1").c_str());
         throw std::runtime_error("cannot start a private test server: " + command);
     }
     std::istringstream env(ReadFile(dir_ + "/env"));
@@ -107,26 +191,26 @@ PrivateServer::PrivateServer(const std::string& password, const std::string& set
     }
     odbcSettings_ = entries;
     if (port_ == 0 || entries.empty()) {
-        std::system((kScript + " stop " + ShellQuote(dir_) + " >/dev/null 2>&1").c_str());
+        System((kScript + " stop " + ShellQuote(UnixPath(dir_)) + " >/dev/null 2>&1").c_str());
         throw std::runtime_error("the private test server left no settings in " + dir_);
     }
 }
 
 PrivateServer::~PrivateServer()
 {
-    std::system((kScript + " stop " + ShellQuote(dir_) + " >/dev/null 2>&1").c_str());
+    System((kScript + " stop " + ShellQuote(UnixPath(dir_)) + " >/dev/null 2>&1").c_str());
     std::error_code ec;
     fs::remove_all(dir_, ec);
 }
 
 void PrivateServer::Halt(bool immediate)
 {
-    Run(kScript + " halt " + ShellQuote(dir_) + (immediate ? " immediate" : " fast"));
+    Run(kScript + " halt " + ShellQuote(UnixPath(dir_)) + (immediate ? " immediate" : " fast"));
 }
 
 void PrivateServer::Resume()
 {
-    Run(kScript + " resume " + ShellQuote(dir_));
+    Run(kScript + " resume " + ShellQuote(UnixPath(dir_)));
 }
 
 std::string PrivateServer::AdoConnectionString(int port) const

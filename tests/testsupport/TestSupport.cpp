@@ -85,9 +85,13 @@ const TestDatabase& RequireTestDatabase()
     static bool loaded = false;
     if (!loaded) {
         // QUERLIN_TESTDB_ENV may point elsewhere (the benchmarks, the demo).
-        const char* envFile = std::getenv("QUERLIN_TESTDB_ENV");
-        if (!envFile)
-            envFile = QUERLIN_TESTDB_ENV_FILE;
+        const char* named = std::getenv("QUERLIN_TESTDB_ENV");
+        std::string envFile = named ? named : QUERLIN_TESTDB_ENV_FILE;
+#ifdef _WIN32
+        // Under Wine a Unix path is one on drive Z:.
+        if (envFile.rfind('/', 0) == 0)
+            envFile = "Z:" + envFile;
+#endif
         auto settings = LoadTestDatabaseEnv(envFile);
         if (!settings)
             throw std::runtime_error(std::string("test database not running: no ") + envFile +

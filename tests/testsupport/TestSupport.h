@@ -54,3 +54,18 @@ struct TestDatabase {
 const TestDatabase& RequireTestDatabase();
 
 } // namespace querlin::test
+
+#ifdef _WIN32
+#include <cstdlib>
+// The C library's environment calls the tests use, on Windows' own.
+inline int setenv(const char* name, const char* value, int overwrite)
+{
+    if (!overwrite && std::getenv(name))
+        return 0;
+    return _putenv_s(name, value);
+}
+inline int unsetenv(const char* name)
+{
+    return _putenv_s(name, "");
+}
+#endif

@@ -183,10 +183,10 @@ void TCustomDataGrid::VertScrollAction(int action)
                 dataSet->SetRecordNumber(position);
         } else {
             switch (position) {
-            case 0: dataSet->MoveFirst(); break;
-            case 1: dataSet->MoveRows(-visible); break;
-            case 3: dataSet->MoveRows(visible); break;
-            case 4: dataSet->MoveLast(); break;
+            case kThumbFirst: dataSet->MoveFirst(); break;
+            case kThumbPageUp: dataSet->MoveRows(-visible); break;
+            case kThumbPageDown: dataSet->MoveRows(visible); break;
+            case kThumbLast: dataSet->MoveLast(); break;
             default: break;
             }
         }

@@ -45,6 +45,15 @@ void TGridDataLink::AddMapping(int fieldIndex)
     fieldMap_.push_back(fieldIndex);
 }
 
+void TGridDataLink::MoveMapping(int from, int to)
+{
+    if (from < 0 || to < 0 || from >= int(fieldMap_.size()) || to >= int(fieldMap_.size()))
+        return;
+    int field = fieldMap_[std::size_t(from)];
+    fieldMap_.erase(fieldMap_.begin() + from);
+    fieldMap_.insert(fieldMap_.begin() + to, field);
+}
+
 void TGridDataLink::ActiveChanged() { listener_.LinkActiveChanged(); }
 void TGridDataLink::EditingChanged() { listener_.LinkEditingChanged(); }
 void TGridDataLink::DataSetChanged() { listener_.LinkDataChanged(); }

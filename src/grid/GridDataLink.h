@@ -49,6 +49,8 @@ private:
     friend class TCustomDataGrid;
     void ClearMapping();
     void AddMapping(int fieldIndex);
+    // The field of one column position moved to another, as its column was.
+    void MoveMapping(int from, int to);
 
     GridLinkListener& listener_;
     std::vector<int> fieldMap_;

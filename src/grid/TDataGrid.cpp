@@ -11,6 +11,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <optional>
 
 namespace querlin::grid {
 

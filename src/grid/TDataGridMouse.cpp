@@ -471,12 +471,7 @@ void TCustomDataGrid::MoveDataColumn(int fromIndex, int toIndex)
         return;
     TDataGridColumn* current = ColumnAt(Col());
     state_->Columns.Move(fromIndex, toIndex);
-    std::vector<int>& map = state_->DataLink.fieldMap_;
-    if (fromIndex < int(map.size()) && toIndex < int(map.size())) {
-        int field = map[std::size_t(fromIndex)];
-        map.erase(map.begin() + fromIndex);
-        map.insert(map.begin() + toIndex, field);
-    }
+    state_->DataLink.MoveMapping(fromIndex, toIndex);
     state_->VisibleColumns.clear();
     for (int i = 0; i < state_->Columns.Count(); ++i)
         if (state_->Columns[i].Visible())

@@ -153,9 +153,9 @@ public:
     // ---- keyboard (TDataGridKeys.cpp)
     // Key is the Windows virtual-key code (TVirtualKey: vkTab, vkReturn,
     // vkEscape, vkPrior ... vkDown) and may be changed by the handler;
-    // OnKeyDown setting it to vkNone takes the key from the grid. They fire also while the record set
-    // is closed. A held key repeats OnKeyDown (and the key's action) and
-    // fires OnKeyUp once, at the release.
+    // OnKeyDown setting it to vkNone takes the key from the grid. They fire
+    // also while the record set is closed. A held key repeats OnKeyDown (and
+    // the key's action) and fires OnKeyUp once, at the release.
     using TKeyEvent = std::function<void(TCustomDataGrid* Sender, std::uint16_t& Key, TShiftState Shift)>;
     using TKeyPressEvent = std::function<void(TCustomDataGrid* Sender, char16_t& Key)>;
     using TNotifyEvent = std::function<void(TCustomDataGrid* Sender)>;

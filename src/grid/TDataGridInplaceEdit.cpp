@@ -169,8 +169,9 @@ void TCustomDataGrid::ShowEditor(bool caretAtEnd)
 {
     state_->EditorMode = true;
     TDataGridColumn* column = ColumnAt(Col());
-    bool may = state_->Options.Contains(dgEditing) && !state_->Options.Contains(dgRowSelect) && GridFocused() &&
-               state_->LayoutLock == 0 && column && !column->Checkboxes() && state_->DataLink.Active();
+    bool may = state_->Options.Contains(dgEditing) && !state_->Options.Contains(dgRowSelect) &&
+               GridFocused() && state_->LayoutLock == 0 && column && !column->Checkboxes() &&
+               state_->DataLink.Active();
     if (!may)
         return;
     if (!state_->Editor)

@@ -179,7 +179,8 @@ void TCustomDataGrid::ApplyMove(const NavMove& move, QKeyEvent* event)
     case NavMove::Editor::OpenWithKey:
         ShowEditor();
         // The editor gets the character and refuses it.
-        if (state_->Editor && state_->Editor->isVisible() && event && event->key() != Qt::Key_Backspace) {
+        if (state_->Editor && state_->Editor->isVisible() && event &&
+            event->key() != Qt::Key_Backspace) {
             QKeyEvent copy(event->type(), event->key(), event->modifiers(), event->text(),
                            event->isAutoRepeat(), ushort(event->count()));
             QCoreApplication::sendEvent(state_->Editor, &copy);

@@ -57,7 +57,8 @@ void TCustomDataGrid::RunLayoutPass()
     state_->TitleOffset = state_->Options.Contains(dgTitles) ? 1 : 0;
 
     ApplyRowHeights();
-    SetScrollBars(state_->HorzScrollBar.Visible ? TScrollStyle::ssHorizontal : TScrollStyle::ssNone);
+    SetScrollBars(state_->HorzScrollBar.Visible ? TScrollStyle::ssHorizontal
+                                                : TScrollStyle::ssNone);
     ApplyColumnAttributes();
     UpdateRowCount();
     UpdateCurrentRow();
@@ -133,7 +134,8 @@ void TCustomDataGrid::BuildColumns()
         if (found >= 0) {
             state_->Columns.Move(found, p);
         } else {
-            TDataGridColumn& column = state_->Columns.Insert(std::min(p, state_->Columns.Count()), false);
+            TDataGridColumn& column =
+                state_->Columns.Insert(std::min(p, state_->Columns.Count()), false);
             column.SetField(field);
         }
     }
@@ -182,7 +184,8 @@ void TCustomDataGrid::ApplyColumnAttributes()
     for (int i = 0; i < state_->Columns.Count(); ++i) {
         const TDataGridColumn& column = state_->Columns[i];
         SetColWidths(i + state_->IndicatorOffset,
-                     ShownColumnWidth(column.Visible(), column.Width(), state_->Options.Contains(dgColLines)));
+                     ShownColumnWidth(column.Visible(), column.Width(),
+                                      state_->Options.Contains(dgColLines)));
     }
     if (state_->IndicatorOffset > 0)
         SetColWidths(0, kIndicatorWidth);
@@ -219,7 +222,8 @@ void TCustomDataGrid::ColumnChanged(TGridColumn& column)
     int index = state_->Columns.IndexOf(column);
     if (index < 0)
         return;
-    int width = ShownColumnWidth(column.Visible(), column.Width(), state_->Options.Contains(dgColLines));
+    int width =
+        ShownColumnWidth(column.Visible(), column.Width(), state_->Options.Contains(dgColLines));
     if (ColWidths(index + state_->IndicatorOffset) != width) {
         SetColWidths(index + state_->IndicatorOffset, width);
         UpdateHorzScrollBar();

@@ -165,7 +165,8 @@ void TCustomDataGrid::MousePress(QMouseEvent* event)
         // editor, no event.
         if (!open)
             return;
-        GridGeometry::Hit hit = Geometry().HitTest(point, state_->IndicatorOffset, state_->TitleOffset, false);
+        GridGeometry::Hit hit =
+            Geometry().HitTest(point, state_->IndicatorOffset, state_->TitleOffset, false);
         if (hit.Where == GridGeometry::Zone::Data || hit.Where == GridGeometry::Zone::Indicator)
             PressData(hit, button);
         return;
@@ -177,7 +178,8 @@ void TCustomDataGrid::MousePress(QMouseEvent* event)
         bool moving = GridOptions().Contains(goColMoving);
         // A right press in the title band is a left press on the title cell:
         // it moves a column, never sizes one.
-        GridGeometry::Hit hit = Geometry().HitTest(point, state_->IndicatorOffset, state_->TitleOffset,
+        GridGeometry::Hit hit = Geometry().HitTest(point, state_->IndicatorOffset,
+                                                   state_->TitleOffset,
                                                    sizing && button == TMouseButton::mbLeft);
         bool leftLike = button == TMouseButton::mbLeft;
         if (button == TMouseButton::mbRight && hit.Where == GridGeometry::Zone::Title && sizing) {
@@ -275,9 +277,10 @@ void TCustomDataGrid::MouseMove(QPoint point)
         return;
     }
     // No button held: the sizing cursor over a column edge.
-    bool edge = state_->DataLink.Active() && GridOptions().Contains(goColSizing) &&
-                Geometry().HitTest(point, state_->IndicatorOffset, state_->TitleOffset, true).Where ==
-                    GridGeometry::Zone::ColumnEdge;
+    bool edge =
+        state_->DataLink.Active() && GridOptions().Contains(goColSizing) &&
+        Geometry().HitTest(point, state_->IndicatorOffset, state_->TitleOffset, true).Where ==
+            GridGeometry::Zone::ColumnEdge;
     if (edge)
         viewport()->setCursor(Qt::SplitHCursor);
     else
@@ -331,11 +334,12 @@ void TCustomDataGrid::TrackColumnMove(QPoint point)
     int target = std::max(track.Target, state_->IndicatorOffset);
     if (target == state_->Mouse.MoveTo)
         return;
-    viewport()->update(MarkStrip(Geometry().MoveMarkerX(state_->Mouse.MoveFrom, state_->Mouse.MoveTo),
-                                 kMarkerWidth, height));
+    viewport()->update(
+        MarkStrip(Geometry().MoveMarkerX(state_->Mouse.MoveFrom, state_->Mouse.MoveTo),
+                  kMarkerWidth, height));
     state_->Mouse.MoveTo = target;
-    viewport()->update(MarkStrip(Geometry().MoveMarkerX(state_->Mouse.MoveFrom, target), kMarkerWidth,
-                                 height));
+    viewport()->update(
+        MarkStrip(Geometry().MoveMarkerX(state_->Mouse.MoveFrom, target), kMarkerWidth, height));
 }
 
 void TCustomDataGrid::MouseTimer()
@@ -387,7 +391,8 @@ void TCustomDataGrid::MouseRelease(QMouseEvent* event)
         return;
     if (!left)
         return;
-    GridGeometry::Hit hit = Geometry().HitTest(point, state_->IndicatorOffset, state_->TitleOffset, false);
+    GridGeometry::Hit hit =
+        Geometry().HitTest(point, state_->IndicatorOffset, state_->TitleOffset, false);
     if (hit.Col < state_->IndicatorOffset || hit.Row < 0)
         return;
     TGridColumn* column = ColumnAt(hit.Col);
@@ -537,7 +542,8 @@ void TCustomDataGrid::PaintMouseMarks(QPainter& painter)
 {
     // Drawn over the freshly painted cells with XOR, so each mark shows on
     // any colour; a mark goes away by repainting the strip it stood on.
-    if (state_->Mouse.State != TGridState::gsColSizing && state_->Mouse.State != TGridState::gsColMoving)
+    if (state_->Mouse.State != TGridState::gsColSizing &&
+        state_->Mouse.State != TGridState::gsColMoving)
         return;
     painter.save();
     painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
@@ -548,7 +554,8 @@ void TCustomDataGrid::PaintMouseMarks(QPainter& painter)
         pen.setCapStyle(Qt::FlatCap);
         painter.setPen(pen);
         int bottom = std::min(Geometry().GridBottom(), viewport()->height());
-        painter.drawLine(QPointF(state_->Mouse.SizingPos + 0.5, 0), QPointF(state_->Mouse.SizingPos + 0.5, bottom));
+        double x = state_->Mouse.SizingPos + 0.5;
+        painter.drawLine(QPointF(x, 0), QPointF(x, bottom));
     } else {
         int x = Geometry().MoveMarkerX(state_->Mouse.MoveFrom, state_->Mouse.MoveTo);
         if (x >= 0)

@@ -59,7 +59,8 @@ void TCustomDataGrid::UpdateVertScrollBar()
         values.Maximum = values.Minimum;
     state_->VertValues = values;
     Qt::ScrollBarPolicy policy = Qt::ScrollBarAsNeeded;
-    if (!state_->VertScrollBar.Visible || state_->VertScrollBar.VisibleMode == TScrollBarVisibleMode::sbNeverShow)
+    if (!state_->VertScrollBar.Visible ||
+        state_->VertScrollBar.VisibleMode == TScrollBarVisibleMode::sbNeverShow)
         policy = Qt::ScrollBarAlwaysOff;
     else if (state_->VertScrollBar.VisibleMode == TScrollBarVisibleMode::sbAlwaysShow)
         policy = Qt::ScrollBarAlwaysOn;

@@ -36,7 +36,6 @@ void TGridDataLink::ClearMapping()
     fieldMap_.clear();
     // Room for 8 at the start; the vector doubles as it fills.
     fieldMap_.reserve(8);
-    sparse_ = false;
 }
 
 void TGridDataLink::AddMapping(int fieldIndex)
@@ -46,11 +45,20 @@ void TGridDataLink::AddMapping(int fieldIndex)
     fieldMap_.push_back(fieldIndex);
 }
 
-void TGridDataLink::ActiveChanged() { grid_.LinkActiveChanged(); }
-void TGridDataLink::EditingChanged() { grid_.LinkEditingChanged(); }
-void TGridDataLink::DataSetChanged() { grid_.LinkDataChanged(); }
-void TGridDataLink::DataSetScrolled(int distance) { grid_.LinkScrolled(distance); }
-void TGridDataLink::RecordChanged(TField* field) { grid_.LinkRecordChanged(field); }
-void TGridDataLink::LayoutChanged() { grid_.LinkLayoutChanged(); }
+void TGridDataLink::MoveMapping(int from, int to)
+{
+    if (from < 0 || to < 0 || from >= int(fieldMap_.size()) || to >= int(fieldMap_.size()))
+        return;
+    int field = fieldMap_[std::size_t(from)];
+    fieldMap_.erase(fieldMap_.begin() + from);
+    fieldMap_.insert(fieldMap_.begin() + to, field);
+}
+
+void TGridDataLink::ActiveChanged() { listener_.LinkActiveChanged(); }
+void TGridDataLink::EditingChanged() { listener_.LinkEditingChanged(); }
+void TGridDataLink::DataSetChanged() { listener_.LinkDataChanged(); }
+void TGridDataLink::DataSetScrolled(int distance) { listener_.LinkScrolled(distance); }
+void TGridDataLink::RecordChanged(TField* field) { listener_.LinkRecordChanged(field); }
+void TGridDataLink::LayoutChanged() { listener_.LinkLayoutChanged(); }
 
 } // namespace querlin::grid

@@ -1,7 +1,8 @@
 #pragma once
 // TGridDataLink: the data grid's link to its record set. It holds the field
 // map (which field each column position shows) and hands every notification
-// of the record set on to its grid. Owned by the grid; GUI thread only.
+// of the record set on to its grid, which it sees only as a GridLinkListener.
+// Owned by the grid; GUI thread only.
 
 #include "data/DataSet.h"
 
@@ -11,16 +12,29 @@ namespace querlin::grid {
 
 class TCustomDataGrid;
 
+// What the link hands the record set's notifications to: the grid.
+class GridLinkListener {
+public:
+    virtual void LinkActiveChanged() = 0;
+    virtual void LinkEditingChanged() = 0;
+    virtual void LinkDataChanged() = 0;
+    virtual void LinkScrolled(int distance) = 0;
+    virtual void LinkRecordChanged(data::TField* field) = 0;
+    virtual void LinkLayoutChanged() = 0;
+
+protected:
+    ~GridLinkListener() = default;
+};
+
 // The grid's link to its record set: the field map, and the notifications
 // handed on to the grid.
 class TGridDataLink : public data::TDataLink {
 public:
-    explicit TGridDataLink(TCustomDataGrid& grid) : grid_(grid) {}
+    explicit TGridDataLink(GridLinkListener& listener) : listener_(listener) {}
 
     // Field indexes of the record set in column order; -1 for a name that
     // matches no field.
     const std::vector<int>& FieldMap() const { return fieldMap_; }
-    bool SparseMap() const { return sparse_; }
     data::TField* Fields(int position) const;
 
 protected:
@@ -35,10 +49,11 @@ private:
     friend class TCustomDataGrid;
     void ClearMapping();
     void AddMapping(int fieldIndex);
+    // The field of one column position moved to another, as its column was.
+    void MoveMapping(int from, int to);
 
-    TCustomDataGrid& grid_;
+    GridLinkListener& listener_;
     std::vector<int> fieldMap_;
-    bool sparse_ = false;
 };
 
 } // namespace querlin::grid

@@ -345,10 +345,10 @@ VertScrollValues VertScrollFor(const VertScrollInput& input)
         values.Page = visible;
         values.Position = input.KeepPosition ? input.OldPosition : input.RecordNumber;
     } else {
-        values.Minimum = 0;
-        values.Maximum = 4;
+        values.Minimum = kThumbFirst;
+        values.Maximum = kThumbLast;
         values.Page = 0;
-        values.Position = input.AtStart ? 0 : input.AtEnd ? 4 : 2;
+        values.Position = input.AtStart ? kThumbFirst : input.AtEnd ? kThumbLast : kThumbMiddle;
     }
     return values;
 }

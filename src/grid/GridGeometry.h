@@ -176,6 +176,15 @@ private:
 // knows positions gives 1..R+V-1 with a page of V, the thumb at the current
 // record's number; one that does not gives five positions 0..4 (start 0, end
 // 4, anywhere else 2).
+// The five thumb positions of a record set that does not know its positions:
+// a thumb dragged to one of them moves first, a page up, nowhere, a page
+// down or last.
+inline constexpr int kThumbFirst = 0;
+inline constexpr int kThumbPageUp = 1;
+inline constexpr int kThumbMiddle = 2;
+inline constexpr int kThumbPageDown = 3;
+inline constexpr int kThumbLast = 4;
+
 struct VertScrollValues {
     int Minimum = 0;
     int Maximum = 1;

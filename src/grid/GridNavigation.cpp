@@ -196,42 +196,42 @@ std::uint16_t VirtualKeyFor(int qtKey)
     if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
         return std::uint16_t(qtKey);
     if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
-        return std::uint16_t(0x70 + (qtKey - Qt::Key_F1));
+        return std::uint16_t(vkF1 + (qtKey - Qt::Key_F1));
     switch (qtKey) {
-    case Qt::Key_Backspace: return 8;
+    case Qt::Key_Backspace: return vkBack;
     case Qt::Key_Tab:
-    case Qt::Key_Backtab: return 9;  // Shift+Tab arrives as Backtab
+    case Qt::Key_Backtab: return vkTab;  // Shift+Tab arrives as Backtab
     case Qt::Key_Return:
-    case Qt::Key_Enter: return 13;
-    case Qt::Key_Shift: return 16;
-    case Qt::Key_Control: return 17;
-    case Qt::Key_Alt: return 18;
-    case Qt::Key_Pause: return 19;
-    case Qt::Key_CapsLock: return 20;
-    case Qt::Key_Escape: return 27;
-    case Qt::Key_Space: return 32;
-    case Qt::Key_PageUp: return 33;
-    case Qt::Key_PageDown: return 34;
-    case Qt::Key_End: return 35;
-    case Qt::Key_Home: return 36;
-    case Qt::Key_Left: return 37;
-    case Qt::Key_Up: return 38;
-    case Qt::Key_Right: return 39;
-    case Qt::Key_Down: return 40;
-    case Qt::Key_Insert: return 45;
-    case Qt::Key_Delete: return 46;
-    case Qt::Key_Semicolon: return 186;
-    case Qt::Key_Equal: return 187;
-    case Qt::Key_Comma: return 188;
-    case Qt::Key_Minus: return 189;
-    case Qt::Key_Period: return 190;
-    case Qt::Key_Slash: return 191;
-    case Qt::Key_QuoteLeft: return 192;
-    case Qt::Key_BracketLeft: return 219;
-    case Qt::Key_Backslash: return 220;
-    case Qt::Key_BracketRight: return 221;
-    case Qt::Key_Apostrophe: return 222;
-    default: return 0;
+    case Qt::Key_Enter: return vkReturn;
+    case Qt::Key_Shift: return vkShift;
+    case Qt::Key_Control: return vkControl;
+    case Qt::Key_Alt: return vkMenu;
+    case Qt::Key_Pause: return vkPause;
+    case Qt::Key_CapsLock: return vkCapital;
+    case Qt::Key_Escape: return vkEscape;
+    case Qt::Key_Space: return vkSpace;
+    case Qt::Key_PageUp: return vkPrior;
+    case Qt::Key_PageDown: return vkNext;
+    case Qt::Key_End: return vkEnd;
+    case Qt::Key_Home: return vkHome;
+    case Qt::Key_Left: return vkLeft;
+    case Qt::Key_Up: return vkUp;
+    case Qt::Key_Right: return vkRight;
+    case Qt::Key_Down: return vkDown;
+    case Qt::Key_Insert: return vkInsert;
+    case Qt::Key_Delete: return vkDelete;
+    case Qt::Key_Semicolon: return vkOemSemicolon;
+    case Qt::Key_Equal: return vkOemPlus;
+    case Qt::Key_Comma: return vkOemComma;
+    case Qt::Key_Minus: return vkOemMinus;
+    case Qt::Key_Period: return vkOemPeriod;
+    case Qt::Key_Slash: return vkOemSlash;
+    case Qt::Key_QuoteLeft: return vkOemBackquote;
+    case Qt::Key_BracketLeft: return vkOemOpenBracket;
+    case Qt::Key_Backslash: return vkOemBackslash;
+    case Qt::Key_BracketRight: return vkOemCloseBracket;
+    case Qt::Key_Apostrophe: return vkOemQuote;
+    default: return vkNone;
     }
 }
 

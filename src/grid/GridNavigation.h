@@ -66,9 +66,8 @@ NavMove NavigateKey(const NavKey& key, const NavState& state);
 int ColumnMoveTarget(int target, int direction, const std::vector<int>& colWidths,
                      int indicatorOffset);
 
-// Windows virtual-key code of a Qt key (Tab 9, Enter 13, Esc 27, Page Up 33 ...
-// Down 40, letters and digits as their capital ASCII code); 0 for a key that
-// has none.
+// Windows virtual-key code of a Qt key (TVirtualKey; letters and digits as
+// their capital ASCII code); vkNone for a key that has none.
 std::uint16_t VirtualKeyFor(int qtKey);
 
 std::ostream& operator<<(std::ostream& out, const NavMove& move);

@@ -41,6 +41,45 @@ private:
     std::uint32_t bits_ = 0;
 };
 
+// Windows virtual-key codes, which the grid's key events carry (the browser
+// window's handlers compare against them); letters and digits are their
+// capital ASCII codes, F1 ... F24 run on from vkF1.
+enum TVirtualKey : std::uint16_t {
+    vkNone = 0,
+    vkBack = 8,
+    vkTab = 9,
+    vkReturn = 13,
+    vkShift = 16,
+    vkControl = 17,
+    vkMenu = 18,  // Alt
+    vkPause = 19,
+    vkCapital = 20,
+    vkEscape = 27,
+    vkSpace = 32,
+    vkPrior = 33,  // Page Up
+    vkNext = 34,   // Page Down
+    vkEnd = 35,
+    vkHome = 36,
+    vkLeft = 37,
+    vkUp = 38,
+    vkRight = 39,
+    vkDown = 40,
+    vkInsert = 45,
+    vkDelete = 46,
+    vkF1 = 0x70,
+    vkOemSemicolon = 186,  // ; and :
+    vkOemPlus = 187,       // = and +
+    vkOemComma = 188,
+    vkOemMinus = 189,
+    vkOemPeriod = 190,
+    vkOemSlash = 191,      // / and ?
+    vkOemBackquote = 192,  // ` and ~
+    vkOemOpenBracket = 219,
+    vkOemBackslash = 220,
+    vkOemCloseBracket = 221,
+    vkOemQuote = 222,
+};
+
 // The modifier keys held with a key or a click.
 enum TShiftStateItem { ssShift, ssAlt, ssCtrl };
 using TShiftState = TSet<TShiftStateItem>;
@@ -61,10 +100,10 @@ inline TShiftState ShiftOf(Qt::KeyboardModifiers modifiers)
 // The mouse button of a press or a release.
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
 
-// What the cell grid is doing with the mouse. Only normal, column sizing and
-// column moving occur in these grids: rows are neither sized nor moved and
-// nothing is selected by dragging.
-enum class TGridState { gsNormal, gsSelecting, gsRowSizing, gsColSizing, gsRowMoving, gsColMoving };
+// What the cell grid is doing with the mouse: nothing, column sizing or
+// column moving. Rows are neither sized nor moved and nothing is selected by
+// dragging.
+enum class TGridState { gsNormal, gsColSizing, gsColMoving };
 
 enum TGridDrawStateItem { gdSelected, gdFocused, gdFixed };
 using TGridDrawState = TSet<TGridDrawStateItem>;
@@ -85,12 +124,13 @@ using TDataGridOptionsEx = TSet<TDataGridOptionEx>;
 // Options of the cell grid, which the data grid's options are translated into.
 enum TGridOption {
     goFixedVertLine, goFixedHorzLine, goVertLine, goHorzLine, goRangeSelect,
-    goDrawFocusSelected, goRowSizing, goColSizing, goRowMoving, goColMoving,
-    goEditing, goTabs, goRowSelect, goAlwaysShowEditor, goThumbTracking,
+    goColSizing, goColMoving, goEditing, goTabs, goRowSelect, goAlwaysShowEditor,
 };
 using TGridOptions = TSet<TGridOption>;
 
-enum class TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
+// The cell grid's own scroll bars: the horizontal one or none (the vertical
+// bar follows the row window).
+enum class TScrollStyle { ssNone, ssHorizontal };
 
 enum class TScrollBarVisibleMode { sbAutoShow, sbAlwaysShow, sbNeverShow };
 

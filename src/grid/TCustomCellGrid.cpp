@@ -165,7 +165,7 @@ void TCustomCellGrid::ApplyLineWidths()
 void TCustomCellGrid::SetScrollBars(TScrollStyle style)
 {
     scrollBars_ = style;
-    bool horizontal = style == TScrollStyle::ssHorizontal || style == TScrollStyle::ssBoth;
+    bool horizontal = style == TScrollStyle::ssHorizontal;
     setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
 }
 

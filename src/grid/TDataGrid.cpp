@@ -2,6 +2,7 @@
 
 #include "grid/GridPainter.h"
 #include "grid/TDataGridInplaceEdit.h"
+#include "grid/TDataGridPrivate.h"
 #include "platform/Error.h"
 
 #include <QEvent>
@@ -10,6 +11,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <optional>
 
 namespace querlin::grid {
 
@@ -21,14 +23,10 @@ using data::TFieldType;
 
 TCustomDataGrid::TCustomDataGrid(QWidget* parent)
     : TCustomCellGrid(parent),
-      columns_(*this),
-      options_{dgEditing, dgTitles, dgIndicator, dgColumnResize, dgColLines,
-               dgRowLines, dgTabs, dgConfirmDelete, dgCancelOnExit},
-      optionsEx_{dgxFixed3D, dgxHighlightFocus, dgxClearSelection, dgxDialogFind},
-      dataLink_(*this)
+      state_(std::make_unique<TDataGridState>(*this, static_cast<GridLinkListener&>(*this)))
 {
-    titleFont_ = TFont{font(), clWindowText};
-    footerFont_ = titleFont_;
+    state_->TitleFont = TFont{font(), clWindowText};
+    state_->FooterFont = state_->TitleFont;
     // The bars' messages move the record set and the left column; the bars
     // then show what came of it.
     connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
@@ -36,7 +34,7 @@ TCustomDataGrid::TCustomDataGrid(QWidget* parent)
     // Qt sends the release of a tracked thumb only when it stands elsewhere
     // than the value the tracking set; the skip ends with the release anyway.
     connect(verticalScrollBar(), &QAbstractSlider::sliderReleased, this,
-            [this] { skipThumbRelease_ = false; });
+            [this] { state_->SkipThumbRelease = false; });
     connect(horizontalScrollBar(), &QAbstractSlider::actionTriggered, this,
             [this](int action) { Guarded([&] { HorzScrollAction(action); }, "scrolling"); });
     // Moves without a button show the sizing cursor over a column edge.
@@ -47,15 +45,82 @@ TCustomDataGrid::TCustomDataGrid(QWidget* parent)
 
 TCustomDataGrid::~TCustomDataGrid()
 {
-    destroying_ = true;
-    dataLink_.SetDataSource(nullptr);
+    state_->Destroying = true;
+    state_->DataLink.SetDataSource(nullptr);
 }
+
+// ---------------------------------------------------------------- settings
+
+data::TDataSource* TCustomDataGrid::DataSource() const { return state_->DataLink.DataSource(); }
+TGridDataLink& TCustomDataGrid::DataLink() { return state_->DataLink; }
+const TGridDataLink& TCustomDataGrid::DataLink() const { return state_->DataLink; }
+TDataGridColumns& TCustomDataGrid::Columns() { return state_->Columns; }
+const TDataGridColumns& TCustomDataGrid::Columns() const { return state_->Columns; }
+const std::vector<TDataGridColumn*>& TCustomDataGrid::VisibleColumns() const
+{
+    return state_->VisibleColumns;
+}
+
+TDataGridOptions TCustomDataGrid::Options() const { return state_->Options; }
+TDataGridOptionsEx TCustomDataGrid::OptionsEx() const { return state_->OptionsEx; }
+bool TCustomDataGrid::ReadOnly() const { return state_->ReadOnly; }
+void TCustomDataGrid::SetReadOnly(bool readOnly) { state_->ReadOnly = readOnly; }
+bool TCustomDataGrid::Flat() const { return state_->Flat; }
+bool TCustomDataGrid::DefaultDrawing() const { return state_->DefaultDrawing; }
+void TCustomDataGrid::SetDefaultDrawing(bool on)
+{
+    state_->DefaultDrawing = on;
+    InvalidateGrid();
+}
+
+bool TCustomDataGrid::ParentFont() const { return state_->ParentFont; }
+TFont TCustomDataGrid::TitleFont() const { return state_->TitleFont; }
+TFont TCustomDataGrid::FooterFont() const { return state_->FooterFont; }
+void TCustomDataGrid::SetFooterFont(const TFont& font) { state_->FooterFont = font; }
+TColor TCustomDataGrid::FooterColor() const { return state_->FooterColor; }
+void TCustomDataGrid::SetFooterColor(TColor color) { state_->FooterColor = color; }
+
+int TCustomDataGrid::RowHeight() const { return state_->RowHeight; }
+int TCustomDataGrid::RowLines() const { return state_->RowLines; }
+int TCustomDataGrid::TitleHeight() const { return state_->TitleHeight; }
+int TCustomDataGrid::TitleLines() const { return state_->TitleLines; }
+TScrollBarSettings& TCustomDataGrid::HorzScrollBar() { return state_->HorzScrollBar; }
+TScrollBarSettings& TCustomDataGrid::VertScrollBar() { return state_->VertScrollBar; }
+
+TColor TCustomDataGrid::EvenRowColor() const { return state_->EvenRowColor.value_or(Color()); }
+void TCustomDataGrid::SetEvenRowColor(TColor color)
+{
+    state_->EvenRowColor = color;
+    InvalidateGrid();
+}
+TColor TCustomDataGrid::OddRowColor() const { return state_->OddRowColor.value_or(Color()); }
+void TCustomDataGrid::SetOddRowColor(TColor color)
+{
+    state_->OddRowColor = color;
+    InvalidateGrid();
+}
+bool TCustomDataGrid::RowColorsAssigned() const
+{
+    return state_->EvenRowColor || state_->OddRowColor;
+}
+
+int TCustomDataGrid::IndicatorOffset() const { return state_->IndicatorOffset; }
+int TCustomDataGrid::TitleOffset() const { return state_->TitleOffset; }
+int TCustomDataGrid::TitleRowHeight() const { return state_->TitleRowHeight; }
+int TCustomDataGrid::RowWindowSize() const { return state_->RowWindowSize; }
+TCanvas& TCustomDataGrid::Canvas() { return state_->Canvas; }
+
+TGridState TCustomDataGrid::GridState() const { return state_->Mouse.State; }
+bool TCustomDataGrid::DragTracking() const { return state_->Mouse.Tracking; }
+bool TCustomDataGrid::EditorMode() const { return state_->EditorMode; }
+TDataGridInplaceEdit* TCustomDataGrid::InplaceEditor() const { return state_->Editor; }
+const VertScrollValues& TCustomDataGrid::VertScrollInfo() const { return state_->VertValues; }
 
 void TCustomDataGrid::SetDataSource(data::TDataSource* source)
 {
-    if (source == dataLink_.DataSource())
+    if (source == state_->DataLink.DataSource())
         return;
-    dataLink_.SetDataSource(source);
+    state_->DataLink.SetDataSource(source);
     // The link reports an active-state change only when it changes; a switch
     // between two closed sets still needs fresh columns.
     LayoutChanged();
@@ -63,10 +128,10 @@ void TCustomDataGrid::SetDataSource(data::TDataSource* source)
 
 TDataGridColumn* TCustomDataGrid::ColumnAt(int gridCol) const
 {
-    int index = gridCol - indicatorOffset_;
-    if (index < 0 || index >= columns_.Count())
+    int index = gridCol - state_->IndicatorOffset;
+    if (index < 0 || index >= state_->Columns.Count())
         return nullptr;
-    return &columns_[index];
+    return &state_->Columns[index];
 }
 
 void TCustomDataGrid::SetOptions(TDataGridOptions options)
@@ -74,8 +139,8 @@ void TCustomDataGrid::SetOptions(TDataGridOptions options)
     const TDataGridOptions layoutOptions{dgEditing, dgAlwaysShowEditor, dgTitles, dgIndicator,
                                          dgColLines, dgRowLines, dgRowSelect,
                                          dgAlwaysShowSelection};
-    bool layout = !((options * layoutOptions) == (options_ * layoutOptions));
-    options_ = options;
+    bool layout = !((options * layoutOptions) == (state_->Options * layoutOptions));
+    state_->Options = options;
     ApplyOptions();
     if (layout)
         LayoutChanged();
@@ -86,80 +151,80 @@ void TCustomDataGrid::SetOptions(TDataGridOptions options)
 void TCustomDataGrid::ApplyOptions()
 {
     TGridOptions grid{goRangeSelect};
-    if (options_.Contains(dgColLines))
+    if (state_->Options.Contains(dgColLines))
         grid = grid + goFixedVertLine + goVertLine;
-    if (options_.Contains(dgRowLines))
+    if (state_->Options.Contains(dgRowLines))
         grid = grid + goFixedHorzLine + goHorzLine;
-    if (options_.Contains(dgColumnResize))
+    if (state_->Options.Contains(dgColumnResize))
         grid = grid + goColSizing + goColMoving;
-    if (options_.Contains(dgTabs))
+    if (state_->Options.Contains(dgTabs))
         grid += goTabs;
-    if (options_.Contains(dgRowSelect))
+    if (state_->Options.Contains(dgRowSelect))
         grid += goRowSelect;
     // Whole-row selection leaves no cell to edit.
-    if (options_.Contains(dgEditing) && !options_.Contains(dgRowSelect))
+    if (state_->Options.Contains(dgEditing) && !state_->Options.Contains(dgRowSelect))
         grid += goEditing;
-    if (options_.Contains(dgAlwaysShowEditor) && !options_.Contains(dgRowSelect))
+    if (state_->Options.Contains(dgAlwaysShowEditor) && !state_->Options.Contains(dgRowSelect))
         grid += goAlwaysShowEditor;
     SetGridOptions(grid);
 }
 
 void TCustomDataGrid::SetOptionsEx(TDataGridOptionsEx options)
 {
-    optionsEx_ = options;
+    state_->OptionsEx = options;
     LayoutChanged();
 }
 
 void TCustomDataGrid::SetFlat(bool flat)
 {
-    if (flat_ == flat)
+    if (state_->Flat == flat)
         return;
-    flat_ = flat;
+    state_->Flat = flat;
     LayoutChanged();
 }
 
-TFont TCustomDataGrid::Font() const { return TFont{font(), fontColor_}; }
+TFont TCustomDataGrid::Font() const { return TFont{font(), state_->FontColor}; }
 
 void TCustomDataGrid::SetFont(const TFont& font)
 {
-    parentFont_ = false;
-    fontColor_ = font.Color;
+    state_->ParentFont = false;
+    state_->FontColor = font.Color;
     setFont(font.Font);
     InvalidateGrid();
 }
 
 void TCustomDataGrid::SetParentFont(bool on)
 {
-    parentFont_ = on;
+    state_->ParentFont = on;
     if (on) {
         setFont(QFont());
         setAttribute(Qt::WA_SetFont, false);
-        titleFont_.Font = font();
-        footerFont_.Font = font();
+        state_->TitleFont.Font = font();
+        state_->FooterFont.Font = font();
         LayoutChanged();
     }
 }
 
 void TCustomDataGrid::SetTitleFont(const TFont& font)
 {
-    titleFont_ = font;
-    parentFont_ = false;
-    if (options_.Contains(dgTitles))
+    state_->TitleFont = font;
+    state_->ParentFont = false;
+    if (state_->Options.Contains(dgTitles))
         LayoutChanged();
 }
 
-void TCustomDataGrid::SetRowHeight(int height) { rowHeight_ = height; LayoutChanged(); }
-void TCustomDataGrid::SetRowLines(int lines) { rowLines_ = lines; LayoutChanged(); }
-void TCustomDataGrid::SetTitleHeight(int height) { titleHeight_ = height; LayoutChanged(); }
-void TCustomDataGrid::SetTitleLines(int lines) { titleLines_ = lines; LayoutChanged(); }
+void TCustomDataGrid::SetRowHeight(int height) { state_->RowHeight = height; LayoutChanged(); }
+void TCustomDataGrid::SetRowLines(int lines) { state_->RowLines = lines; LayoutChanged(); }
+void TCustomDataGrid::SetTitleHeight(int height) { state_->TitleHeight = height; LayoutChanged(); }
+void TCustomDataGrid::SetTitleLines(int lines) { state_->TitleLines = lines; LayoutChanged(); }
 
 void TCustomDataGrid::changeEvent(QEvent* event)
 {
     TCustomCellGrid::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
-        if (parentFont_) {
-            titleFont_.Font = font();
-            footerFont_.Font = font();
+        if (state_->ParentFont) {
+            state_->TitleFont.Font = font();
+            state_->FooterFont.Font = font();
         }
         Guarded([this] { LayoutChanged(); }, "changing the font");
     } else if (event->type() == QEvent::PaletteChange) {
@@ -169,46 +234,46 @@ void TCustomDataGrid::changeEvent(QEvent* event)
 
 // ---------------------------------------------------------------- locks
 
-void TCustomDataGrid::BeginUpdate() { ++updateLock_; }
+void TCustomDataGrid::BeginUpdate() { ++state_->UpdateLock; }
 
 void TCustomDataGrid::EndUpdate()
 {
-    if (updateLock_ == 0)
+    if (state_->UpdateLock == 0)
         return;
-    if (--updateLock_ > 0)
+    if (--state_->UpdateLock > 0)
         return;
     // A layout request or a resize that arrived under the lock would
     // otherwise be lost, leaving columns of fields that no longer exist.
-    if (layoutPending_) {
-        layoutPending_ = false;
+    if (state_->LayoutPending) {
+        state_->LayoutPending = false;
         LayoutChanged();
     }
-    if (resizePending_) {
-        resizePending_ = false;
+    if (state_->ResizePending) {
+        state_->ResizePending = false;
         GridResized();
     }
     InvalidateGrid();
 }
 
-void TCustomDataGrid::BeginLayout() { ++layoutLock_; }
+void TCustomDataGrid::BeginLayout() { ++state_->LayoutLock; }
 
 void TCustomDataGrid::EndLayout()
 {
-    if (layoutLock_ == 0)
+    if (state_->LayoutLock == 0)
         return;
-    if (--layoutLock_ > 0)
+    if (--state_->LayoutLock > 0)
         return;
     RunLayoutPass();
 }
 
 void TCustomDataGrid::LayoutChanged()
 {
-    if (destroying_)
+    if (state_->Destroying)
         return;
-    if (layoutLock_ > 0)
+    if (state_->LayoutLock > 0)
         return;  // the holder runs the pass when it lets go
-    if (updateLock_ > 0) {
-        layoutPending_ = true;
+    if (state_->UpdateLock > 0) {
+        state_->LayoutPending = true;
         return;
     }
     BeginLayout();
@@ -219,8 +284,8 @@ void TCustomDataGrid::LayoutChanged()
 
 void TCustomDataGrid::GridResized()
 {
-    if (updateLock_ > 0) {
-        resizePending_ = true;
+    if (state_->UpdateLock > 0) {
+        state_->ResizePending = true;
         return;
     }
     UpdateRowCount();
@@ -233,26 +298,26 @@ void TCustomDataGrid::FocusChanged()
     // The focus gone elsewhere takes the mouse's drag with it.
     if (!GridFocused())
         CancelMouseMode();
-    if (GridFocused() != paintedFocused_)
+    if (GridFocused() != state_->PaintedFocused)
         InvalidateRow(Row());
 }
 
 bool TCustomDataGrid::GridFocused() const
 {
-    return hasFocus() || (editor_ && editor_->hasFocus());
+    return hasFocus() || (state_->Editor && state_->Editor->hasFocus());
 }
 
 // ---------------------------------------------------------------- notifications
 
 void TCustomDataGrid::LinkActiveChanged()
 {
-    if (destroying_)
+    if (state_->Destroying)
         return;
-    if (!dataLink_.Active()) {
+    if (!state_->DataLink.Active()) {
         // The fields are gone with the closing record set: no column may
         // keep pointing at one, whether or not the pass runs now.
-        for (int i = 0; i < columns_.Count(); ++i)
-            columns_[i].field_ = nullptr;
+        for (int i = 0; i < state_->Columns.Count(); ++i)
+            state_->Columns[i].field_ = nullptr;
     }
     LayoutChanged();
     UpdateVertScrollBar();
@@ -260,13 +325,13 @@ void TCustomDataGrid::LinkActiveChanged()
 
 void TCustomDataGrid::LinkEditingChanged()
 {
-    if (indicatorOffset_ > 0)
-        InvalidateCell(0, indicatorRow_ >= 0 ? indicatorRow_ : Row());
+    if (state_->IndicatorOffset > 0)
+        InvalidateCell(0, state_->IndicatorRow >= 0 ? state_->IndicatorRow : Row());
 }
 
 void TCustomDataGrid::LinkDataChanged()
 {
-    if (destroying_)
+    if (state_->Destroying)
         return;
     UpdateRowCount();
     UpdateVertScrollBar();
@@ -281,7 +346,7 @@ void TCustomDataGrid::LinkRecordChanged(TField* field)
         InvalidateGrid();
         return;
     }
-    for (const TDataGridColumn* column : visibleColumns_)
+    for (const TDataGridColumn* column : state_->VisibleColumns)
         if (column->field_ == field) {
             InvalidateRow(Row());
             return;
@@ -301,24 +366,24 @@ GridPaintState TCustomDataGrid::PaintState()
     state.Geometry = &Geometry();
     state.Palette = palette();
     state.GridOptions = GridOptions();
-    state.Options = options_;
-    state.OptionsEx = optionsEx_;
+    state.Options = state_->Options;
+    state.OptionsEx = state_->OptionsEx;
     state.Color = Color();
     state.FixedColor = FixedColor();
-    state.Flat = flat_;
-    state.DefaultDrawing = defaultDrawing_;
+    state.Flat = state_->Flat;
+    state.DefaultDrawing = state_->DefaultDrawing;
     state.Focused = GridFocused();
-    state.UpdateLocked = updateLock_ > 0;
+    state.UpdateLocked = state_->UpdateLock > 0;
     state.Col = Col();
     state.Row = Row();
-    state.IndicatorOffset = indicatorOffset_;
-    state.TitleOffset = titleOffset_;
+    state.IndicatorOffset = state_->IndicatorOffset;
+    state.TitleOffset = state_->TitleOffset;
     state.RowColorsAssigned = RowColorsAssigned();
     state.EvenRowColor = EvenRowColor();
     state.OddRowColor = OddRowColor();
-    state.Columns = &columns_;
-    state.Link = &dataLink_;
-    state.Canvas = &canvas_;
+    state.Columns = &state_->Columns;
+    state.Link = &state_->DataLink;
+    state.Canvas = &state_->Canvas;
     state.Sender = this;
     state.OnDrawColumnCell = &OnDrawColumnCell;
     state.OnDrawDataCell = &OnDrawDataCell;
@@ -329,7 +394,7 @@ GridPaintState TCustomDataGrid::PaintState()
 void TCustomDataGrid::PaintGrid(QPainter& painter, const QRegion& region)
 {
     GridPaintState state = PaintState();
-    paintedFocused_ = state.Focused;
+    state_->PaintedFocused = state.Focused;
     GridPainter gridPainter(state, painter);
     // Whatever way the paint ends (a hook or a display text may throw), the
     // canvas and the painter of this paint are gone with it: a later
@@ -338,11 +403,11 @@ void TCustomDataGrid::PaintGrid(QPainter& painter, const QRegion& region)
         TCustomDataGrid& grid;
         ~Active()
         {
-            grid.activePainter_ = nullptr;
-            grid.canvas_.Painter = nullptr;
+            grid.state_->ActivePainter = nullptr;
+            grid.state_->Canvas.Painter = nullptr;
         }
     } active{*this};
-    activePainter_ = &gridPainter;
+    state_->ActivePainter = &gridPainter;
     gridPainter.Paint(region);
     PaintMouseMarks(painter);
 }
@@ -350,23 +415,23 @@ void TCustomDataGrid::PaintGrid(QPainter& painter, const QRegion& region)
 void TCustomDataGrid::DrawFieldText(const QRect& Rect, TField* Field, TGridDrawState State)
 {
     (void)State;
-    if (!canvas_.Painter)
+    if (!state_->Canvas.Painter)
         return;
     // Inside a paint the grid's own painter writes, with its measured fonts.
     std::optional<GridPaintState> state;
     std::optional<GridPainter> own;
-    GridPainter* painter = activePainter_;
-    if (!painter || !painter->Paints(*canvas_.Painter)) {
+    GridPainter* painter = state_->ActivePainter;
+    if (!painter || !painter->Paints(*state_->Canvas.Painter)) {
         state.emplace(PaintState());
-        painter = &own.emplace(*state, *canvas_.Painter);
+        painter = &own.emplace(*state, *state_->Canvas.Painter);
     }
-    painter->FillRect(Rect, canvas_.Brush.Color);
+    painter->FillRect(Rect, state_->Canvas.Brush.Color);
     if (!Field)
         return;
     painter->WriteText(Rect, 2, 2,
                        TextToLayOut(Field->DisplayText(), Field->Alignment(), Rect.width(),
-                                    painter->Metrics(canvas_.Font.Font)),
-                       Field->Alignment(), canvas_.Font, canvas_.Brush.Color, true);
+                                    painter->Metrics(state_->Canvas.Font.Font)),
+                       Field->Alignment(), state_->Canvas.Font, state_->Canvas.Brush.Color, true);
 }
 
 } // namespace querlin::grid

@@ -7,7 +7,8 @@
 // the record set's fields by the layout pass whenever the record set opens or
 // closes or its field layout changes (TDataGridLayout.cpp). Painting is
 // GridPainter's, from a GridPaintState this grid fills for each paint.
-// GUI thread only.
+// The grid's fields live in TDataGridState (TDataGridPrivate.h), which only
+// the grid's own .cpp files see. GUI thread only.
 //
 // Settings follow a stored-value-or-default rule: a column or title property
 // never assigned reads its default each time from its owner (a column from
@@ -22,7 +23,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,82 +33,88 @@ class TGridColumn;
 class GridPainter;
 class TDataGridInplaceEdit;
 struct NavMove;
+struct TDataGridState;
 
-class TCustomDataGrid : public TCustomCellGrid {
+class TCustomDataGrid : public TCustomCellGrid, private GridLinkListener {
     Q_OBJECT
 public:
     explicit TCustomDataGrid(QWidget* parent = nullptr);
     ~TCustomDataGrid() override;
 
-    data::TDataSource* DataSource() const { return dataLink_.DataSource(); }
+    data::TDataSource* DataSource() const;
     void SetDataSource(data::TDataSource* source);
-    TGridDataLink& DataLink() { return dataLink_; }
-    const TGridDataLink& DataLink() const { return dataLink_; }
-    TDataGridColumns& Columns() { return columns_; }
-    const TDataGridColumns& Columns() const { return columns_; }
+    TGridDataLink& DataLink();
+    const TGridDataLink& DataLink() const;
+    TDataGridColumns& Columns();
+    const TDataGridColumns& Columns() const;
     // The visible columns in collection order.
-    const std::vector<TDataGridColumn*>& VisibleColumns() const { return visibleColumns_; }
+    const std::vector<TDataGridColumn*>& VisibleColumns() const;
     // The column shown in a grid column, or nullptr for the indicator.
     TDataGridColumn* ColumnAt(int gridCol) const;
 
-    TDataGridOptions Options() const { return options_; }
+    TDataGridOptions Options() const;
     void SetOptions(TDataGridOptions options);
-    TDataGridOptionsEx OptionsEx() const { return optionsEx_; }
+    TDataGridOptionsEx OptionsEx() const;
     void SetOptionsEx(TDataGridOptionsEx options);
-    bool ReadOnly() const { return readOnly_; }
-    void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
-    bool Flat() const { return flat_; }
+    bool ReadOnly() const;
+    void SetReadOnly(bool readOnly);
+    bool Flat() const;
     void SetFlat(bool flat);
-    bool DefaultDrawing() const { return defaultDrawing_; }
-    void SetDefaultDrawing(bool on) { defaultDrawing_ = on; InvalidateGrid(); }
+    bool DefaultDrawing() const;
+    void SetDefaultDrawing(bool on);
 
     // The grid's font with its colour; the font itself is the widget's.
     TFont Font() const;
     void SetFont(const TFont& font);
-    bool ParentFont() const { return parentFont_; }
+    bool ParentFont() const;
     void SetParentFont(bool on);
-    TFont TitleFont() const { return titleFont_; }
+    TFont TitleFont() const;
     void SetTitleFont(const TFont& font);  // clears ParentFont
-    TFont FooterFont() const { return footerFont_; }
-    void SetFooterFont(const TFont& font) { footerFont_ = font; }
-    TColor FooterColor() const { return footerColor_; }
-    void SetFooterColor(TColor color) { footerColor_ = color; }
-    int FooterRowCount() const { return 0; }
+    TFont FooterFont() const;
+    void SetFooterFont(const TFont& font);
+    TColor FooterColor() const;
+    void SetFooterColor(TColor color);
 
-    int RowHeight() const { return rowHeight_; }
+    int RowHeight() const;
     void SetRowHeight(int height);
-    int RowLines() const { return rowLines_; }
+    int RowLines() const;
     void SetRowLines(int lines);
-    int TitleHeight() const { return titleHeight_; }
+    int TitleHeight() const;
     void SetTitleHeight(int height);
-    int TitleLines() const { return titleLines_; }
+    int TitleLines() const;
     void SetTitleLines(int lines);
+
+    // Settings these grids keep at their defaults, which the layout and the
+    // painting take as given: no footer rows, one title row, no vertical
+    // titles, no stretching to the client, no memo text, no frozen or
+    // right-fixed data columns.
+    int FooterRowCount() const { return 0; }
     bool UseMultiTitle() const { return false; }
     int VTitleMargin() const { return 10; }
     bool AutoFitColWidths() const { return false; }
     int MinAutoFitWidth() const { return 0; }
     bool DrawMemoText() const { return false; }
-    TScrollBarSettings& HorzScrollBar() { return horzScrollBar_; }
-    TScrollBarSettings& VertScrollBar() { return vertScrollBar_; }
     int FrozenCols() const { return 0; }
     int ContraColCount() const { return 0; }
 
+    TScrollBarSettings& HorzScrollBar();
+    TScrollBarSettings& VertScrollBar();
+
     // Row colours; unassigned they follow Color.
-    TColor EvenRowColor() const { return evenRowColor_.value_or(Color()); }
-    void SetEvenRowColor(TColor color) { evenRowColor_ = color; InvalidateGrid(); }
-    TColor OddRowColor() const { return oddRowColor_.value_or(Color()); }
-    void SetOddRowColor(TColor color) { oddRowColor_ = color; InvalidateGrid(); }
-    bool RowColorsAssigned() const { return evenRowColor_ || oddRowColor_; }
+    TColor EvenRowColor() const;
+    void SetEvenRowColor(TColor color);
+    TColor OddRowColor() const;
+    void SetOddRowColor(TColor color);
+    bool RowColorsAssigned() const;
 
     // Fixed columns left of the first data column, fixed rows above the first
     // data row.
-    int IndicatorOffset() const { return indicatorOffset_; }
-    int TitleOffset() const { return titleOffset_; }
-    int TitleRowHeight() const { return titleRowHeight_; }
+    int IndicatorOffset() const;
+    int TitleOffset() const;
+    int TitleRowHeight() const;
     int DataRowHeight() const { return DefaultRowHeight(); }
     // Records the link asked to buffer (the rows that fit in the client).
-    int RowWindowSize() const { return rowWindowSize_; }
-    int UpdateLock() const { return updateLock_; }
+    int RowWindowSize() const;
 
     void BeginUpdate();
     void EndUpdate();
@@ -123,7 +129,7 @@ public:
     TGetCellParamsEvent OnGetCellParams;
 
     // The canvas of the cell being painted: valid inside the draw events.
-    TCanvas& Canvas() { return canvas_; }
+    TCanvas& Canvas();
     // Fills Rect with the canvas brush and writes the field's display text
     // in the canvas font, at the place the grid's own painting puts it.
     void DrawFieldText(const QRect& Rect, data::TField* Field, TGridDrawState State);
@@ -133,10 +139,11 @@ public:
     // Width set by program or by column sizing: the field feedback and the
     // storing rules.
     void ColumnWidthSet(TGridColumn& column, int width, bool fromLayoutChange = false);
+    // A column's notice that a setting of its own changed (width, visibility,
+    // alignment ...): its grid column follows and the grid repaints.
+    void ColumnChanged(TGridColumn& column);
 
     void PaintGrid(QPainter& painter, const QRegion& region) override;
-    // What a paint needs to know, as it stands now.
-    GridPaintState PaintState();
 
     // Whether the grid paints as focused (it or its cell editor has the
     // keyboard focus); the value used for the last paint is kept to repaint
@@ -144,11 +151,11 @@ public:
     bool GridFocused() const;
 
     // ---- keyboard (TDataGridKeys.cpp)
-    // Key is the Windows virtual-key code (Tab 9, Enter 13, Esc 27, Page Up
-    // 33 ... Down 40) and may be changed by the handler; OnKeyDown setting it
-    // to 0 takes the key from the grid. They fire also while the record set
-    // is closed. A held key repeats OnKeyDown (and the key's action) and
-    // fires OnKeyUp once, at the release.
+    // Key is the Windows virtual-key code (TVirtualKey: vkTab, vkReturn,
+    // vkEscape, vkPrior ... vkDown) and may be changed by the handler;
+    // OnKeyDown setting it to vkNone takes the key from the grid. They fire
+    // also while the record set is closed. A held key repeats OnKeyDown (and
+    // the key's action) and fires OnKeyUp once, at the release.
     using TKeyEvent = std::function<void(TCustomDataGrid* Sender, std::uint16_t& Key, TShiftState Shift)>;
     using TKeyPressEvent = std::function<void(TCustomDataGrid* Sender, char16_t& Key)>;
     using TNotifyEvent = std::function<void(TCustomDataGrid* Sender)>;
@@ -197,9 +204,9 @@ public:
     void HandleWheel(QWheelEvent* event);
 
     // ---- mouse state (TDataGridMouse.cpp)
-    TGridState GridState() const { return mouse_.State; }
+    TGridState GridState() const;
     // Whether a press on a data cell is being tracked while the button is held.
-    bool DragTracking() const { return mouse_.Tracking; }
+    bool DragTracking() const;
     // Ends whatever the mouse is doing: drag tracking stops, a column sizing
     // keeps the old width, a column move is abandoned, the capture is let
     // go. Esc, a menu opening and the focus leaving the grid call it.
@@ -212,17 +219,17 @@ public:
     void KeyboardContextMenu();
 
     // ---- cell editor (TDataGridInplaceEdit.cpp)
-    bool EditorMode() const { return editorMode_; }
+    bool EditorMode() const;
     // Sets editor mode and shows the editor when the grid may (dgEditing,
     // no dgRowSelect, the focus, no layout lock, no check-box column).
     void ShowEditor(bool caretAtEnd = false);
     void HideEditor();
     // The editor, once it was first wanted; nullptr before.
-    TDataGridInplaceEdit* InplaceEditor() const { return editor_; }
+    TDataGridInplaceEdit* InplaceEditor() const;
 
     // ---- scrolling (TDataGridScroll.cpp)
     // The vertical bar's values as last written (range, page, position).
-    const VertScrollValues& VertScrollInfo() const { return vertValues_; }
+    const VertScrollValues& VertScrollInfo() const;
     // Makes a column shown in full, moving the left column.
     void MakeColumnVisible(int col);
     // Moves the first scrollable column shown, shifting the pixels of the
@@ -249,11 +256,6 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    friend class TGridDataLink;
-    friend class TGridColumn;
-    friend class TColumnTitle;
-    friend class TDataGridColumns;
-
     void RunLayoutPass();
     void BuildFieldMap();
     void BuildColumns();
@@ -267,7 +269,9 @@ private:
     void RefreshEditor();
     void ApplyMove(const NavMove& move, QKeyEvent* event);
     void ApplyOptions();
-    void ColumnChanged(TGridColumn& column);
+    // What a paint needs to know, as it stands now: the one place the
+    // painter's snapshot is filled from the grid's state.
+    GridPaintState PaintState();
 
     bool TakeFocusForPress();
     void MousePress(QMouseEvent* event);
@@ -285,70 +289,15 @@ private:
     void StartMouseTimer(int intervalMs);
     void PaintMouseMarks(QPainter& painter);
 
-    void LinkActiveChanged();
-    void LinkEditingChanged();
-    void LinkDataChanged();
-    void LinkScrolled(int distance);
-    void LinkRecordChanged(data::TField* field);
-    void LinkLayoutChanged();
+    // The record set's notifications, from the data link.
+    void LinkActiveChanged() override;
+    void LinkEditingChanged() override;
+    void LinkDataChanged() override;
+    void LinkScrolled(int distance) override;
+    void LinkRecordChanged(data::TField* field) override;
+    void LinkLayoutChanged() override;
 
-    TDataGridColumns columns_;
-    std::vector<TDataGridColumn*> visibleColumns_;
-    TDataGridOptions options_;
-    TDataGridOptionsEx optionsEx_;
-    bool readOnly_ = false;
-    bool flat_ = false;
-    bool defaultDrawing_ = true;
-    bool parentFont_ = true;
-    TColor fontColor_ = clWindowText;
-    TFont titleFont_;
-    TFont footerFont_;
-    TColor footerColor_ = clWindow;
-    int rowHeight_ = 0;
-    int rowLines_ = 0;
-    int titleHeight_ = 0;
-    int titleLines_ = 0;
-    TScrollBarSettings horzScrollBar_;
-    TScrollBarSettings vertScrollBar_;
-    std::optional<TColor> evenRowColor_;
-    std::optional<TColor> oddRowColor_;
-    int indicatorOffset_ = 1;
-    int titleOffset_ = 1;
-    int rowWindowSize_ = 1;
-    int titleRowHeight_ = 0;
-    int updateLock_ = 0;
-    int layoutLock_ = 0;
-    bool layoutPending_ = false;
-    bool resizePending_ = false;
-    bool inRowCountUpdate_ = false;
-    bool destroying_ = false;
-    bool paintedFocused_ = false;
-    TCanvas canvas_;
-    TDataGridInplaceEdit* editor_ = nullptr;  // a child of the viewport, made on first use
-    bool editorMode_ = false;
-    bool inColExit_ = false;
-    bool inVertAction_ = false;
-    bool skipThumbRelease_ = false;
-    int wheelSum_ = 0;
-    int indicatorRow_ = -1;  // the row whose indicator last showed the glyph
-    VertScrollValues vertValues_;
-    GridPainter* activePainter_ = nullptr;  // the painter of the paint under way
-    // The mouse: the state of the press/move/release machine.
-    struct MouseMode {
-        TGridState State = TGridState::gsNormal;
-        bool Tracking = false;      // drag tracking after a press on a data cell
-        bool Captured = false;      // the grid holds the mouse (left or right press)
-        bool RightAsLeft = false;   // a right press on the title acting as a left one
-        int SizingCol = -1;         // column sizing: the column, the line's x and
-        int SizingPos = 0;          // the pointer's offset from the right edge
-        int SizingOffset = 0;
-        int MoveFrom = -1;          // column moving: source and target grid columns
-        int MoveTo = -1;
-        QPoint LastPoint;           // for the timer's steps
-        int TimerId = 0;
-    } mouse_;
-    // Last: released first, so no notification reaches a half-destroyed grid.
-    TGridDataLink dataLink_;
+    std::unique_ptr<TDataGridState> state_;
 };
 
 class TDataGrid : public TCustomDataGrid {

@@ -1,6 +1,7 @@
 #include "grid/TDataGridInplaceEdit.h"
 
 #include "grid/TDataGrid.h"
+#include "grid/TDataGridPrivate.h"
 #include "platform/Locale.h"
 
 #include <QApplication>
@@ -166,56 +167,57 @@ using data::TField;
 
 void TCustomDataGrid::ShowEditor(bool caretAtEnd)
 {
-    editorMode_ = true;
+    state_->EditorMode = true;
     TDataGridColumn* column = ColumnAt(Col());
-    bool may = options_.Contains(dgEditing) && !options_.Contains(dgRowSelect) && GridFocused() &&
-               layoutLock_ == 0 && column && !column->Checkboxes() && dataLink_.Active();
+    bool may = state_->Options.Contains(dgEditing) && !state_->Options.Contains(dgRowSelect) &&
+               GridFocused() && state_->LayoutLock == 0 && column && !column->Checkboxes() &&
+               state_->DataLink.Active();
     if (!may)
         return;
-    if (!editor_)
-        editor_ = new TDataGridInplaceEdit(*this);
-    editor_->setFont(column->Font().Font);
-    editor_->Fill(column->Field(), caretAtEnd);
+    if (!state_->Editor)
+        state_->Editor = new TDataGridInplaceEdit(*this);
+    state_->Editor->setFont(column->Font().Font);
+    state_->Editor->Fill(column->Field(), caretAtEnd);
     QRect cell = cellRect(Col(), Row());
     if (cell.isEmpty())
         return;
-    editor_->setGeometry(cell);
-    editor_->show();
-    editor_->setFocus(Qt::OtherFocusReason);
+    state_->Editor->setGeometry(cell);
+    state_->Editor->show();
+    state_->Editor->setFocus(Qt::OtherFocusReason);
 }
 
 void TCustomDataGrid::HideEditor()
 {
-    editorMode_ = false;
-    if (!editor_ || !editor_->isVisible())
+    state_->EditorMode = false;
+    if (!state_->Editor || !state_->Editor->isVisible())
         return;
-    bool hadFocus = editor_->hasFocus();
-    editor_->hide();
+    bool hadFocus = state_->Editor->hasFocus();
+    state_->Editor->hide();
     if (hadFocus)
         setFocus(Qt::OtherFocusReason);
 }
 
 void TCustomDataGrid::RefreshEditor()
 {
-    if (!editor_ || !editor_->isVisible() || !dataLink_.Active())
+    if (!state_->Editor || !state_->Editor->isVisible() || !state_->DataLink.Active())
         return;
     TDataGridColumn* column = ColumnAt(Col());
     TField* field = column ? column->Field() : nullptr;
     QString text = field ? QString::fromStdString(field->DisplayText()) : QString();
-    if (field != editor_->FilledField() || text != editor_->text())
-        editor_->Fill(field, false);
+    if (field != state_->Editor->FilledField() || text != state_->Editor->text())
+        state_->Editor->Fill(field, false);
 }
 
 void TCustomDataGrid::PlaceEditor()
 {
-    if (!editor_ || !editor_->isVisible())
+    if (!state_->Editor || !state_->Editor->isVisible())
         return;
     QRect cell = cellRect(Col(), Row());
     if (cell.isEmpty()) {
         HideEditor();
         return;
     }
-    editor_->setGeometry(cell);
+    state_->Editor->setGeometry(cell);
 }
 
 } // namespace querlin::grid

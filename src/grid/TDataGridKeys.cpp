@@ -5,6 +5,7 @@
 #include "grid/GridNavigation.h"
 #include "grid/TDataGrid.h"
 #include "grid/TDataGridInplaceEdit.h"
+#include "grid/TDataGridPrivate.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -40,7 +41,7 @@ void TCustomDataGrid::SetFindDialogEntry(FindDialogEntry entry)
 
 void TCustomDataGrid::ShowFindDialog(const std::string& searchText)
 {
-    if (!optionsEx_.Contains(dgxDialogFind))
+    if (!state_->OptionsEx.Contains(dgxDialogFind))
         return;
     if (FindEntry())
         FindEntry()(*this, searchText);
@@ -71,7 +72,7 @@ void TCustomDataGrid::HandleKeyPress(QKeyEvent* event)
     std::uint16_t key = VirtualKeyFor(event->key());
     if (OnKeyDown) {
         OnKeyDown(this, key, shift);
-        if (key == 0)
+        if (key == vkNone)
             return;
     }
 
@@ -85,33 +86,33 @@ void TCustomDataGrid::HandleKeyPress(QKeyEvent* event)
 #endif
     // Esc first ends a column sizing or moving drag (nothing applied).
     if (event->key() == Qt::Key_Escape &&
-        (mouse_.State != TGridState::gsNormal || mouse_.Tracking))
+        (state_->Mouse.State != TGridState::gsNormal || state_->Mouse.Tracking))
         CancelMouseMode();
 
     NavState state;
-    data::TADOQuery* dataSet = dataLink_.DataSet();
-    state.Open = dataLink_.Active() && dataSet;
+    data::TADOQuery* dataSet = state_->DataLink.DataSet();
+    state.Open = state_->DataLink.Active() && dataSet;
     state.RightToLeft = layoutDirection() == Qt::RightToLeft;
     state.Col = Col();
-    state.IndicatorOffset = indicatorOffset_;
+    state.IndicatorOffset = state_->IndicatorOffset;
     state.ColWidths.reserve(std::size_t(ColCount()));
     for (int c = 0; c < ColCount(); ++c)
         state.ColWidths.push_back(ColWidths(c));
-    if (!readOnly_ && state.Open) {
+    if (!state_->ReadOnly && state.Open) {
         state.TabStops.assign(std::size_t(ColCount()), false);
-        for (int c = indicatorOffset_; c < ColCount(); ++c) {
+        for (int c = state_->IndicatorOffset; c < ColCount(); ++c) {
             const TDataGridColumn* column = ColumnAt(c);
             data::TField* field = column ? column->Field() : nullptr;
             state.TabStops[std::size_t(c)] = column && column->Visible() && !column->ReadOnly() &&
                                             field && !field->ReadOnly();
         }
     }
-    state.ActiveRecord = std::max(dataLink_.ActiveRecord(), 0);
-    state.WindowSize = std::max(dataLink_.BufferCount(), 1);
+    state.ActiveRecord = std::max(state_->DataLink.ActiveRecord(), 0);
+    state.WindowSize = std::max(state_->DataLink.BufferCount(), 1);
     state.FullyVisibleRows = std::max(Geometry().FullyVisibleRows(), 1);
-    state.DialogFind = optionsEx_.Contains(dgxDialogFind);
-    state.Tabs = options_.Contains(dgTabs);
-    state.EditorShown = editor_ && editor_->isVisible();
+    state.DialogFind = state_->OptionsEx.Contains(dgxDialogFind);
+    state.Tabs = state_->Options.Contains(dgTabs);
+    state.EditorShown = state_->Editor && state_->Editor->isVisible();
 
     NavKey navKey{event->key(), shift, IsEditorCharacter(*event)};
     NavMove move = NavigateKey(navKey, state);
@@ -135,7 +136,7 @@ void TCustomDataGrid::HandleKeyPress(QKeyEvent* event)
 
 void TCustomDataGrid::ApplyMove(const NavMove& move, QKeyEvent* event)
 {
-    data::TADOQuery* dataSet = dataLink_.DataSet();
+    data::TADOQuery* dataSet = state_->DataLink.DataSet();
     if (move.Find) {
         ShowFindDialog({});
         return;
@@ -153,7 +154,7 @@ void TCustomDataGrid::ApplyMove(const NavMove& move, QKeyEvent* event)
     if (move.DeferPainting)
         BeginUpdate();
 
-    if (dataSet && dataLink_.Active()) {
+    if (dataSet && state_->DataLink.Active()) {
         switch (move.RecordMove) {
         case NavMove::Record::By:
             if (move.By != 0)
@@ -169,7 +170,7 @@ void TCustomDataGrid::ApplyMove(const NavMove& move, QKeyEvent* event)
 
     switch (move.EditorAction) {
     case NavMove::Editor::Toggle:
-        if (editorMode_)
+        if (state_->EditorMode)
             HideEditor();
         else
             ShowEditor();
@@ -178,10 +179,11 @@ void TCustomDataGrid::ApplyMove(const NavMove& move, QKeyEvent* event)
     case NavMove::Editor::OpenWithKey:
         ShowEditor();
         // The editor gets the character and refuses it.
-        if (editor_ && editor_->isVisible() && event && event->key() != Qt::Key_Backspace) {
+        if (state_->Editor && state_->Editor->isVisible() && event &&
+            event->key() != Qt::Key_Backspace) {
             QKeyEvent copy(event->type(), event->key(), event->modifiers(), event->text(),
                            event->isAutoRepeat(), ushort(event->count()));
-            QCoreApplication::sendEvent(editor_, &copy);
+            QCoreApplication::sendEvent(state_->Editor, &copy);
         }
         break;
     case NavMove::Editor::Close: HideEditor(); break;
@@ -208,16 +210,16 @@ void TCustomDataGrid::MoveColumn(int target, int direction)
     widths.reserve(std::size_t(ColCount()));
     for (int c = 0; c < ColCount(); ++c)
         widths.push_back(ColWidths(c));
-    int col = ColumnMoveTarget(target, direction, widths, indicatorOffset_);
+    int col = ColumnMoveTarget(target, direction, widths, state_->IndicatorOffset);
     if (col < 0 || col == Col())
         return;
-    if (OnColExit && !inColExit_) {
+    if (OnColExit && !state_->InColExit) {
         int before = Col();
-        inColExit_ = true;
+        state_->InColExit = true;
         struct Reset {
             bool& flag;
             ~Reset() { flag = false; }
-        } reset{inColExit_};
+        } reset{state_->InColExit};
         OnColExit(this);
         if (Col() != before)
             return;  // the handler moved the column itself

@@ -4,6 +4,7 @@
 // setting that shapes the grid changes (see LayoutChanged and the locks).
 
 #include "grid/TDataGrid.h"
+#include "grid/TDataGridPrivate.h"
 
 #include <QFontMetrics>
 
@@ -24,39 +25,40 @@ constexpr int kIndicatorWidth = 11;
 
 void TCustomDataGrid::RunLayoutPass()
 {
-    if (destroying_)
+    if (state_->Destroying)
         return;
     // Mixed collections: a stored column after a default one drops the defaults.
     bool seenDefault = false;
     bool mixed = false;
-    for (int i = 0; i < columns_.Count(); ++i) {
-        if (!columns_[i].Stored())
+    for (int i = 0; i < state_->Columns.Count(); ++i) {
+        if (!state_->Columns[i].Stored())
             seenDefault = true;
         else if (seenDefault)
             mixed = true;
     }
     if (mixed)
-        for (int i = columns_.Count() - 1; i >= 0; --i)
-            if (!columns_[i].Stored())
-                columns_.RemoveAt(i);
+        for (int i = state_->Columns.Count() - 1; i >= 0; --i)
+            if (!state_->Columns[i].Stored())
+                state_->Columns.RemoveAt(i);
 
-    indicatorOffset_ = options_.Contains(dgIndicator) ? 1 : 0;
+    state_->IndicatorOffset = state_->Options.Contains(dgIndicator) ? 1 : 0;
     BuildFieldMap();
     BuildColumns();
 
-    visibleColumns_.clear();
-    for (int i = 0; i < columns_.Count(); ++i)
-        if (columns_[i].Visible())
-            visibleColumns_.push_back(&columns_[i]);
+    state_->VisibleColumns.clear();
+    for (int i = 0; i < state_->Columns.Count(); ++i)
+        if (state_->Columns[i].Visible())
+            state_->VisibleColumns.push_back(&state_->Columns[i]);
 
-    SetColCount(columns_.Count() + indicatorOffset_);
-    int fixedCols = indicatorOffset_ - (visibleColumns_.empty() ? 1 : 0);
+    SetColCount(state_->Columns.Count() + state_->IndicatorOffset);
+    int fixedCols = state_->IndicatorOffset - (state_->VisibleColumns.empty() ? 1 : 0);
     SetFixedCols(std::clamp(fixedCols, 0, ColCount() - 1));
 
-    titleOffset_ = options_.Contains(dgTitles) ? 1 : 0;
+    state_->TitleOffset = state_->Options.Contains(dgTitles) ? 1 : 0;
 
     ApplyRowHeights();
-    SetScrollBars(horzScrollBar_.Visible ? TScrollStyle::ssHorizontal : TScrollStyle::ssNone);
+    SetScrollBars(state_->HorzScrollBar.Visible ? TScrollStyle::ssHorizontal
+                                                : TScrollStyle::ssNone);
     ApplyColumnAttributes();
     UpdateRowCount();
     UpdateCurrentRow();
@@ -67,73 +69,73 @@ void TCustomDataGrid::RunLayoutPass()
 
 void TCustomDataGrid::BuildFieldMap()
 {
-    dataLink_.ClearMapping();
-    data::TADOQuery* dataSet = dataLink_.DataSet();
-    if (!dataLink_.Active() || !dataSet)
+    state_->DataLink.ClearMapping();
+    data::TADOQuery* dataSet = state_->DataLink.DataSet();
+    if (!state_->DataLink.Active() || !dataSet)
         return;
-    if (columns_.State() == TColumnsState::csDefault) {
+    if (state_->Columns.State() == TColumnsState::csDefault) {
         // A field a column already shows keeps that column's place, so a
         // column the user moved stays where it was put; the other fields
         // follow in the record set's order. Pointers are only compared.
         std::vector<bool> taken(std::size_t(dataSet->FieldCount()), false);
-        for (int c = 0; c < columns_.Count(); ++c) {
-            TField* shown = columns_[c].field_;
+        for (int c = 0; c < state_->Columns.Count(); ++c) {
+            TField* shown = state_->Columns[c].field_;
             for (int i = 0; shown && i < dataSet->FieldCount(); ++i)
                 if (&dataSet->FieldAt(i) == shown && !taken[std::size_t(i)] &&
                     dataSet->FieldAt(i).Visible()) {
                     taken[std::size_t(i)] = true;
-                    dataLink_.AddMapping(i);
+                    state_->DataLink.AddMapping(i);
                     break;
                 }
         }
         for (int i = 0; i < dataSet->FieldCount(); ++i)
             if (!taken[std::size_t(i)] && dataSet->FieldAt(i).Visible())
-                dataLink_.AddMapping(i);
+                state_->DataLink.AddMapping(i);
     } else {
-        dataLink_.sparse_ = true;
-        for (int i = 0; i < columns_.Count(); ++i) {
-            TField* field = dataSet->FindField(columns_[i].FieldName());
-            dataLink_.AddMapping(field ? field->Index() : -1);
+        for (int i = 0; i < state_->Columns.Count(); ++i) {
+            TField* field = dataSet->FindField(state_->Columns[i].FieldName());
+            state_->DataLink.AddMapping(field ? field->Index() : -1);
         }
     }
 }
 
 void TCustomDataGrid::BuildColumns()
 {
-    if (columns_.State() == TColumnsState::csCustomized) {
-        for (int i = 0; i < columns_.Count(); ++i)
-            columns_[i].field_ = nullptr;
+    if (state_->Columns.State() == TColumnsState::csCustomized) {
+        for (int i = 0; i < state_->Columns.Count(); ++i)
+            state_->Columns[i].field_ = nullptr;
         return;
     }
-    const std::vector<int>& map = dataLink_.FieldMap();
-    if (!dataLink_.Active()) {
-        columns_.items_.clear();
+    const std::vector<int>& map = state_->DataLink.FieldMap();
+    if (!state_->DataLink.Active()) {
+        state_->Columns.items_.clear();
     } else {
         // Pointers are only compared, never followed: a column may still
         // hold a field of an earlier opening.
-        for (int i = columns_.Count() - 1; i >= 0; --i) {
-            TField* field = columns_[i].field_;
+        for (int i = state_->Columns.Count() - 1; i >= 0; --i) {
+            TField* field = state_->Columns[i].field_;
             bool mapped = false;
             for (int p = 0; field && !mapped && p < int(map.size()); ++p)
-                mapped = dataLink_.Fields(p) == field;
+                mapped = state_->DataLink.Fields(p) == field;
             if (!mapped)
-                columns_.RemoveAt(i);
+                state_->Columns.RemoveAt(i);
         }
     }
-    int positions = std::max<int>(int(map.size()), columns_.Count() == 0 ? 1 : 0);
+    int positions = std::max<int>(int(map.size()), state_->Columns.Count() == 0 ? 1 : 0);
     for (int p = 0; p < positions; ++p) {
-        TField* field = p < int(map.size()) ? dataLink_.Fields(p) : nullptr;
+        TField* field = p < int(map.size()) ? state_->DataLink.Fields(p) : nullptr;
         int found = -1;
         if (field)
-            for (int i = p; i < columns_.Count(); ++i)
-                if (columns_[i].field_ == field) {
+            for (int i = p; i < state_->Columns.Count(); ++i)
+                if (state_->Columns[i].field_ == field) {
                     found = i;
                     break;
                 }
         if (found >= 0) {
-            columns_.Move(found, p);
+            state_->Columns.Move(found, p);
         } else {
-            TDataGridColumn& column = columns_.Insert(std::min(p, columns_.Count()), false);
+            TDataGridColumn& column =
+                state_->Columns.Insert(std::min(p, state_->Columns.Count()), false);
             column.SetField(field);
         }
     }
@@ -152,39 +154,40 @@ FontHeights HeightsOf(const QFont& font)
 void TCustomDataGrid::ApplyRowHeights()
 {
     RowHeightRules rules;
-    rules.Flat = flat_;
-    rules.HorzLines = options_.Contains(dgRowLines);
+    rules.Flat = state_->Flat;
+    rules.HorzLines = state_->Options.Contains(dgRowLines);
     rules.LineWidth = GridLineWidth();
-    rules.RowHeight = rowHeight_;
-    rules.RowLineCount = rowLines_;
-    rules.FitRowHeightToText = optionsEx_.Contains(dgxFitRowHeightToText);
-    rules.TitleHeight = titleHeight_;
-    rules.TitleLineCount = titleLines_;
+    rules.RowHeight = state_->RowHeight;
+    rules.RowLineCount = state_->RowLines;
+    rules.FitRowHeightToText = state_->OptionsEx.Contains(dgxFitRowHeightToText);
+    rules.TitleHeight = state_->TitleHeight;
+    rules.TitleLineCount = state_->TitleLines;
     int dataHeight = DataRowHeightFor(HeightsOf(Font().Font), rules);
 
     int titleHeight = 0;
-    if (titleOffset_ > 0) {
+    if (state_->TitleOffset > 0) {
         int tallest = 0;
-        if (columns_.Count() == 0)
-            tallest = HeightsOf(titleFont_.Font).Height;
-        for (int i = 0; i < columns_.Count(); ++i)
-            tallest = std::max(tallest, HeightsOf(columns_[i].Title().Font().Font).Height);
-        titleHeight = TitleRowHeightFor(tallest, HeightsOf(titleFont_.Font), rules);
+        if (state_->Columns.Count() == 0)
+            tallest = HeightsOf(state_->TitleFont.Font).Height;
+        for (int i = 0; i < state_->Columns.Count(); ++i)
+            tallest = std::max(tallest, HeightsOf(state_->Columns[i].Title().Font().Font).Height);
+        titleHeight = TitleRowHeightFor(tallest, HeightsOf(state_->TitleFont.Font), rules);
     }
     SetDefaultRowHeight(dataHeight);
-    if (titleOffset_ > 0)
+    if (state_->TitleOffset > 0)
         SetRowHeights(0, titleHeight);
-    titleRowHeight_ = titleHeight;
+    state_->TitleRowHeight = titleHeight;
 }
 
 void TCustomDataGrid::ApplyColumnAttributes()
 {
-    for (int i = 0; i < columns_.Count(); ++i) {
-        const TDataGridColumn& column = columns_[i];
-        SetColWidths(i + indicatorOffset_,
-                     ShownColumnWidth(column.Visible(), column.Width(), options_.Contains(dgColLines)));
+    for (int i = 0; i < state_->Columns.Count(); ++i) {
+        const TDataGridColumn& column = state_->Columns[i];
+        SetColWidths(i + state_->IndicatorOffset,
+                     ShownColumnWidth(column.Visible(), column.Width(),
+                                      state_->Options.Contains(dgColLines)));
     }
-    if (indicatorOffset_ > 0)
+    if (state_->IndicatorOffset > 0)
         SetColWidths(0, kIndicatorWidth);
 }
 
@@ -216,12 +219,13 @@ void TCustomDataGrid::ColumnWidthSet(TGridColumn& column, int width, bool fromLa
 
 void TCustomDataGrid::ColumnChanged(TGridColumn& column)
 {
-    int index = columns_.IndexOf(column);
+    int index = state_->Columns.IndexOf(column);
     if (index < 0)
         return;
-    int width = ShownColumnWidth(column.Visible(), column.Width(), options_.Contains(dgColLines));
-    if (ColWidths(index + indicatorOffset_) != width) {
-        SetColWidths(index + indicatorOffset_, width);
+    int width =
+        ShownColumnWidth(column.Visible(), column.Width(), state_->Options.Contains(dgColLines));
+    if (ColWidths(index + state_->IndicatorOffset) != width) {
+        SetColWidths(index + state_->IndicatorOffset, width);
         UpdateHorzScrollBar();
     }
     InvalidateGrid();
@@ -229,31 +233,31 @@ void TCustomDataGrid::ColumnChanged(TGridColumn& column)
 
 void TCustomDataGrid::UpdateRowCount()
 {
-    if (inRowCountUpdate_ || destroying_)
+    if (state_->InRowCountUpdate || state_->Destroying)
         return;
-    inRowCountUpdate_ = true;
+    state_->InRowCountUpdate = true;
     struct Reset {
         bool& flag;
         ~Reset() { flag = false; }
-    } reset{inRowCountUpdate_};
+    } reset{state_->InRowCountUpdate};
 
-    if (titleOffset_ >= RowCount())
-        SetRowCount(titleOffset_ + 1);
-    SetFixedRows(titleOffset_);
+    if (state_->TitleOffset >= RowCount())
+        SetRowCount(state_->TitleOffset + 1);
+    SetFixedRows(state_->TitleOffset);
     ApplyRowHeights();
-    SetTopRow(titleOffset_);
+    SetTopRow(state_->TitleOffset);
 
-    int lineWidth = options_.Contains(dgRowLines) ? GridLineWidth() : 0;
-    data::TADOQuery* dataSet = dataLink_.DataSet();
+    int lineWidth = state_->Options.Contains(dgRowLines) ? GridLineWidth() : 0;
+    data::TADOQuery* dataSet = state_->DataLink.DataSet();
     int records = 0;
-    if (dataLink_.Active() && dataSet && dataSet->HeldCount() > 0) {
-        int fixedPart = titleOffset_ > 0 ? titleRowHeight_ + lineWidth : 0;
-        rowWindowSize_ = GridGeometry::RowWindowSize(viewport()->height(), fixedPart,
+    if (state_->DataLink.Active() && dataSet && dataSet->HeldCount() > 0) {
+        int fixedPart = state_->TitleOffset > 0 ? state_->TitleRowHeight + lineWidth : 0;
+        state_->RowWindowSize = GridGeometry::RowWindowSize(viewport()->height(), fixedPart,
                                                      DataRowHeight() + lineWidth);
-        dataLink_.SetBufferCount(rowWindowSize_);
-        records = dataLink_.RecordCount();
+        state_->DataLink.SetBufferCount(state_->RowWindowSize);
+        records = state_->DataLink.RecordCount();
     }
-    int rows = titleOffset_ + std::max(records, 1);
+    int rows = state_->TitleOffset + std::max(records, 1);
     if (Row() >= rows)
         MoveCurrent(Col(), rows - 1);
     SetRowCount(rows);

@@ -16,6 +16,7 @@
 
 #include "grid/TDataGrid.h"
 #include "grid/TDataGridInplaceEdit.h"
+#include "grid/TDataGridPrivate.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -125,7 +126,7 @@ void TCustomDataGrid::contextMenuEvent(QContextMenuEvent* event)
 
 void TCustomDataGrid::timerEvent(QTimerEvent* event)
 {
-    if (event->timerId() != mouse_.TimerId) {
+    if (event->timerId() != state_->Mouse.TimerId) {
         TCustomCellGrid::timerEvent(event);
         return;
     }
@@ -144,7 +145,7 @@ bool TCustomDataGrid::TakeFocusForPress()
     // active; the grid then holds its window's focus and gets the keyboard
     // with the activation, so the click counts.
     QWidget* focus = window()->focusWidget();
-    return !isActiveWindow() && focus && (focus == this || focus == editor_);
+    return !isActiveWindow() && focus && (focus == this || focus == state_->Editor);
 }
 
 void TCustomDataGrid::MousePress(QMouseEvent* event)
@@ -155,47 +156,49 @@ void TCustomDataGrid::MousePress(QMouseEvent* event)
     QPoint point = event->position().toPoint();
     if (!TakeFocusForPress())
         return;
-    mouse_.LastPoint = point;
-    data::TADOQuery* dataSet = dataLink_.DataSet();
-    bool open = dataLink_.Active() && dataSet;
+    state_->Mouse.LastPoint = point;
+    data::TADOQuery* dataSet = state_->DataLink.DataSet();
+    bool open = state_->DataLink.Active() && dataSet;
 
     if (button == TMouseButton::mbMiddle) {
         // Record and column, nothing else: no capture, no tracking, no
         // editor, no event.
         if (!open)
             return;
-        GridGeometry::Hit hit = Geometry().HitTest(point, indicatorOffset_, titleOffset_, false);
+        GridGeometry::Hit hit =
+            Geometry().HitTest(point, state_->IndicatorOffset, state_->TitleOffset, false);
         if (hit.Where == GridGeometry::Zone::Data || hit.Where == GridGeometry::Zone::Indicator)
             PressData(hit, button);
         return;
     }
 
-    mouse_.Captured = true;
+    state_->Mouse.Captured = true;
     if (open) {
         bool sizing = GridOptions().Contains(goColSizing);
         bool moving = GridOptions().Contains(goColMoving);
         // A right press in the title band is a left press on the title cell:
         // it moves a column, never sizes one.
-        GridGeometry::Hit hit = Geometry().HitTest(point, indicatorOffset_, titleOffset_,
+        GridGeometry::Hit hit = Geometry().HitTest(point, state_->IndicatorOffset,
+                                                   state_->TitleOffset,
                                                    sizing && button == TMouseButton::mbLeft);
         bool leftLike = button == TMouseButton::mbLeft;
         if (button == TMouseButton::mbRight && hit.Where == GridGeometry::Zone::Title && sizing) {
-            mouse_.RightAsLeft = true;
+            state_->Mouse.RightAsLeft = true;
             leftLike = true;
         }
         switch (hit.Where) {
         case GridGeometry::Zone::ColumnEdge:
             HideEditor();
-            mouse_.State = TGridState::gsColSizing;
-            mouse_.SizingCol = hit.Col;
-            mouse_.SizingOffset = Geometry().ColRightEdge(hit.Col) - point.x();
-            mouse_.SizingPos = point.x() + mouse_.SizingOffset;
-            viewport()->update(MarkStrip(mouse_.SizingPos, 1, viewport()->height()));
+            state_->Mouse.State = TGridState::gsColSizing;
+            state_->Mouse.SizingCol = hit.Col;
+            state_->Mouse.SizingOffset = Geometry().ColRightEdge(hit.Col) - point.x();
+            state_->Mouse.SizingPos = point.x() + state_->Mouse.SizingOffset;
+            viewport()->update(MarkStrip(state_->Mouse.SizingPos, 1, viewport()->height()));
             break;
         case GridGeometry::Zone::Title:
             if (leftLike && moving) {
-                mouse_.State = TGridState::gsColMoving;
-                mouse_.MoveFrom = mouse_.MoveTo = hit.Col;
+                state_->Mouse.State = TGridState::gsColMoving;
+                state_->Mouse.MoveFrom = state_->Mouse.MoveTo = hit.Col;
                 int x = Geometry().MoveMarkerX(hit.Col, hit.Col);
                 viewport()->update(MarkStrip(x, kMarkerWidth, viewport()->height()));
                 StartMouseTimer(kColumnMoveIntervalMs);
@@ -213,7 +216,7 @@ void TCustomDataGrid::MousePress(QMouseEvent* event)
 
 void TCustomDataGrid::PressData(const GridGeometry::Hit& hit, TMouseButton button)
 {
-    data::TADOQuery* dataSet = dataLink_.DataSet();
+    data::TADOQuery* dataSet = state_->DataLink.DataSet();
     HideEditor();
     bool wasCurrent = hit.Col == Col() && hit.Row == Row();
     if (hit.Row != Row())
@@ -223,8 +226,8 @@ void TCustomDataGrid::PressData(const GridGeometry::Hit& hit, TMouseButton butto
     MoveColumn(hit.Col, 0);
     if (button == TMouseButton::mbMiddle)
         return;
-    if (mouse_.Captured)
-        mouse_.Tracking = true;
+    if (state_->Mouse.Captured)
+        state_->Mouse.Tracking = true;
     if (button == TMouseButton::mbLeft && wasCurrent)
         ShowEditor();
 }
@@ -238,7 +241,7 @@ void TCustomDataGrid::MouseDoubleClick(QMouseEvent* event)
     // The second press of a double click moves nothing and opens nothing.
     if (!TakeFocusForPress())
         return;
-    mouse_.Captured = true;
+    state_->Mouse.Captured = true;
     QPoint point = event->position().toPoint();
     QPointer<TCustomDataGrid> self(this);
     if (OnDblClick) {
@@ -254,14 +257,14 @@ void TCustomDataGrid::MouseDoubleClick(QMouseEvent* event)
 
 void TCustomDataGrid::MouseMove(QPoint point)
 {
-    mouse_.LastPoint = point;
-    switch (mouse_.State) {
+    state_->Mouse.LastPoint = point;
+    switch (state_->Mouse.State) {
     case TGridState::gsColSizing: {
-        int pos = point.x() + mouse_.SizingOffset;
-        if (pos != mouse_.SizingPos) {
+        int pos = point.x() + state_->Mouse.SizingOffset;
+        if (pos != state_->Mouse.SizingPos) {
             int height = viewport()->height();
-            viewport()->update(MarkStrip(mouse_.SizingPos, 1, height));
-            mouse_.SizingPos = pos;
+            viewport()->update(MarkStrip(state_->Mouse.SizingPos, 1, height));
+            state_->Mouse.SizingPos = pos;
             viewport()->update(MarkStrip(pos, 1, height));
         }
         return;
@@ -269,14 +272,15 @@ void TCustomDataGrid::MouseMove(QPoint point)
     case TGridState::gsColMoving: TrackColumnMove(point); return;
     default: break;
     }
-    if (mouse_.Tracking) {
+    if (state_->Mouse.Tracking) {
         TrackDrag(point);
         return;
     }
     // No button held: the sizing cursor over a column edge.
-    bool edge = dataLink_.Active() && GridOptions().Contains(goColSizing) &&
-                Geometry().HitTest(point, indicatorOffset_, titleOffset_, true).Where ==
-                    GridGeometry::Zone::ColumnEdge;
+    bool edge =
+        state_->DataLink.Active() && GridOptions().Contains(goColSizing) &&
+        Geometry().HitTest(point, state_->IndicatorOffset, state_->TitleOffset, true).Where ==
+            GridGeometry::Zone::ColumnEdge;
     if (edge)
         viewport()->setCursor(Qt::SplitHCursor);
     else
@@ -285,8 +289,8 @@ void TCustomDataGrid::MouseMove(QPoint point)
 
 void TCustomDataGrid::TrackDrag(QPoint point)
 {
-    data::TADOQuery* dataSet = dataLink_.DataSet();
-    if (!dataLink_.Active() || !dataSet) {
+    data::TADOQuery* dataSet = state_->DataLink.DataSet();
+    if (!state_->DataLink.Active() || !dataSet) {
         CancelMouseMode();
         return;
     }
@@ -294,9 +298,9 @@ void TCustomDataGrid::TrackDrag(QPoint point)
     if (step.Inside) {
         StartMouseTimer(-1);
         QPoint cell = cellAt(point);
-        if (cell.y() >= titleOffset_ && cell.y() != Row())
+        if (cell.y() >= state_->TitleOffset && cell.y() != Row())
             dataSet->MoveRows(cell.y() - Row());
-        if (cell.x() >= indicatorOffset_ && cell.x() != Col())
+        if (cell.x() >= state_->IndicatorOffset && cell.x() != Col())
             MoveColumn(cell.x(), cell.x() > Col() ? 1 : -1);
         return;
     }
@@ -314,7 +318,7 @@ void TCustomDataGrid::TrackDrag(QPoint point)
             MoveColumn(Col() + step.Columns, step.Columns);
         }
     }
-    if (mouse_.Tracking)
+    if (state_->Mouse.Tracking)
         StartMouseTimer(step.IntervalMs);
 }
 
@@ -327,33 +331,34 @@ void TCustomDataGrid::TrackColumnMove(QPoint point)
         MoveLeftCol(track.LeftCol);
         InvalidateGrid();
     }
-    int target = std::max(track.Target, indicatorOffset_);
-    if (target == mouse_.MoveTo)
+    int target = std::max(track.Target, state_->IndicatorOffset);
+    if (target == state_->Mouse.MoveTo)
         return;
-    viewport()->update(MarkStrip(Geometry().MoveMarkerX(mouse_.MoveFrom, mouse_.MoveTo),
-                                 kMarkerWidth, height));
-    mouse_.MoveTo = target;
-    viewport()->update(MarkStrip(Geometry().MoveMarkerX(mouse_.MoveFrom, target), kMarkerWidth,
-                                 height));
+    viewport()->update(
+        MarkStrip(Geometry().MoveMarkerX(state_->Mouse.MoveFrom, state_->Mouse.MoveTo),
+                  kMarkerWidth, height));
+    state_->Mouse.MoveTo = target;
+    viewport()->update(
+        MarkStrip(Geometry().MoveMarkerX(state_->Mouse.MoveFrom, target), kMarkerWidth, height));
 }
 
 void TCustomDataGrid::MouseTimer()
 {
-    if (mouse_.State == TGridState::gsColMoving)
-        TrackColumnMove(mouse_.LastPoint);
-    else if (mouse_.Tracking)
-        TrackDrag(mouse_.LastPoint);
+    if (state_->Mouse.State == TGridState::gsColMoving)
+        TrackColumnMove(state_->Mouse.LastPoint);
+    else if (state_->Mouse.Tracking)
+        TrackDrag(state_->Mouse.LastPoint);
     else
         StartMouseTimer(-1);
 }
 
 void TCustomDataGrid::StartMouseTimer(int intervalMs)
 {
-    if (mouse_.TimerId != 0)
-        killTimer(mouse_.TimerId);
-    mouse_.TimerId = 0;
+    if (state_->Mouse.TimerId != 0)
+        killTimer(state_->Mouse.TimerId);
+    state_->Mouse.TimerId = 0;
     if (intervalMs >= 0)
-        mouse_.TimerId = startTimer(intervalMs);
+        state_->Mouse.TimerId = startTimer(intervalMs);
 }
 
 // ---------------------------------------------------------------- release
@@ -364,15 +369,15 @@ void TCustomDataGrid::MouseRelease(QMouseEvent* event)
     if (!ButtonOf(event->button(), button) || button == TMouseButton::mbMiddle)
         return;
     QPoint point = event->position().toPoint();
-    bool left = button == TMouseButton::mbLeft || mouse_.RightAsLeft;
-    mouse_.RightAsLeft = false;
-    mouse_.Captured = false;
-    mouse_.Tracking = false;
+    bool left = button == TMouseButton::mbLeft || state_->Mouse.RightAsLeft;
+    state_->Mouse.RightAsLeft = false;
+    state_->Mouse.Captured = false;
+    state_->Mouse.Tracking = false;
     StartMouseTimer(-1);
-    bool endedSizing = mouse_.State == TGridState::gsColSizing;
+    bool endedSizing = state_->Mouse.State == TGridState::gsColSizing;
     if (endedSizing)
         FinishColumnSizing(true);
-    else if (mouse_.State == TGridState::gsColMoving)
+    else if (state_->Mouse.State == TGridState::gsColMoving)
         FinishColumnMove(true);
     QPointer<TCustomDataGrid> self(this);
     if (OnMouseUp) {
@@ -382,15 +387,16 @@ void TCustomDataGrid::MouseRelease(QMouseEvent* event)
     }
     if (endedSizing)
         return;
-    if (editor_ && editor_->isVisible() && editor_->geometry().contains(point))
+    if (state_->Editor && state_->Editor->isVisible() && state_->Editor->geometry().contains(point))
         return;
     if (!left)
         return;
-    GridGeometry::Hit hit = Geometry().HitTest(point, indicatorOffset_, titleOffset_, false);
-    if (hit.Col < indicatorOffset_ || hit.Row < 0)
+    GridGeometry::Hit hit =
+        Geometry().HitTest(point, state_->IndicatorOffset, state_->TitleOffset, false);
+    if (hit.Col < state_->IndicatorOffset || hit.Row < 0)
         return;
     TGridColumn* column = ColumnAt(hit.Col);
-    if (hit.Row < titleOffset_) {
+    if (hit.Row < state_->TitleOffset) {
         if (OnTitleClick)
             OnTitleClick(column);
     } else if (hit.Row < RowCount()) {
@@ -403,14 +409,14 @@ void TCustomDataGrid::MouseRelease(QMouseEvent* event)
 
 void TCustomDataGrid::FinishColumnSizing(bool apply)
 {
-    int col = mouse_.SizingCol;
-    mouse_.State = TGridState::gsNormal;
-    mouse_.SizingCol = -1;
-    viewport()->update(MarkStrip(mouse_.SizingPos, 1, viewport()->height()));
+    int col = state_->Mouse.SizingCol;
+    state_->Mouse.State = TGridState::gsNormal;
+    state_->Mouse.SizingCol = -1;
+    viewport()->update(MarkStrip(state_->Mouse.SizingPos, 1, viewport()->height()));
     viewport()->unsetCursor();
     if (!apply || col < 0 || col >= ColCount())
         return;
-    int width = mouse_.SizingPos - Geometry().ColLeft(col);
+    int width = state_->Mouse.SizingPos - Geometry().ColLeft(col);
     if (width <= 1)
         return;  // a column sized away keeps its width
     SetColWidths(col, width);
@@ -428,11 +434,11 @@ void TCustomDataGrid::ColumnWidthsChangedByUser()
         TCustomDataGrid& grid;
         ~Unlock() { grid.EndLayout(); }
     } unlock{*this};
-    for (int i = 0; i < columns_.Count(); ++i) {
-        TDataGridColumn& column = columns_[i];
+    for (int i = 0; i < state_->Columns.Count(); ++i) {
+        TDataGridColumn& column = state_->Columns[i];
         if (!column.Visible())
             continue;  // a hidden column keeps taking no space
-        int gridCol = i + indicatorOffset_;
+        int gridCol = i + state_->IndicatorOffset;
         int width = ColWidths(gridCol);
         if (column.MaxWidth() > 0)
             width = std::min(width, column.MaxWidth());
@@ -440,10 +446,10 @@ void TCustomDataGrid::ColumnWidthsChangedByUser()
             width = std::max(width, column.MinWidth());
         SetColWidths(gridCol, width);
     }
-    for (int i = 0; i < columns_.Count(); ++i) {
-        TDataGridColumn& column = columns_[i];
+    for (int i = 0; i < state_->Columns.Count(); ++i) {
+        TDataGridColumn& column = state_->Columns[i];
         if (column.Visible())
-            column.SetWidth(ColWidths(i + indicatorOffset_));
+            column.SetWidth(ColWidths(i + state_->IndicatorOffset));
     }
 }
 
@@ -451,38 +457,33 @@ void TCustomDataGrid::ColumnWidthsChangedByUser()
 
 void TCustomDataGrid::FinishColumnMove(bool apply)
 {
-    int from = mouse_.MoveFrom;
-    int to = mouse_.MoveTo;
-    mouse_.State = TGridState::gsNormal;
-    mouse_.MoveFrom = mouse_.MoveTo = -1;
+    int from = state_->Mouse.MoveFrom;
+    int to = state_->Mouse.MoveTo;
+    state_->Mouse.State = TGridState::gsNormal;
+    state_->Mouse.MoveFrom = state_->Mouse.MoveTo = -1;
     StartMouseTimer(-1);
     viewport()->update(MarkStrip(Geometry().MoveMarkerX(from, to), kMarkerWidth,
                                  viewport()->height()));
-    if (apply && from != to && from >= indicatorOffset_ && to >= indicatorOffset_)
-        MoveDataColumn(from - indicatorOffset_, to - indicatorOffset_);
+    if (apply && from != to && from >= state_->IndicatorOffset && to >= state_->IndicatorOffset)
+        MoveDataColumn(from - state_->IndicatorOffset, to - state_->IndicatorOffset);
 }
 
 void TCustomDataGrid::MoveDataColumn(int fromIndex, int toIndex)
 {
-    int count = columns_.Count();
+    int count = state_->Columns.Count();
     if (fromIndex < 0 || fromIndex >= count || toIndex < 0 || toIndex >= count ||
         fromIndex == toIndex)
         return;
     TDataGridColumn* current = ColumnAt(Col());
-    columns_.Move(fromIndex, toIndex);
-    std::vector<int>& map = dataLink_.fieldMap_;
-    if (fromIndex < int(map.size()) && toIndex < int(map.size())) {
-        int field = map[std::size_t(fromIndex)];
-        map.erase(map.begin() + fromIndex);
-        map.insert(map.begin() + toIndex, field);
-    }
-    visibleColumns_.clear();
-    for (int i = 0; i < columns_.Count(); ++i)
-        if (columns_[i].Visible())
-            visibleColumns_.push_back(&columns_[i]);
+    state_->Columns.Move(fromIndex, toIndex);
+    state_->DataLink.MoveMapping(fromIndex, toIndex);
+    state_->VisibleColumns.clear();
+    for (int i = 0; i < state_->Columns.Count(); ++i)
+        if (state_->Columns[i].Visible())
+            state_->VisibleColumns.push_back(&state_->Columns[i]);
     ApplyColumnAttributes();
     if (current) {
-        int col = columns_.IndexOf(*current) + indicatorOffset_;
+        int col = state_->Columns.IndexOf(*current) + state_->IndicatorOffset;
         if (col != Col())
             MoveCurrent(col, Row(), false);
     }
@@ -494,9 +495,9 @@ void TCustomDataGrid::MoveDataColumn(int fromIndex, int toIndex)
         if (!self)
             return;
     }
-    if (editor_ && editor_->isVisible()) {
+    if (state_->Editor && state_->Editor->isVisible()) {
         if (TDataGridColumn* column = ColumnAt(Col()))
-            editor_->Fill(column->Field(), false);
+            state_->Editor->Fill(column->Field(), false);
         PlaceEditor();
     }
 }
@@ -505,12 +506,12 @@ void TCustomDataGrid::MoveDataColumn(int fromIndex, int toIndex)
 
 void TCustomDataGrid::CancelMouseMode()
 {
-    if (mouse_.State == TGridState::gsColSizing)
+    if (state_->Mouse.State == TGridState::gsColSizing)
         FinishColumnSizing(false);
-    else if (mouse_.State == TGridState::gsColMoving)
+    else if (state_->Mouse.State == TGridState::gsColMoving)
         FinishColumnMove(false);
-    mouse_.Tracking = false;
-    mouse_.Captured = false;
+    state_->Mouse.Tracking = false;
+    state_->Mouse.Captured = false;
     StartMouseTimer(-1);
 }
 
@@ -541,20 +542,22 @@ void TCustomDataGrid::PaintMouseMarks(QPainter& painter)
 {
     // Drawn over the freshly painted cells with XOR, so each mark shows on
     // any colour; a mark goes away by repainting the strip it stood on.
-    if (mouse_.State != TGridState::gsColSizing && mouse_.State != TGridState::gsColMoving)
+    if (state_->Mouse.State != TGridState::gsColSizing &&
+        state_->Mouse.State != TGridState::gsColMoving)
         return;
     painter.save();
     painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
     painter.setRenderHint(QPainter::Antialiasing, false);
-    if (mouse_.State == TGridState::gsColSizing) {
+    if (state_->Mouse.State == TGridState::gsColSizing) {
         QPen pen(Qt::white, 1);
         pen.setDashPattern({1.0, 1.0});
         pen.setCapStyle(Qt::FlatCap);
         painter.setPen(pen);
         int bottom = std::min(Geometry().GridBottom(), viewport()->height());
-        painter.drawLine(QPointF(mouse_.SizingPos + 0.5, 0), QPointF(mouse_.SizingPos + 0.5, bottom));
+        double x = state_->Mouse.SizingPos + 0.5;
+        painter.drawLine(QPointF(x, 0), QPointF(x, bottom));
     } else {
-        int x = Geometry().MoveMarkerX(mouse_.MoveFrom, mouse_.MoveTo);
+        int x = Geometry().MoveMarkerX(state_->Mouse.MoveFrom, state_->Mouse.MoveTo);
         if (x >= 0)
             painter.fillRect(QRect(x - kMarkerWidth / 2, 0, kMarkerWidth, viewport()->height()),
                              Qt::white);

@@ -5,6 +5,7 @@
 
 #include "grid/TDataGrid.h"
 #include "grid/TDataGridInplaceEdit.h"
+#include "grid/TDataGridPrivate.h"
 
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -17,9 +18,9 @@ namespace querlin::grid {
 void TCustomDataGrid::UpdateCurrentRow(bool invalidate)
 {
     int col = std::clamp(Col(), FixedCols(), std::max(ColCount() - 1, 0));
-    int row = titleOffset_;
-    if (dataLink_.Active())
-        row = titleOffset_ + std::max(dataLink_.ActiveRecord(), 0);
+    int row = state_->TitleOffset;
+    if (state_->DataLink.Active())
+        row = state_->TitleOffset + std::max(state_->DataLink.ActiveRecord(), 0);
     row = std::clamp(row, 0, RowCount() - 1);
     if (col != Col() || row != Row()) {
         // The record landed in another row: the editor showed the old one.
@@ -32,17 +33,17 @@ void TCustomDataGrid::UpdateCurrentRow(bool invalidate)
         if (invalidate)
             InvalidateRow(Row());
     }
-    if (dataLink_.Active() && indicatorOffset_ > 0)
-        indicatorRow_ = Row();
+    if (state_->DataLink.Active() && state_->IndicatorOffset > 0)
+        state_->IndicatorRow = Row();
     RefreshEditor();
 }
 
 void TCustomDataGrid::UpdateVertScrollBar()
 {
     QScrollBar* bar = verticalScrollBar();
-    data::TADOQuery* dataSet = dataLink_.DataSet();
+    data::TADOQuery* dataSet = state_->DataLink.DataSet();
     VertScrollInput input;
-    if (dataLink_.Active() && dataSet) {
+    if (state_->DataLink.Active() && dataSet) {
         input.Open = true;
         input.KnowsPositions = dataSet->KnowsPositions();
         input.RecordCount = input.KnowsPositions ? dataSet->RecordCount() : 0;
@@ -54,17 +55,18 @@ void TCustomDataGrid::UpdateVertScrollBar()
         input.FullyVisibleRows = Geometry().FullyVisibleRows();
     }
     VertScrollValues values = VertScrollFor(input);
-    if (!vertScrollBar_.Visible)
+    if (!state_->VertScrollBar.Visible)
         values.Maximum = values.Minimum;
-    vertValues_ = values;
+    state_->VertValues = values;
     Qt::ScrollBarPolicy policy = Qt::ScrollBarAsNeeded;
-    if (!vertScrollBar_.Visible || vertScrollBar_.VisibleMode == TScrollBarVisibleMode::sbNeverShow)
+    if (!state_->VertScrollBar.Visible ||
+        state_->VertScrollBar.VisibleMode == TScrollBarVisibleMode::sbNeverShow)
         policy = Qt::ScrollBarAlwaysOff;
-    else if (vertScrollBar_.VisibleMode == TScrollBarVisibleMode::sbAlwaysShow)
+    else if (state_->VertScrollBar.VisibleMode == TScrollBarVisibleMode::sbAlwaysShow)
         policy = Qt::ScrollBarAlwaysOn;
     if (verticalScrollBarPolicy() != policy)
         setVerticalScrollBarPolicy(policy);
-    bool tracking = vertScrollBar_.Tracking;
+    bool tracking = state_->VertScrollBar.Tracking;
     if (bar->hasTracking() != tracking)
         bar->setTracking(tracking);
     // A Qt bar runs over the positions the thumb can take, so its maximum is
@@ -82,12 +84,12 @@ void TCustomDataGrid::UpdateVertScrollBar()
 
 void TCustomDataGrid::LinkScrolled(int distance)
 {
-    if (destroying_)
+    if (state_->Destroying)
         return;
     int oldRow = Row();
-    int oldIndicator = indicatorRow_;
+    int oldIndicator = state_->IndicatorRow;
     int oldRows = RowCount();
-    if (dataLink_.ActiveRecord() >= RowCount() - titleOffset_)
+    if (state_->DataLink.ActiveRecord() >= RowCount() - state_->TitleOffset)
         UpdateRowCount();
     UpdateVertScrollBar();
     bool shift = distance != 0 && std::abs(distance) <= Geometry().FullyVisibleRows() &&
@@ -108,15 +110,15 @@ void TCustomDataGrid::LinkScrolled(int distance)
     // stands d rows higher, and its row loses the current-row look.
     const GridGeometry& g = Geometry();
     int top = g.FixedHeight();
-    int pitch = g.RowSpan(titleOffset_);
+    int pitch = g.RowSpan(state_->TitleOffset);
     QRect rows(0, top, viewport()->width(), g.GridBottom() - top);
     viewport()->scroll(0, -distance * pitch, rows);
     int movedOld = oldRow - distance;
-    if (movedOld >= titleOffset_ && movedOld < RowCount())
+    if (movedOld >= state_->TitleOffset && movedOld < RowCount())
         InvalidateRow(movedOld);
-    if (indicatorOffset_ > 0 && oldIndicator >= 0) {
+    if (state_->IndicatorOffset > 0 && oldIndicator >= 0) {
         int movedIndicator = oldIndicator - distance;
-        if (movedIndicator >= titleOffset_ && movedIndicator < RowCount())
+        if (movedIndicator >= state_->TitleOffset && movedIndicator < RowCount())
             InvalidateCell(0, movedIndicator);
     }
     InvalidateRow(Row());
@@ -127,17 +129,17 @@ void TCustomDataGrid::LinkScrolled(int distance)
 void TCustomDataGrid::VertScrollAction(int action)
 {
     QScrollBar* bar = verticalScrollBar();
-    data::TADOQuery* dataSet = dataLink_.DataSet();
-    if (inVertAction_ || !dataLink_.Active() || !dataSet) {
+    data::TADOQuery* dataSet = state_->DataLink.DataSet();
+    if (state_->InVertAction || !state_->DataLink.Active() || !dataSet) {
         bar->setSliderPosition(bar->value());
         return;
     }
-    inVertAction_ = true;
+    state_->InVertAction = true;
     struct Reset {
         TCustomDataGrid& grid;
         ~Reset()
         {
-            grid.inVertAction_ = false;
+            grid.state_->InVertAction = false;
             // The bar shows the record set's position, whatever it did itself.
             grid.verticalScrollBar()->setSliderPosition(grid.verticalScrollBar()->value());
         }
@@ -149,13 +151,13 @@ void TCustomDataGrid::VertScrollAction(int action)
     if (!GridFocused())
         return;
     int visible = std::max(Geometry().FullyVisibleRows(), 1);
-    int active = dataLink_.ActiveRecord();
+    int active = state_->DataLink.ActiveRecord();
     switch (action) {
     case QAbstractSlider::SliderSingleStepSub:
         dataSet->MoveRows(-(active + 1));
         break;
     case QAbstractSlider::SliderSingleStepAdd:
-        dataSet->MoveRows(dataLink_.RecordCount() - active);
+        dataSet->MoveRows(state_->DataLink.RecordCount() - active);
         break;
     case QAbstractSlider::SliderPageStepSub: dataSet->MoveRows(-visible); break;
     case QAbstractSlider::SliderPageStepAdd: dataSet->MoveRows(visible); break;
@@ -166,11 +168,11 @@ void TCustomDataGrid::VertScrollAction(int action)
             // A dragged thumb reaches here only with Tracking on.
             if (dataSet->KnowsPositions())
                 dataSet->MoveRows(position - dataSet->RecordNumber());
-            skipThumbRelease_ = true;
+            state_->SkipThumbRelease = true;
             break;
         }
-        if (skipThumbRelease_) {
-            skipThumbRelease_ = false;
+        if (state_->SkipThumbRelease) {
+            state_->SkipThumbRelease = false;
             break;
         }
         if (dataSet->KnowsPositions()) {
@@ -182,10 +184,10 @@ void TCustomDataGrid::VertScrollAction(int action)
                 dataSet->SetRecordNumber(position);
         } else {
             switch (position) {
-            case 0: dataSet->MoveFirst(); break;
-            case 1: dataSet->MoveRows(-visible); break;
-            case 3: dataSet->MoveRows(visible); break;
-            case 4: dataSet->MoveLast(); break;
+            case kThumbFirst: dataSet->MoveFirst(); break;
+            case kThumbPageUp: dataSet->MoveRows(-visible); break;
+            case kThumbPageDown: dataSet->MoveRows(visible); break;
+            case kThumbLast: dataSet->MoveLast(); break;
             default: break;
             }
         }
@@ -220,7 +222,7 @@ void TCustomDataGrid::HorzScrollAction(int action)
     case QAbstractSlider::SliderToMinimum: wanted = g.FixedCols(); direction = 1; break;
     case QAbstractSlider::SliderToMaximum: wanted = g.MaxLeftCol(); direction = -1; break;
     case QAbstractSlider::SliderMove:
-        if (bar->isSliderDown() && !horzScrollBar_.Tracking)
+        if (bar->isSliderDown() && !state_->HorzScrollBar.Tracking)
             break;
         wanted = g.LeftColForHorzPosition(position);
         direction = wanted < left ? -1 : 1;
@@ -268,18 +270,18 @@ void TCustomDataGrid::scrollContentsBy(int dx, int dy)
 void TCustomDataGrid::HandleWheel(QWheelEvent* event)
 {
     event->accept();
-    data::TADOQuery* dataSet = dataLink_.DataSet();
-    if (!dataLink_.Active() || !dataSet)
+    data::TADOQuery* dataSet = state_->DataLink.DataSet();
+    if (!state_->DataLink.Active() || !dataSet)
         return;
     // Turns are summed; each full notch toward the user is one record on.
-    wheelSum_ += event->angleDelta().y();
+    state_->WheelSum += event->angleDelta().y();
     int records = 0;
-    while (wheelSum_ <= -120) {
-        wheelSum_ += 120;
+    while (state_->WheelSum <= -120) {
+        state_->WheelSum += 120;
         ++records;
     }
-    while (wheelSum_ >= 120) {
-        wheelSum_ -= 120;
+    while (state_->WheelSum >= 120) {
+        state_->WheelSum -= 120;
         --records;
     }
     if (records != 0)

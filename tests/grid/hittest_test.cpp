@@ -79,8 +79,9 @@ TEST(GridHitTest, WhereAPressLands)
         GridGeometry::Hit hit = g.HitTest(c.point, 1, 1, c.sizing);
         EXPECT_EQ(hit.Where, c.zone) << c.name;
         EXPECT_EQ(hit.Col, c.col) << c.name;
-        if (c.zone != Zone::ColumnEdge)
+        if (c.zone != Zone::ColumnEdge) {
             EXPECT_EQ(hit.Row, c.row) << c.name;
+        }
     }
 }
 

@@ -390,7 +390,8 @@ TEST(GridMouse, KeyboardContextMenuMovesNothingAndOpensAtTheGroupBoxCorner)
     MouseGrid& t = g.t;
     t.query.MoveRows(2);
     QTest::keyClick(&t.grid, Qt::Key_F10, Qt::ShiftModifier);
-    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5));
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                              t.View()->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(t.View(), &menuKey);
     ASSERT_EQ(g.menuAt.size(), 2u);
     for (QPoint at : g.menuAt)

@@ -36,7 +36,7 @@
 #include "export/Export.h"
 #include "export/Workbook.h"
 #include "platform/Automation.h"
-#include "platform/Spreadsheet.h"
+#include "export/Spreadsheet.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -91,7 +91,7 @@ void MakeTable(const std::string& connection, const std::string& name, int rows)
 void WriteThroughAutomation(data::TADOQuery& query, const std::string& fileName)
 {
     exports::RegisterSpreadsheetApplication();
-    auto application = platform::CreateOleObject(platform::kSpreadsheetApplicationProgId);
+    auto application = platform::CreateOleObject(exports::kSpreadsheetApplicationProgId);
     auto workbook = application->GetProperty("workbooks").AsObject()->CallMethod("add").AsObject();
     auto put = [&](const char* name, int row, int column, std::string value) {
         const OleVariant args[] = {OleVariant(row), OleVariant(column), OleVariant(std::move(value))};
@@ -168,18 +168,18 @@ void MeasureSpoolPeak(int rows, const std::string& figure, const std::string& fi
     const pid_t child = ::fork();
     if (child == 0) {
         exports::RegisterSpreadsheetApplication();
-        platform::CellSpool spool;
-        spool.Write(1, 1, platform::SpoolCellKind::Text, "数据表：BENCH导出之数据");
+        exports::CellSpool spool;
+        spool.Write(1, 1, exports::SpoolCellKind::Text, "数据表：BENCH导出之数据");
         for (int k = 1; k <= 4; ++k)
-            spool.Write(2, static_cast<std::uint32_t>(k), platform::SpoolCellKind::Text, std::string("c") + std::to_string(k));
+            spool.Write(2, static_cast<std::uint32_t>(k), exports::SpoolCellKind::Text, std::string("c") + std::to_string(k));
         char text[32];
         for (int r = 1; r <= rows; ++r) {
             const auto row = static_cast<std::uint32_t>(r + 2);
             std::snprintf(text, sizeof text, "%07d", r);
-            spool.Write(row, 1, platform::SpoolCellKind::QuotedText, text);
+            spool.Write(row, 1, exports::SpoolCellKind::QuotedText, text);
             for (int k = 2; k <= 4; ++k) {
                 std::snprintf(text, sizeof text, "值%d-%d", r, k);
-                spool.Write(row, static_cast<std::uint32_t>(k), platform::SpoolCellKind::QuotedText, text);
+                spool.Write(row, static_cast<std::uint32_t>(k), exports::SpoolCellKind::QuotedText, text);
             }
         }
         ResetPeakRss();

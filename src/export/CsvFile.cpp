@@ -31,7 +31,7 @@ void AppendField(std::string& line, std::string_view text)
 
 } // namespace
 
-void WriteCsv(const platform::CellSpool& cells, TargetFile& target)
+void WriteCsv(const exports::CellSpool& cells, TargetFile& target)
 {
     std::FILE* out = target.Stream();
     std::setvbuf(out, nullptr, _IOFBF, kBufferSize);
@@ -44,7 +44,7 @@ void WriteCsv(const platform::CellSpool& cells, TargetFile& target)
     const std::uint32_t width = cells.LastColumn();
     std::string line;
     std::uint32_t nextRow = 1;
-    cells.ForEachRow([&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) {
+    cells.ForEachRow([&](std::uint32_t row, std::span<const exports::SpoolCell> rowCells) {
         SaveCancellation::Check();
         // Rows without cells are lines of empty fields, so every value keeps
         // its row number.

@@ -114,8 +114,8 @@ void CopyDbDataToExcel(const ExportEnvironment& environment)
     std::unique_ptr<AutomationObject> application;
     std::unique_ptr<AutomationObject> sheet;
     try {
-        application = platform::CreateOleObject(platform::kSpreadsheetApplicationProgId);
-        sheet = platform::CreateOleObject(platform::kSpreadsheetSheetProgId);
+        application = platform::CreateOleObject(exports::kSpreadsheetApplicationProgId);
+        sheet = platform::CreateOleObject(exports::kSpreadsheetSheetProgId);
     } catch (...) {
         return;
     }

@@ -93,7 +93,7 @@ std::uint32_t SheetLayout::LastRowOf(std::uint32_t sheet) const
     return static_cast<std::uint32_t>(headingRows + (lastRow - rowsPerSheet - (sheetCount - 2) * perSheet));
 }
 
-SheetLayout LayoutFor(const platform::CellSpool& cells, std::uint32_t rowsPerSheet)
+SheetLayout LayoutFor(const exports::CellSpool& cells, std::uint32_t rowsPerSheet)
 {
     SheetLayout layout;
     layout.lastRow = cells.LastRow();
@@ -108,16 +108,16 @@ SheetLayout LayoutFor(const platform::CellSpool& cells, std::uint32_t rowsPerShe
     return layout;
 }
 
-void ForEachSheetRow(const platform::CellSpool& cells, const SheetLayout& layout, const SheetVisitor& visitor)
+void ForEachSheetRow(const exports::CellSpool& cells, const SheetLayout& layout, const SheetVisitor& visitor)
 {
     // The heading rows as read from the spool, to start every later sheet.
     struct HeldCell {
         std::uint32_t column;
-        platform::SpoolCellKind kind;
+        exports::SpoolCellKind kind;
         std::string text;
     };
     std::vector<std::pair<std::uint32_t, std::vector<HeldCell>>> heading;
-    std::vector<platform::SpoolCell> replay;
+    std::vector<exports::SpoolCell> replay;
 
     std::uint32_t current = 0;
     visitor.startSheet(0);
@@ -133,7 +133,7 @@ void ForEachSheetRow(const platform::CellSpool& cells, const SheetLayout& layout
             }
         }
     };
-    cells.ForEachRow([&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) {
+    cells.ForEachRow([&](std::uint32_t row, std::span<const exports::SpoolCell> rowCells) {
         SaveCancellation::Check();
         if (layout.rowsPerSheet == 0 || row <= layout.rowsPerSheet) {
             if (row <= layout.headingRows) {
@@ -221,7 +221,7 @@ WorkbookLimits LimitsOf(WorkbookFormat format)
     return {0, 0};
 }
 
-void SaveWorkbook(const platform::CellSpool& cells, const std::string& fileName)
+void SaveWorkbook(const exports::CellSpool& cells, const std::string& fileName)
 {
     const WorkbookFormat format = FormatForFileName(fileName);
     const WorkbookLimits limits = LimitsOf(format);
@@ -259,7 +259,7 @@ void SaveWorkbook(const platform::CellSpool& cells, const std::string& fileName)
 void RegisterSpreadsheetApplication()
 {
     static std::once_flag once;
-    std::call_once(once, [] { platform::RegisterSpreadsheetClasses(&SaveWorkbook); });
+    std::call_once(once, [] { exports::RegisterSpreadsheetClasses(&SaveWorkbook); });
 }
 
 } // namespace querlin::exports

@@ -18,7 +18,7 @@
 // failed save leaves no file and an existing file of that name unchanged.
 // Memory stays flat whatever the number of cells. Any thread.
 
-#include "platform/Spreadsheet.h"
+#include "export/Spreadsheet.h"
 
 #include <atomic>
 #include <cstdint>
@@ -63,7 +63,7 @@ WorkbookLimits LimitsOf(WorkbookFormat format);
 inline constexpr std::uint32_t kMaxCellCharacters = 32767;
 
 // Throws querlin::Error naming the file and the cause.
-void SaveWorkbook(const platform::CellSpool& cells, const std::string& fileName);
+void SaveWorkbook(const exports::CellSpool& cells, const std::string& fileName);
 
 // Registers the built-in "Excel.Application" and "excel.sheet" with
 // SaveWorkbook as their saver. Safe to call any number of times.

@@ -4,7 +4,7 @@
 // each throws querlin::Error through target.Fail.
 
 #include "export/TargetFile.h"
-#include "platform/Spreadsheet.h"
+#include "export/Spreadsheet.h"
 
 #include <cstdint>
 #include <functional>
@@ -30,17 +30,17 @@ struct SheetLayout {
     std::uint32_t LastRowOf(std::uint32_t sheet) const;
 };
 
-SheetLayout LayoutFor(const platform::CellSpool& cells, std::uint32_t rowsPerSheet);
+SheetLayout LayoutFor(const exports::CellSpool& cells, std::uint32_t rowsPerSheet);
 
 // Calls startSheet and endSheet for every sheet of the layout in order
 // (also when a sheet receives no row), and row for each row with cells in
 // between, numbered as in its sheet; one pass over the spool.
 struct SheetVisitor {
     std::function<void(std::uint32_t sheet)> startSheet;
-    std::function<void(std::uint32_t row, std::span<const platform::SpoolCell> cells)> row;
+    std::function<void(std::uint32_t row, std::span<const exports::SpoolCell> cells)> row;
     std::function<void(std::uint32_t sheet)> endSheet;
 };
-void ForEachSheetRow(const platform::CellSpool& cells, const SheetLayout& layout, const SheetVisitor& visitor);
+void ForEachSheetRow(const exports::CellSpool& cells, const SheetLayout& layout, const SheetVisitor& visitor);
 
 // "Sheet1", "Sheet2", ...
 std::string SheetName(std::uint32_t sheet);
@@ -51,9 +51,9 @@ std::string SheetName(std::uint32_t sheet);
 std::string CellTooLongCause(std::uint32_t row, std::uint32_t column, std::size_t length,
                              const SheetLayout& layout, std::uint32_t sheet);
 
-void WriteXls(const platform::CellSpool& cells, const SheetLayout& layout, TargetFile& target);
-void WriteXlsx(const platform::CellSpool& cells, const SheetLayout& layout, TargetFile& target);
-void WriteCsv(const platform::CellSpool& cells, TargetFile& target);
+void WriteXls(const exports::CellSpool& cells, const SheetLayout& layout, TargetFile& target);
+void WriteXlsx(const exports::CellSpool& cells, const SheetLayout& layout, TargetFile& target);
+void WriteCsv(const exports::CellSpool& cells, TargetFile& target);
 
 // UTF-8 to UTF-16, a malformed byte becoming U+FFFD. Appends to out.
 void AppendUtf16(std::string_view utf8, std::u16string& out);

@@ -248,9 +248,9 @@ private:
 // An empty text has no entry in the string table (readers stumble over
 // empty entries); a lone apostrophe is a blank cell with the quote prefix,
 // as in the .xlsx workbook.
-bool IsTextCell(const platform::SpoolCell& cell)
+bool IsTextCell(const exports::SpoolCell& cell)
 {
-    return cell.kind != platform::SpoolCellKind::Number && !cell.text.empty();
+    return cell.kind != exports::SpoolCellKind::Number && !cell.text.empty();
 }
 
 Bytes Bof(std::uint16_t kind)
@@ -325,7 +325,7 @@ void WriteGlobalsHead(Sink& sink, const std::vector<std::uint32_t>& sheetPositio
 }
 
 // Adds a row's texts to the string table, in the order the sheets use them.
-void AddRowTexts(StringTable& table, BiffText& text, std::uint32_t row, std::span<const platform::SpoolCell> rowCells,
+void AddRowTexts(StringTable& table, BiffText& text, std::uint32_t row, std::span<const exports::SpoolCell> rowCells,
                  const SheetLayout& layout, std::uint32_t sheet, TargetFile& target)
 {
     for (const auto& cell : rowCells) {
@@ -356,7 +356,7 @@ public:
         sink_.Record(kDimensions, dimensions);
     }
 
-    void Row(std::uint32_t row, std::span<const platform::SpoolCell> rowCells)
+    void Row(std::uint32_t row, std::span<const exports::SpoolCell> rowCells)
     {
         const auto r = static_cast<std::uint16_t>(row - 1);
         Bytes rowRecord;
@@ -368,14 +368,14 @@ public:
         for (const auto& cell : rowCells) {
             const auto c = static_cast<std::uint16_t>(cell.column - 1);
             record_.Clear();
-            if (cell.kind == platform::SpoolCellKind::Number) {
+            if (cell.kind == exports::SpoolCellKind::Number) {
                 record_.U16(r).U16(c).U16(kDefaultXf).F64(std::strtod(cell.text.data(), nullptr));
                 sink_.Record(kNumber, record_);
             } else if (IsTextCell(cell)) {
-                const std::uint16_t xf = cell.kind == platform::SpoolCellKind::QuotedText ? kQuotedXf : kDefaultXf;
+                const std::uint16_t xf = cell.kind == exports::SpoolCellKind::QuotedText ? kQuotedXf : kDefaultXf;
                 record_.U16(r).U16(c).U16(xf).U32(stringIndex_++);
                 sink_.Record(kLabelSst, record_);
-            } else if (cell.kind == platform::SpoolCellKind::QuotedText) {
+            } else if (cell.kind == exports::SpoolCellKind::QuotedText) {
                 record_.U16(r).U16(c).U16(kQuotedXf);
                 sink_.Record(kBlank, record_);
             }
@@ -413,7 +413,7 @@ struct Unref {
 
 } // namespace
 
-void WriteXls(const platform::CellSpool& cells, const SheetLayout& layout, TargetFile& target)
+void WriteXls(const exports::CellSpool& cells, const SheetLayout& layout, TargetFile& target)
 {
     static std::once_flag gsfReady;
     std::call_once(gsfReady, [] { gsf_init(); });
@@ -435,7 +435,7 @@ void WriteXls(const platform::CellSpool& cells, const SheetLayout& layout, Targe
                              current = sheet;
                              sheets.Start(sheet);
                          },
-                         [&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) {
+                         [&](std::uint32_t row, std::span<const exports::SpoolCell> rowCells) {
                              AddRowTexts(table, text, row, rowCells, layout, current, target);
                              sheets.Row(row, rowCells);
                          },
@@ -471,7 +471,7 @@ void WriteXls(const platform::CellSpool& cells, const SheetLayout& layout, Targe
         std::uint32_t current = 0;
         ForEachSheetRow(cells, layout,
                         {[&](std::uint32_t sheet) { current = sheet; },
-                         [&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) {
+                         [&](std::uint32_t row, std::span<const exports::SpoolCell> rowCells) {
                              AddRowTexts(table, text, row, rowCells, layout, current, target);
                          },
                          [](std::uint32_t) {}});
@@ -481,7 +481,7 @@ void WriteXls(const platform::CellSpool& cells, const SheetLayout& layout, Targe
     SheetWriter sheets(sink, layout);
     ForEachSheetRow(cells, layout,
                     {[&](std::uint32_t sheet) { sheets.Start(sheet); },
-                     [&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) { sheets.Row(row, rowCells); },
+                     [&](std::uint32_t row, std::span<const exports::SpoolCell> rowCells) { sheets.Row(row, rowCells); },
                      [&](std::uint32_t sheet) { sheets.End(sheet); }});
     // A stream under 4,096 bytes would go into the container's short-stream
     // area, which some Excel versions do not read for the workbook; zeros

@@ -243,7 +243,7 @@ public:
         package_.Write(head);
     }
 
-    void Row(std::uint32_t row, std::span<const platform::SpoolCell> cells)
+    void Row(std::uint32_t row, std::span<const exports::SpoolCell> cells)
     {
         // Checked before room is made for the row's XML.
         std::size_t room = kRowOverhead;
@@ -260,7 +260,7 @@ public:
         out = PutDecimal(out, row);
         out = Put(out, "\">");
         for (const auto& cell : cells) {
-            const bool quoted = cell.kind == platform::SpoolCellKind::QuotedText;
+            const bool quoted = cell.kind == exports::SpoolCellKind::QuotedText;
             // An empty text is no cell; an empty quoted one a blank cell
             // with the quote prefix.
             if (cell.text.empty() && !quoted)
@@ -271,7 +271,7 @@ public:
             out = Put(out, quoted ? "\" s=\"1" : "");
             if (cell.text.empty()) {
                 out = Put(out, "\"/>");
-            } else if (cell.kind == platform::SpoolCellKind::Number) {
+            } else if (cell.kind == exports::SpoolCellKind::Number) {
                 out = Put(out, "\"><v>");
                 out = Put(out, cell.text);
                 out = Put(out, "</v></c>");
@@ -360,7 +360,7 @@ std::string WorkbookRelationships(std::uint32_t sheets)
 
 } // namespace
 
-void WriteXlsx(const platform::CellSpool& cells, const SheetLayout& layout, TargetFile& target)
+void WriteXlsx(const exports::CellSpool& cells, const SheetLayout& layout, TargetFile& target)
 {
     std::FILE* out = target.Stream();
     std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
@@ -382,7 +382,7 @@ void WriteXlsx(const platform::CellSpool& cells, const SheetLayout& layout, Targ
             ForEachSheetRow(
                 cells, layout,
                 {[&](std::uint32_t sheet) { sheets.Start(sheet); },
-                 [&](std::uint32_t row, std::span<const platform::SpoolCell> rowCells) { sheets.Row(row, rowCells); },
+                 [&](std::uint32_t row, std::span<const exports::SpoolCell> rowCells) { sheets.Row(row, rowCells); },
                  [&](std::uint32_t sheet) { sheets.End(sheet); }});
             package.Finish();
             return;

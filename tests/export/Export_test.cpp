@@ -6,7 +6,7 @@
 #include "export/WorkbookReaders.h"
 #include "platform/Automation.h"
 #include "platform/Error.h"
-#include "platform/Spreadsheet.h"
+#include "export/Spreadsheet.h"
 #include "testsupport/TestSupport.h"
 
 #include <filesystem>
@@ -114,7 +114,7 @@ TEST(Export, NoSpreadsheetApplicationEndsSilently)
     LocalStoreFile store;
     MakeCustomers(store);
     TempDir dir;
-    for (const char* progId : {platform::kSpreadsheetApplicationProgId, platform::kSpreadsheetSheetProgId}) {
+    for (const char* progId : {exports::kSpreadsheetApplicationProgId, exports::kSpreadsheetSheetProgId}) {
         SCOPED_TRACE(progId);
         platform::SetAutomationClassHidden(progId, true);
         ExportProbe probe(store.ConnectionString(), "SELECT * FROM 客户", dir.File("x.xls"));

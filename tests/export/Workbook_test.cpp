@@ -13,8 +13,8 @@
 
 using namespace querlin;
 using namespace querlin::exports;
-using platform::CellSpool;
-using platform::SpoolCellKind;
+using exports::CellSpool;
+using exports::SpoolCellKind;
 using test::ErrorOf;
 using test::FilesIn;
 using test::ReadFile;

@@ -88,11 +88,11 @@ TEST(ZipPackage, FailureInALaterSheetLeavesNoFile)
 {
     SetSheetRowsForTesting(WorkbookFormat::Xlsx, 20000);
     TempDir dir;
-    platform::CellSpool spool;
-    spool.Write(1, 1, platform::SpoolCellKind::Text, "title");
+    exports::CellSpool spool;
+    spool.Write(1, 1, exports::SpoolCellKind::Text, "title");
     for (std::uint32_t row = 3; row <= 45000; ++row)
-        spool.Write(row, 1, platform::SpoolCellKind::QuotedText, "row " + std::to_string(row));
-    spool.Write(45001, 2, platform::SpoolCellKind::QuotedText, std::string(40000, 'x'));
+        spool.Write(row, 1, exports::SpoolCellKind::QuotedText, "row " + std::to_string(row));
+    spool.Write(45001, 2, exports::SpoolCellKind::QuotedText, std::string(40000, 'x'));
     const std::string target = dir.File("t.xlsx");
     EXPECT_EQ(ErrorOf([&] { SaveWorkbook(spool, target); }),
               "Cannot create file \"" + target + "\". The cell in row 5,005, column 2 of Sheet3 holds 40,000 characters; a cell "
@@ -109,13 +109,13 @@ TEST(ZipPackage, OnlyASheetTooLargeForPlainSizesGetsLargeOnes)
     detail::ZipPackage::SetEntryLimitForTesting(200 * 1024);
     SetSheetRowsForTesting(WorkbookFormat::Xlsx, 4000);
     TempDir dir;
-    platform::CellSpool spool;
-    spool.Write(1, 1, platform::SpoolCellKind::Text, "title");
+    exports::CellSpool spool;
+    spool.Write(1, 1, exports::SpoolCellKind::Text, "title");
     std::vector<std::string> second = {"R1C1=title"};
     for (std::uint32_t row = 3; row <= 4500; ++row) {
         // Long rows in the first sheet, short ones in the second.
         const std::string text = row <= 4000 ? std::string(60, 'a') + std::to_string(row) : std::to_string(row);
-        spool.Write(row, 1, platform::SpoolCellKind::QuotedText, text);
+        spool.Write(row, 1, exports::SpoolCellKind::QuotedText, text);
         if (row > 4000)
             second.push_back("R" + std::to_string(row - 3998) + "C1'=" + text);
     }

@@ -6,7 +6,7 @@
 #include "data/LocalStoreFile.h"
 #include "export/Export.h"
 #include "platform/Automation.h"
-#include "platform/Spreadsheet.h"
+#include "export/Spreadsheet.h"
 #include "testsupport/TestSupport.h"
 
 #include <QGroupBox>
@@ -142,11 +142,11 @@ TEST_F(BrowserExport, FailureGoesToTheErrorReportAndTheProgramGoesOn)
 
 TEST_F(BrowserExport, NoSpreadsheetApplicationIsSilent)
 {
-    platform::SetAutomationClassHidden(platform::kSpreadsheetApplicationProgId, true);
+    platform::SetAutomationClassHidden(exports::kSpreadsheetApplicationProgId, true);
     Answer(dir.File("t.xls"));
     form->S1Click();
     WaitForExport();
-    platform::SetAutomationClassHidden(platform::kSpreadsheetApplicationProgId, false);
+    platform::SetAutomationClassHidden(exports::kSpreadsheetApplicationProgId, false);
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(Label(), "");
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));

@@ -68,3 +68,10 @@ set_tests_properties(testdb_stop PROPERTIES FIXTURES_CLEANUP testdb TIMEOUT 120)
 querlin_windows_test_suite(platform LIBS ql_platform EXCLUDE registry_test.cpp)
 querlin_windows_test_suite(data LIBS ql_data)
 querlin_windows_test_suite(login LIBS ql_login EXCLUDE Registration_test.cpp)
+# Of the export, the built-in spreadsheet application: its objects by name
+# through the component system, and its cell spool in the system's
+# temporary folder.
+add_executable(spreadsheet_tests ${CMAKE_CURRENT_SOURCE_DIR}/export/spreadsheet_test.cpp)
+target_link_libraries(spreadsheet_tests PRIVATE ql_spreadsheet ql_testsupport)
+add_test(NAME spreadsheet_tests COMMAND ${QUERLIN_WINE_RUN} ${CMAKE_BINARY_DIR} $<TARGET_FILE:spreadsheet_tests>)
+set_tests_properties(spreadsheet_tests PROPERTIES TIMEOUT 600)

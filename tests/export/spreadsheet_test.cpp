@@ -2,11 +2,12 @@
 
 #include "platform/Automation.h"
 #include "platform/Error.h"
-#include "platform/Spreadsheet.h"
+#include "export/Spreadsheet.h"
 #include "testsupport/TestSupport.h"
 
 using namespace querlin;
 using namespace querlin::platform;
+using namespace querlin::exports;
 using querlin::test::ErrorOf;
 
 namespace {

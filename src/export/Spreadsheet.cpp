@@ -1,4 +1,4 @@
-#include "platform/Spreadsheet.h"
+#include "export/Spreadsheet.h"
 
 #include "platform/Automation.h"
 #include "platform/Error.h"
@@ -18,7 +18,9 @@
 #include <unistd.h>
 #endif
 
-namespace querlin::platform {
+namespace querlin::exports {
+
+using namespace platform;
 
 namespace {
 
@@ -360,4 +362,4 @@ void RegisterSpreadsheetClasses(WorkbookSaver saver)
     RegisterAutomationClass(kSpreadsheetSheetProgId, [] { return std::make_unique<WorkbookObject>(CurrentSaver()); });
 }
 
-} // namespace querlin::platform
+} // namespace querlin::exports

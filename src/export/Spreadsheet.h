@@ -11,8 +11,10 @@
 //
 // A workbook keeps its cells in a spool file in the temporary folder, so its
 // memory stays flat whatever it holds; the file format is only chosen by the
-// name given to "saveas", so the writing itself is done by a saver that the
-// export layer registers (this layer links no file-format library).
+// name given to "saveas", which hands the cells to the workbook writers
+// (Workbook.h). The classes register themselves with the platform's
+// late-bound object registry, so the export reaches them, as on Windows it
+// reaches the real application, by identifier.
 //
 // Objects belong to the thread that created them; the class registration is
 // safe from any thread.
@@ -25,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-namespace querlin::platform {
+namespace querlin::exports {
 
 inline constexpr const char* kSpreadsheetApplicationProgId = "Excel.Application";
 inline constexpr const char* kSpreadsheetSheetProgId = "excel.sheet";
@@ -81,4 +83,4 @@ using WorkbookSaver = std::function<void(const CellSpool& cells, const std::stri
 // workbooks' "saveas" uses. A later call replaces the saver.
 void RegisterSpreadsheetClasses(WorkbookSaver saver);
 
-} // namespace querlin::platform
+} // namespace querlin::exports

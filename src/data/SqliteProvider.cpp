@@ -2,6 +2,7 @@
 
 #include "data/ZeroDay.h"
 #include "data/ProviderText.h"
+#include "data/SqlLexer.h"
 #include "platform/AsciiText.h"
 #include "platform/AtomicFile.h"
 #include "platform/Error.h"
@@ -39,73 +40,15 @@ std::string Lower(std::string_view text)
 }
 
 // ---------------------------------------------------------------------------
-// Statement translation: a small tokenizer, enough for table definitions.
+// Statement translation, enough for table definitions, on the data layer's
+// SQL lexer.
 
-struct Token {
-    enum Kind { Word, Quoted, String, Punct } kind;
-    std::size_t begin;
-    std::size_t end;
-    std::string text;  // identifiers unquoted; punctuation as written
-};
+// How the local store reads its statements: [names] and `names` beside
+// "names", owner.table as one word, no escapes in literals.
+constexpr SqlDialect kLocalStoreDialect{.backtickNames = true, .bracketNames = true, .dotInWords = true,
+                                        .hashInWords = false};
 
-bool IsWordByte(char c)
-{
-    auto u = static_cast<unsigned char>(c);
-    return u >= 0x80 || std::isalnum(u) || c == '_' || c == '$' || c == '.';
-}
-
-std::vector<Token> Tokenize(std::string_view sql)
-{
-    std::vector<Token> tokens;
-    std::size_t i = 0;
-    const std::size_t n = sql.size();
-    while (i < n) {
-        char c = sql[i];
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            ++i;
-            continue;
-        }
-        if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
-            while (i < n && sql[i] != '\n')
-                ++i;
-            continue;
-        }
-        if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
-            std::size_t end = sql.find("*/", i + 2);
-            i = end == std::string_view::npos ? n : end + 2;
-            continue;
-        }
-        std::size_t begin = i;
-        if (c == '"' || c == '`' || c == '[' || c == '\'') {
-            const char close = c == '[' ? ']' : c;
-            std::string text;
-            ++i;
-            while (i < n) {
-                if (sql[i] == close) {
-                    if (close != ']' && i + 1 < n && sql[i + 1] == close) {
-                        text += close;
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                text += sql[i++];
-            }
-            tokens.push_back({c == '\'' ? Token::String : Token::Quoted, begin, i, std::move(text)});
-            continue;
-        }
-        if (IsWordByte(c)) {
-            while (i < n && IsWordByte(sql[i]))
-                ++i;
-            tokens.push_back({Token::Word, begin, i, std::string(sql.substr(begin, i - begin))});
-            continue;
-        }
-        ++i;
-        tokens.push_back({Token::Punct, begin, i, std::string(1, c)});
-    }
-    return tokens;
-}
+using Token = SqlToken;
 
 bool IsWord(const Token& t, std::string_view lowerWord)
 {
@@ -114,7 +57,7 @@ bool IsWord(const Token& t, std::string_view lowerWord)
 
 bool IsPunct(const Token& t, char c)
 {
-    return t.kind == Token::Punct && t.text[0] == c;
+    return (t.kind == Token::Punct || t.kind == Token::Semicolon) && t.text[0] == c;
 }
 
 bool IsConstraintWord(const Token& t)
@@ -176,7 +119,7 @@ std::vector<std::pair<std::size_t, std::size_t>> SplitItems(const std::vector<To
 
 std::string TranslateLocalStoreStatement(std::string_view sql)
 {
-    const std::vector<Token> tokens = Tokenize(sql);
+    const std::vector<Token> tokens = LexSql(sql, kLocalStoreDialect);
     std::size_t k = 0;
     if (tokens.size() < 4 || !IsWord(tokens[k], "create"))
         return std::string(sql);
@@ -226,7 +169,7 @@ std::string TranslateLocalStoreStatement(std::string_view sql)
                 if (IsWord(tokens[t], "primary") && IsWord(tokens[t + 1], "key")) {
                     item.isTableKey = true;
                     for (std::size_t c = t + 2; c < b; ++c)
-                        if (tokens[c].kind == Token::Word || tokens[c].kind == Token::Quoted)
+                        if (tokens[c].kind == Token::Word || tokens[c].kind == Token::Name)
                             item.tableKey.push_back(Lower(tokens[c].text));
                     break;
                 }

@@ -5,10 +5,10 @@
 // kind is killed QUERLIN_CRASH_KILLS times (200 unless set).
 #include <gtest/gtest.h>
 
-#include "CrashStates.h"
-#include "KilledWriter.h"
-#include "export/ExportProbe.h"
-#include "export/WorkbookReaders.h"
+#include "testsupport/CrashStates.h"
+#include "testsupport/KilledWriter.h"
+#include "testsupport/ExportProbe.h"
+#include "testsupport/WorkbookReaders.h"
 #include "favourites/Favourites.h"
 #include "login/NetServiceFile.h"
 #include "platform/Error.h"

@@ -22,13 +22,13 @@
 //             "rows.mdb" beside it.
 // It loops until killed; with "once" it makes one change and exits 0.
 // Any failure is printed and exits 1.
-#include "CrashStates.h"
+#include "testsupport/CrashStates.h"
 #include "data/DataSet.h"
 #include "data/Provider.h"
 #include "export/Export.h"
-#include "export/ExportProbe.h"
+#include "testsupport/ExportProbe.h"
 #include "export/Workbook.h"
-#include "export/WorkbookReaders.h"
+#include "testsupport/WorkbookReaders.h"
 #include "favourites/Favourites.h"
 #include "login/NetServiceFile.h"
 #include "platform/AsciiText.h"

@@ -1,6 +1,6 @@
 // Record sets against the PostgreSQL test server through the ODBC provider.
 
-#include "LocalStoreFile.h"
+#include "testsupport/LocalStoreFile.h"
 #include "data/ConnectionString.h"
 #include "data/DataSet.h"
 #include "platform/Error.h"

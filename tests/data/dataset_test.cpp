@@ -1,7 +1,7 @@
 // Record sets over a real local store file: fields, text forms, failures,
 // storing and deleting rows.
 
-#include "LocalStoreFile.h"
+#include "testsupport/LocalStoreFile.h"
 #include "data/DataSet.h"
 #include "platform/Error.h"
 

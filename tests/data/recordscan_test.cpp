@@ -1,7 +1,7 @@
 // Reading a record set's stored rows in place: the rows it walks (deleted
 // ones skipped), the texts it reads (the fields' own), and the move to a row
 // it chose (the same window as single steps would leave).
-#include "LocalStoreFile.h"
+#include "testsupport/LocalStoreFile.h"
 #include "data/RecordScan.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The row window and the notifications, seen through a recording link on a
 // real record set over a local store.
 
-#include "LocalStoreFile.h"
+#include "testsupport/LocalStoreFile.h"
 #include "data/DataSet.h"
 #include "platform/Error.h"
 

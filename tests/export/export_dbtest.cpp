@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "export/ExportProbe.h"
+#include "testsupport/ExportProbe.h"
 #include "testsupport/PrivateServer.h"
 #include "testsupport/TestSupport.h"
 

@@ -3,7 +3,7 @@
 // leaves the current record and column, the dialog's own keys, its history
 // and its layout. Each test runs in a process of its own, so each starts
 // with the dialog not yet created.
-#include "GridTestSupport.h"
+#include "testsupport/GridTestSupport.h"
 #include "grid/GridLocate.h"
 #include "grid/TDataGridInplaceEdit.h"
 #include "grid/TGridFindDlg.h"

@@ -1,7 +1,7 @@
 // Keys on a real grid over a real local store, sent as key events through
 // QTest: where the current record and column end up, and which key events
 // the grid fired.
-#include "GridTestSupport.h"
+#include "testsupport/GridTestSupport.h"
 #include "grid/TDataGridInplaceEdit.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Columns, widths, heights and the row window of a data grid over a real
 // local store.
-#include "GridTestSupport.h"
+#include "testsupport/GridTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // where the current cell ends up, which click events fire and when, column
 // sizing and moving, drag tracking, the right and middle buttons, the
 // context menu of the parent control and the wheel.
-#include "GridTestSupport.h"
+#include "testsupport/GridTestSupport.h"
 #include "grid/TDataGridInplaceEdit.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // What the grid paints, read from the pixels of its client area and from
 // the calls its draw hook receives, over a real local store.
-#include "GridTestSupport.h"
+#include "testsupport/GridTestSupport.h"
 #include "grid/GridPainter.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Following the record set, the scroll bars and their messages, and what a
 // move repaints, on a real grid over a real local store.
-#include "GridTestSupport.h"
+#include "testsupport/GridTestSupport.h"
 
 #include <gtest/gtest.h>
 

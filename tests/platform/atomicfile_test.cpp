@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/AtomicFile.h"
-#include "login/WithoutOverrideRights.h"
+#include "testsupport/WithoutOverrideRights.h"
 #include "testsupport/TestSupport.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 #include "platform/Error.h"
 #include "platform/ProgramDirectory.h"
 #include "testsupport/TestSupport.h"
-#include "login/WithoutOverrideRights.h"
+#include "testsupport/WithoutOverrideRights.h"
 
 #include <cstdlib>
 #include <filesystem>

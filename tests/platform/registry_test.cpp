@@ -1,4 +1,4 @@
-#include "login/WithoutOverrideRights.h"
+#include "testsupport/WithoutOverrideRights.h"
 #include "platform/UserOverMachineRegistry.h"
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 // rewrites and opens them, and the browser window shows what they hold.
 #include "LoginFixture.h"
 
-#include "crash/CrashStates.h"
-#include "crash/KilledWriter.h"
+#include "testsupport/CrashStates.h"
+#include "testsupport/KilledWriter.h"
 #include "login/NetServiceFile.h"
 #include "platform/FileRegistry.h"
 

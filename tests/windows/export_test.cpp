@@ -3,7 +3,7 @@
 #include "windows/Globals.h"
 #include "windows/Guard.h"
 #include "windows/Unit1.h"
-#include "data/LocalStoreFile.h"
+#include "testsupport/LocalStoreFile.h"
 #include "export/Export.h"
 #include "platform/Automation.h"
 #include "export/Spreadsheet.h"

@@ -7,7 +7,7 @@
 #include "LoginFixture.h"
 
 #include "windows/TSaveDialog.h"
-#include "export/WorkbookReaders.h"
+#include "testsupport/WorkbookReaders.h"
 #include "grid/GridPainter.h"
 #include "grid/TDataGrid.h"
 #include "grid/TDataGridInplaceEdit.h"

@@ -1,6 +1,6 @@
 #include "ShellFixture.h"
 
-#include "grid/GridTestSupport.h"
+#include "testsupport/GridTestSupport.h"
 #include "platform/Error.h"
 
 #include <QGroupBox>

@@ -67,7 +67,7 @@ set_tests_properties(testdb_stop PROPERTIES FIXTURES_CLEANUP testdb TIMEOUT 120)
 # Linux-only, and windowsregistry_test runs their tables on the real one.
 querlin_windows_test_suite(platform LIBS ql_platform EXCLUDE registry_test.cpp)
 querlin_windows_test_suite(data LIBS ql_data)
-querlin_windows_test_suite(login LIBS ql_login EXCLUDE Registration_test.cpp)
+querlin_windows_test_suite(login LIBS ql_login EXCLUDE registration_test.cpp)
 # Of the export, the built-in spreadsheet application: its objects by name
 # through the component system, and its cell spool in the system's
 # temporary folder.

@@ -4,7 +4,7 @@
 #include "platform/Error.h"
 #include "platform/FileRegistry.h"
 #include "testsupport/TestSupport.h"
-#include "WithoutOverrideRights.h"
+#include "testsupport/WithoutOverrideRights.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "platform/Error.h"
 #include "testsupport/TestSupport.h"
-#include "WithoutOverrideRights.h"
+#include "testsupport/WithoutOverrideRights.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "export/Workbook.h"
-#include "export/WorkbookReaders.h"
-#include "login/WithoutOverrideRights.h"
+#include "testsupport/WorkbookReaders.h"
+#include "testsupport/WithoutOverrideRights.h"
 #include "platform/Error.h"
 #include "testsupport/TestSupport.h"
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "data/LocalStoreFile.h"
+#include "testsupport/LocalStoreFile.h"
 #include "export/Export.h"
-#include "export/ExportProbe.h"
-#include "export/WorkbookReaders.h"
+#include "testsupport/ExportProbe.h"
+#include "testsupport/WorkbookReaders.h"
 #include "platform/Automation.h"
 #include "platform/Error.h"
 #include "export/Spreadsheet.h"

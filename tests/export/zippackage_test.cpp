@@ -2,7 +2,7 @@
 
 #include "export/TargetFile.h"
 #include "export/Workbook.h"
-#include "export/WorkbookReaders.h"
+#include "testsupport/WorkbookReaders.h"
 #include "export/ZipPackage.h"
 #include "testsupport/TestSupport.h"
 

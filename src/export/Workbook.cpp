@@ -69,10 +69,16 @@ std::size_t Utf16Length(std::string_view utf8)
 
 std::string Grouped(std::uint64_t number)
 {
-    std::string digits = std::to_string(number);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<std::size_t>(at), ",");
-    return digits;
+    // Built forwards rather than by inserting commas, which GCC 12 warns
+    // about falsely (-Wrestrict).
+    const std::string digits = std::to_string(number);
+    std::string grouped;
+    for (std::size_t k = 0; k < digits.size(); ++k) {
+        if (k > 0 && (digits.size() - k) % 3 == 0)
+            grouped += ',';
+        grouped += digits[k];
+    }
+    return grouped;
 }
 
 std::string CellTooLongCause(std::uint32_t row, std::uint32_t column, std::size_t length,

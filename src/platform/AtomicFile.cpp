@@ -206,7 +206,11 @@ constexpr std::time_t kStrandedAfterSeconds = 60;
 
 void RemoveStrandedTemporaries(const std::filesystem::path& file)
 {
-    const std::string prefix = "." + file.filename().string() + ".";
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about a
+    // literal added to a temporary string.
+    std::string prefix(1, '.');
+    prefix += file.filename().string();
+    prefix += '.';
     const std::size_t length = prefix.size() + 6;
     const std::time_t now = std::time(nullptr);
     std::error_code ec;
@@ -314,7 +318,10 @@ std::error_code PlaceFileAtomically(const std::filesystem::path& file,
 #else
     // Hidden and unique, so neither a listing nor a second writer trips
     // over it.
-    std::string pattern = (FolderOf(file) / ("." + file.filename().string() + ".XXXXXX")).string();
+    std::string hidden(1, '.');
+    hidden += file.filename().string();
+    hidden += ".XXXXXX";
+    std::string pattern = (FolderOf(file) / hidden).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     RemoveStrandedTemporaries(file);

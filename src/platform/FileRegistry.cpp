@@ -550,12 +550,23 @@ std::string Format(const Hive& hive)
     for (const auto& key : hive.keys) {
         out += "[" + key.path + "]" + kLineEnd;
         for (const auto& v : key.values) {
-            std::string line = v.name.empty() ? "@=" : "\"" + Escape(v.name) + "\"=";
+            // Appended piece by piece: GCC 12 warns falsely (-Wrestrict)
+            // about a literal added to a temporary string.
+            std::string line;
+            if (v.name.empty()) {
+                line = "@=";
+            } else {
+                line += '"';
+                line += Escape(v.name);
+                line += "\"=";
+            }
             const RegValue& value = v.value;
             bool plainText = value.type == RegType::Sz &&
                              value.data.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
             if (plainText) {
-                line += "\"" + Escape(value.data) + "\"";
+                line += '"';
+                line += Escape(value.data);
+                line += '"';
             } else if (value.type == RegType::Dword && value.data.size() == 4) {
                 unsigned long n = 0;
                 for (int i = 3; i >= 0; --i)

@@ -146,46 +146,280 @@ int Repeat(TADOQuery& q, int times, void (TADOQuery::*move)())
 }
 
 const MoveCase moveCases[] = {
-    {"SixNextsInsideTheWindowScrollByZero", 20, 7, nullptr,
-     [](TADOQuery& q) { return Repeat(q, 6, &TADOQuery::MoveNext); }, kAny, Range(1, 7), 7, 7, false, false,
-     Log(6, "scroll 0")},
-    {"TheSeventhNextSlidesTheWindow", 20, 7, [](TADOQuery& q) { Repeat(q, 6, &TADOQuery::MoveNext); },
-     [](TADOQuery& q) { q.MoveNext(); return 1; }, kAny, Range(2, 8), 8, 8, false, false, {"scroll 1"}},
-    {"MoveRowsPastTheEnd", 20, 7, nullptr, [](TADOQuery& q) { return q.MoveRows(100); }, 19, Range(14, 20), 20,
-     20, false, true, {"scroll 13"}},
-    {"MoveRowsBackPastTheStart", 20, 7, [](TADOQuery& q) { q.MoveLast(); },
-     [](TADOQuery& q) { return q.MoveRows(-100); }, -19, Range(1, 7), 1, 1, true, false, {"scroll -13"}},
-    {"NextAtTheEndSendsNothing", 20, 7, [](TADOQuery& q) { q.MoveLast(); },
-     [](TADOQuery& q) { return q.MoveRows(1); }, 0, Range(14, 20), 20, 20, false, true, {}},
-    {"PriorAfterFirstSendsNothing", 20, 7, [](TADOQuery& q) { q.MoveNext(); q.MoveFirst(); },
-     [](TADOQuery& q) { return q.MoveRows(-1); }, 0, Range(1, 7), 1, 1, true, false, {}},
-    {"ZeroRowsSendsNothing", 20, 7, nullptr, [](TADOQuery& q) { return q.MoveRows(0); }, 0, Range(1, 7), 1, 1,
-     true, false, {}},
-    {"MoveLastFillsBackwards", 20, 7, nullptr, [](TADOQuery& q) { q.MoveLast(); return 0; }, kAny, Range(14, 20),
-     20, 20, false, true, {"data"}},
-    {"MoveFirstRefills", 20, 7, [](TADOQuery& q) { q.MoveLast(); },
-     [](TADOQuery& q) { q.MoveFirst(); return 0; }, kAny, Range(1, 7), 1, 1, true, false, {"data"}},
-    {"JumpIsCentred", 100, 7, nullptr, [](TADOQuery& q) { q.SetRecordNumber(50); return 0; }, kAny, Range(47, 53),
-     50, 50, false, false, {"data"}},
-    {"JumpNearTheEndFillsBackwards", 100, 7, nullptr, [](TADOQuery& q) { q.SetRecordNumber(99); return 0; }, kAny,
-     Range(94, 100), 99, 99, false, false, {"data"}},
-    {"JumpToTheCurrentRowDoesNothing", 100, 7, [](TADOQuery& q) { q.SetRecordNumber(50); },
-     [](TADOQuery& q) { q.SetRecordNumber(50); return 0; }, kAny, Range(47, 53), 50, 50, false, false, {}},
-    {"AppendHoldsTheLastRowsAndTheNewOne", 20, 7, nullptr, [](TADOQuery& q) { q.AppendRow(); return 0; }, kAny,
-     [] { auto r = Range(15, 20); r.push_back(0); return r; }(), 0, -1, false, true, {"editing", "data"}},
-    {"DroppingAnUnassignedNewRow", 20, 7, [](TADOQuery& q) { q.AppendRow(); },
-     [](TADOQuery& q) { return q.MoveRows(-1); }, -1, Range(14, 20), 19, 19, false, false,
-     {"browsing", "data", "scroll 0"}},
-    {"PostKeepsTheNewRowAtTheEnd", 20, 7,
-     [](TADOQuery& q) { q.AppendRow(); q.FieldNamed("n").SetValue("0"); },
-     [](TADOQuery& q) { q.PostRow(); return 0; }, kAny, [] { auto r = Range(15, 20); r.push_back(0); return r; }(),
-     0, 21, false, false, {"browsing", "data"}},
-    {"DeleteMakesTheNextRowCurrent", 20, 7, [](TADOQuery& q) { q.MoveRows(3); },
-     [](TADOQuery& q) { q.DeleteRow(); return 0; }, kAny, {1, 2, 3, 5, 6, 7, 8}, 5, 4, false, false, {"data"}},
-    {"DeletingTheLastRow", 20, 7, [](TADOQuery& q) { q.MoveLast(); },
-     [](TADOQuery& q) { q.DeleteRow(); return 0; }, kAny, Range(13, 19), 19, 19, false, false, {"data"}},
-    {"ShortSnapshot", 3, 7, nullptr, [](TADOQuery& q) { return q.MoveRows(5); }, 2, Range(1, 3), 3, 3, false, true,
-     {"scroll 0"}},
+    {.name = "SixNextsInsideTheWindowScrollByZero",
+     .rows = 20,
+     .window = 7,
+     .setUp = nullptr,
+     .action = [](TADOQuery &q) { return Repeat(q, 6, &TADOQuery::MoveNext); },
+     .expectedReturn = kAny,
+     .held = Range(1, 7),
+     .current = 7,
+     .recordNumber = 7,
+     .atStart = false,
+     .atEnd = false,
+     .log = Log(6, "scroll 0")},
+    {.name = "TheSeventhNextSlidesTheWindow",
+     .rows = 20,
+     .window = 7,
+     .setUp = [](TADOQuery &q) { Repeat(q, 6, &TADOQuery::MoveNext); },
+     .action =
+         [](TADOQuery &q) {
+             q.MoveNext();
+             return 1;
+         },
+     .expectedReturn = kAny,
+     .held = Range(2, 8),
+     .current = 8,
+     .recordNumber = 8,
+     .atStart = false,
+     .atEnd = false,
+     .log = {"scroll 1"}},
+    {.name = "MoveRowsPastTheEnd",
+     .rows = 20,
+     .window = 7,
+     .setUp = nullptr,
+     .action = [](TADOQuery &q) { return q.MoveRows(100); },
+     .expectedReturn = 19,
+     .held = Range(14, 20),
+     .current = 20,
+     .recordNumber = 20,
+     .atStart = false,
+     .atEnd = true,
+     .log = {"scroll 13"}},
+    {.name = "MoveRowsBackPastTheStart",
+     .rows = 20,
+     .window = 7,
+     .setUp = [](TADOQuery &q) { q.MoveLast(); },
+     .action = [](TADOQuery &q) { return q.MoveRows(-100); },
+     .expectedReturn = -19,
+     .held = Range(1, 7),
+     .current = 1,
+     .recordNumber = 1,
+     .atStart = true,
+     .atEnd = false,
+     .log = {"scroll -13"}},
+    {.name = "NextAtTheEndSendsNothing",
+     .rows = 20,
+     .window = 7,
+     .setUp = [](TADOQuery &q) { q.MoveLast(); },
+     .action = [](TADOQuery &q) { return q.MoveRows(1); },
+     .expectedReturn = 0,
+     .held = Range(14, 20),
+     .current = 20,
+     .recordNumber = 20,
+     .atStart = false,
+     .atEnd = true,
+     .log = {}},
+    {.name = "PriorAfterFirstSendsNothing",
+     .rows = 20,
+     .window = 7,
+     .setUp =
+         [](TADOQuery &q) {
+             q.MoveNext();
+             q.MoveFirst();
+         },
+     .action = [](TADOQuery &q) { return q.MoveRows(-1); },
+     .expectedReturn = 0,
+     .held = Range(1, 7),
+     .current = 1,
+     .recordNumber = 1,
+     .atStart = true,
+     .atEnd = false,
+     .log = {}},
+    {.name = "ZeroRowsSendsNothing",
+     .rows = 20,
+     .window = 7,
+     .setUp = nullptr,
+     .action = [](TADOQuery &q) { return q.MoveRows(0); },
+     .expectedReturn = 0,
+     .held = Range(1, 7),
+     .current = 1,
+     .recordNumber = 1,
+     .atStart = true,
+     .atEnd = false,
+     .log = {}},
+    {.name = "MoveLastFillsBackwards",
+     .rows = 20,
+     .window = 7,
+     .setUp = nullptr,
+     .action =
+         [](TADOQuery &q) {
+             q.MoveLast();
+             return 0;
+         },
+     .expectedReturn = kAny,
+     .held = Range(14, 20),
+     .current = 20,
+     .recordNumber = 20,
+     .atStart = false,
+     .atEnd = true,
+     .log = {"data"}},
+    {.name = "MoveFirstRefills",
+     .rows = 20,
+     .window = 7,
+     .setUp = [](TADOQuery &q) { q.MoveLast(); },
+     .action =
+         [](TADOQuery &q) {
+             q.MoveFirst();
+             return 0;
+         },
+     .expectedReturn = kAny,
+     .held = Range(1, 7),
+     .current = 1,
+     .recordNumber = 1,
+     .atStart = true,
+     .atEnd = false,
+     .log = {"data"}},
+    {.name = "JumpIsCentred",
+     .rows = 100,
+     .window = 7,
+     .setUp = nullptr,
+     .action =
+         [](TADOQuery &q) {
+             q.SetRecordNumber(50);
+             return 0;
+         },
+     .expectedReturn = kAny,
+     .held = Range(47, 53),
+     .current = 50,
+     .recordNumber = 50,
+     .atStart = false,
+     .atEnd = false,
+     .log = {"data"}},
+    {.name = "JumpNearTheEndFillsBackwards",
+     .rows = 100,
+     .window = 7,
+     .setUp = nullptr,
+     .action =
+         [](TADOQuery &q) {
+             q.SetRecordNumber(99);
+             return 0;
+         },
+     .expectedReturn = kAny,
+     .held = Range(94, 100),
+     .current = 99,
+     .recordNumber = 99,
+     .atStart = false,
+     .atEnd = false,
+     .log = {"data"}},
+    {.name = "JumpToTheCurrentRowDoesNothing",
+     .rows = 100,
+     .window = 7,
+     .setUp = [](TADOQuery &q) { q.SetRecordNumber(50); },
+     .action =
+         [](TADOQuery &q) {
+             q.SetRecordNumber(50);
+             return 0;
+         },
+     .expectedReturn = kAny,
+     .held = Range(47, 53),
+     .current = 50,
+     .recordNumber = 50,
+     .atStart = false,
+     .atEnd = false,
+     .log = {}},
+    {.name = "AppendHoldsTheLastRowsAndTheNewOne",
+     .rows = 20,
+     .window = 7,
+     .setUp = nullptr,
+     .action =
+         [](TADOQuery &q) {
+             q.AppendRow();
+             return 0;
+         },
+     .expectedReturn = kAny,
+     .held =
+         [] {
+             auto r = Range(15, 20);
+             r.push_back(0);
+             return r;
+         }(),
+     .current = 0,
+     .recordNumber = -1,
+     .atStart = false,
+     .atEnd = true,
+     .log = {"editing", "data"}},
+    {.name = "DroppingAnUnassignedNewRow",
+     .rows = 20,
+     .window = 7,
+     .setUp = [](TADOQuery &q) { q.AppendRow(); },
+     .action = [](TADOQuery &q) { return q.MoveRows(-1); },
+     .expectedReturn = -1,
+     .held = Range(14, 20),
+     .current = 19,
+     .recordNumber = 19,
+     .atStart = false,
+     .atEnd = false,
+     .log = {"browsing", "data", "scroll 0"}},
+    {.name = "PostKeepsTheNewRowAtTheEnd",
+     .rows = 20,
+     .window = 7,
+     .setUp =
+         [](TADOQuery &q) {
+             q.AppendRow();
+             q.FieldNamed("n").SetValue("0");
+         },
+     .action =
+         [](TADOQuery &q) {
+             q.PostRow();
+             return 0;
+         },
+     .expectedReturn = kAny,
+     .held =
+         [] {
+             auto r = Range(15, 20);
+             r.push_back(0);
+             return r;
+         }(),
+     .current = 0,
+     .recordNumber = 21,
+     .atStart = false,
+     .atEnd = false,
+     .log = {"browsing", "data"}},
+    {.name = "DeleteMakesTheNextRowCurrent",
+     .rows = 20,
+     .window = 7,
+     .setUp = [](TADOQuery &q) { q.MoveRows(3); },
+     .action =
+         [](TADOQuery &q) {
+             q.DeleteRow();
+             return 0;
+         },
+     .expectedReturn = kAny,
+     .held = {1, 2, 3, 5, 6, 7, 8},
+     .current = 5,
+     .recordNumber = 4,
+     .atStart = false,
+     .atEnd = false,
+     .log = {"data"}},
+    {.name = "DeletingTheLastRow",
+     .rows = 20,
+     .window = 7,
+     .setUp = [](TADOQuery &q) { q.MoveLast(); },
+     .action =
+         [](TADOQuery &q) {
+             q.DeleteRow();
+             return 0;
+         },
+     .expectedReturn = kAny,
+     .held = Range(13, 19),
+     .current = 19,
+     .recordNumber = 19,
+     .atStart = false,
+     .atEnd = false,
+     .log = {"data"}},
+    {.name = "ShortSnapshot",
+     .rows = 3,
+     .window = 7,
+     .setUp = nullptr,
+     .action = [](TADOQuery &q) { return q.MoveRows(5); },
+     .expectedReturn = 2,
+     .held = Range(1, 3),
+     .current = 3,
+     .recordNumber = 3,
+     .atStart = false,
+     .atEnd = true,
+     .log = {"scroll 0"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, RowWindowMoves, ::testing::ValuesIn(moveCases),

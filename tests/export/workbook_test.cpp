@@ -158,11 +158,31 @@ TEST(Workbook, TooWideForTheFormatIsRefusedBeforeAnyFileExists)
         std::string cause;
     };
     const Case cases[] = {
-        {"xls columns", 1, 257, 1, "big.xls",
-         "The table has 257 columns, and an .xls sheet holds 256; an .xlsx workbook holds up to 16,384 columns."},
-        {"xlsx columns", 1, 16385, 1, "big.xlsx", "The table has 16,385 columns, and a sheet holds at most 16,384."},
-        {"xls cell text", 3, 2, 32768, "big.xls", "The cell in row 3, column 2 holds 32,768 characters; a cell holds at most 32,767."},
-        {"xlsx cell text", 3, 2, 40000, "big.xlsx", "The cell in row 3, column 2 holds 40,000 characters; a cell holds at most 32,767."},
+        {.label = "xls columns",
+         .row = 1,
+         .column = 257,
+         .textLength = 1,
+         .name = "big.xls",
+         .cause =
+             "The table has 257 columns, and an .xls sheet holds 256; an .xlsx workbook holds up to 16,384 columns."},
+        {.label = "xlsx columns",
+         .row = 1,
+         .column = 16385,
+         .textLength = 1,
+         .name = "big.xlsx",
+         .cause = "The table has 16,385 columns, and a sheet holds at most 16,384."},
+        {.label = "xls cell text",
+         .row = 3,
+         .column = 2,
+         .textLength = 32768,
+         .name = "big.xls",
+         .cause = "The cell in row 3, column 2 holds 32,768 characters; a cell holds at most 32,767."},
+        {.label = "xlsx cell text",
+         .row = 3,
+         .column = 2,
+         .textLength = 40000,
+         .name = "big.xlsx",
+         .cause = "The cell in row 3, column 2 holds 40,000 characters; a cell holds at most 32,767."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -266,10 +286,10 @@ TEST(Workbook, LongTablesGoOnInFurtherSheetsHeadedLikeTheFirst)
         std::vector<std::pair<std::uint32_t, std::uint32_t>> sheets;  // first and last data row of each
     };
     const Case cases[] = {
-        {8, {{1, 8}}},
-        {9, {{1, 8}, {9, 9}}},
-        {16, {{1, 8}, {9, 16}}},
-        {25, {{1, 8}, {9, 16}, {17, 24}, {25, 25}}},
+        {.dataRows = 8, .sheets = {{1, 8}}},
+        {.dataRows = 9, .sheets = {{1, 8}, {9, 9}}},
+        {.dataRows = 16, .sheets = {{1, 8}, {9, 16}}},
+        {.dataRows = 25, .sheets = {{1, 8}, {9, 16}, {17, 24}, {25, 25}}},
     };
     const SheetRows xls(WorkbookFormat::Xls, 10);
     const SheetRows xlsx(WorkbookFormat::Xlsx, 10);

@@ -108,4 +108,10 @@ const TestDatabase& RequireTestDatabase()
     return db;
 }
 
+std::string SideAddress(int lane)
+{
+    const std::string& host = RequireTestDatabase().host;
+    return "127.0." + std::to_string(lane) + host.substr(host.rfind('.'));
+}
+
 } // namespace querlin::test

@@ -53,6 +53,11 @@ struct TestDatabase {
 };
 const TestDatabase& RequireTestDatabase();
 
+// A loopback address of this build's own for a further server or listener
+// that a Login dials (lane 1 to 9): 127.0.lane.N beside the suite's server at
+// 127.0.0.N, so that the suites of two build folders never meet.
+std::string SideAddress(int lane);
+
 } // namespace querlin::test
 
 #ifdef _WIN32

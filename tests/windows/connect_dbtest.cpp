@@ -117,7 +117,7 @@ TEST_F(Connect, SecondSidOnAnotherAddressIsRegisteredBesideTheFirst)
 
     // Another site: its own server on another loopback address, its
     // database named QUERLIN.
-    PrivateServer other("otherpw", "CREATE SCHEMA onlyhere;", "127.0.0.5:1521");
+    PrivateServer other("otherpw", "CREATE SCHEMA onlyhere;", SideAddress(5) + ":1521");
     app::DestroyWindows();
     app::ResetTerminationForTesting();
     Dial(other.Host());
@@ -130,7 +130,7 @@ TEST_F(Connect, SecondSidOnAnotherAddressIsRegisteredBesideTheFirst)
     ASSERT_EQ(sections.count(database_), 1u);
     ASSERT_EQ(sections.count("QUERLIN"), 1u);
     EXPECT_EQ(sections.at(database_).at("Servername"), test::RequireTestDatabase().host);
-    EXPECT_EQ(sections.at("QUERLIN").at("Servername"), "127.0.0.5");
+    EXPECT_EQ(sections.at("QUERLIN").at("Servername"), SideAddress(5));
     EXPECT_EQ(sections.at("QUERLIN").at("Database"), "querlin");
 }
 
@@ -157,9 +157,10 @@ TEST_F(Connect, NoDriverInstalledSaysWhatToInstallAndKeepsTheLoginWindow)
 TEST_F(Connect, HostThatNeverAnswersIsReportedAfterTheTimeOut)
 {
     Psql(database_, kSmallSite);
-    SilentListener silent("127.0.0.6");
+    const std::string silentHost = SideAddress(6);
+    SilentListener silent(silentHost.c_str());
     data::SetOdbcLoginTimeoutForTesting(2);
-    Dial("127.0.0.6");
+    Dial(silentHost);
     Login("system", "manager");
     data::SetOdbcLoginTimeoutForTesting(0);
     ExpectSignOnReported();

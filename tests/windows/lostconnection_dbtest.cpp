@@ -74,7 +74,7 @@ void ClickFirstFavourite()
 
 class LostConnection : public LoginEndToEnd {
 protected:
-    static void SetUpTestSuite() { server_ = std::make_unique<PrivateServer>(kPassword, "", "127.0.0.3:1521"); }
+    static void SetUpTestSuite() { server_ = std::make_unique<PrivateServer>(kPassword, "", SideAddress(3) + ":1521"); }
     static void TearDownTestSuite() { server_.reset(); }
 
     void SetUp() override

@@ -650,7 +650,8 @@ std::string FullPath(const std::string& path)
     return full;
 }
 
-std::string Folder(const std::string& fileName)
+// Used by the Linux hive only; the Windows build keeps the real registry.
+[[maybe_unused]] std::string Folder(const std::string& fileName)
 {
     auto parent = std::filesystem::path(fileName).parent_path();
     return parent.empty() ? std::string(".") : parent.string();
@@ -703,7 +704,7 @@ bool Covers(const hive::Hive& before, const hive::Hive& after)
 }
 
 // True when both hold the same keys and values with the same data.
-bool Same(const hive::Hive& a, const hive::Hive& b)
+[[maybe_unused]] bool Same(const hive::Hive& a, const hive::Hive& b)
 {
     if (a.keys.size() != b.keys.size() || !Covers(a, b))
         return false;

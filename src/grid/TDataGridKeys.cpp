@@ -89,8 +89,15 @@ void TCustomDataGrid::HandleKeyPress(QKeyEvent* event)
         (state_->Mouse.State != TGridState::gsNormal || state_->Mouse.Tracking))
         CancelMouseMode();
 
-    NavState state;
     data::TADOQuery* dataSet = state_->DataLink.DataSet();
+    // Esc stops rows still coming; the rows so far stay.
+    if (event->key() == Qt::Key_Escape && state_->DataLink.Active() && dataSet &&
+        dataSet->FetchState() == data::TFetchState::fsFetching) {
+        dataSet->StopFetching();
+        return;
+    }
+
+    NavState state;
     state.Open = state_->DataLink.Active() && dataSet;
     state.RightToLeft = layoutDirection() == Qt::RightToLeft;
     state.Col = Col();

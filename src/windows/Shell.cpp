@@ -4,6 +4,7 @@
 #include "windows/Guard.h"
 #include "windows/Unit1.h"
 #include "windows/main.h"
+#include "data/DataSet.h"
 #include "platform/Error.h"
 #include "platform/Registry.h"
 
@@ -28,6 +29,25 @@ std::unique_ptr<Tfrmmain> loginWindow;
 std::unique_ptr<TForm1> browserWindow;
 
 } // namespace
+
+void InstallGuiPoster()
+{
+    data::SetGuiPoster([](int delayMs, std::function<void()> task) {
+        // Any thread. Once the application object is gone the task is dropped.
+        QCoreApplication* application = QCoreApplication::instance();
+        if (!application)
+            return;
+        QMetaObject::invokeMethod(
+            application,
+            [delayMs, task = std::move(task)]() mutable {
+                if (delayMs <= 0)
+                    task();
+                else
+                    QTimer::singleShot(delayMs, QCoreApplication::instance(), std::move(task));
+            },
+            Qt::QueuedConnection);
+    });
+}
 
 void InitialiseApplication(QApplication& application)
 {

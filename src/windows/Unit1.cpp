@@ -138,6 +138,12 @@ TForm1::TForm1(QWidget* parent)
     lbl1->adjustSize();
     // The progress line covers the frame it sits on, as captions do.
     lbl1->setAutoFillBackground(true);
+    lbl2 = new QLabel(grp1);
+    lbl2->setObjectName(QStringLiteral("lbl2"));
+    lbl2->move(600, 0);
+    lbl2->setAutoFillBackground(true);
+    lbl2->hide();
+    qry4.SetOnFetchChange([this] { ShowFetchState(); });
 
     app::EtchGroupBoxes(*this);
 
@@ -188,6 +194,26 @@ void TForm1::FormCreate()
     ExportIdle = true;
 }
 
+void TForm1::ShowFetchState()
+{
+    QString text;
+    switch (qry4.Active() ? qry4.FetchState() : data::TFetchState::fsComplete) {
+    case data::TFetchState::fsComplete: break;
+    case data::TFetchState::fsFetching:
+        text = QString::fromUtf8("正在读取数据… 已读 %1 行").arg(qry4.RecordCount());
+        break;
+    case data::TFetchState::fsStopped:
+        text = QString::fromUtf8("已停止读取，仅显示部分数据（%1 行）").arg(qry4.RecordCount());
+        break;
+    case data::TFetchState::fsFailed:
+        text = QString::fromUtf8("读取中断，仅显示部分数据（%1 行）").arg(qry4.RecordCount());
+        break;
+    }
+    lbl2->setText(text);
+    lbl2->adjustSize();
+    lbl2->setVisible(!text.isEmpty());
+}
+
 void TForm1::FormClose()
 {
     frmmain->close();
@@ -212,6 +238,7 @@ void TForm1::dbgrd2CellClick(grid::TGridColumn*)
         qry4.SetSQL(browser::RowsSql(qry1.FieldNamed(browser::kUserColumn).PlainText() + "." +
                                    qry2.FieldNamed(browser::kTableColumn).PlainText()));
         qry4.Open();
+        ShowFetchState();
         grp1->setTitle(QString::fromUtf8(browser::DataCaptionFor(qry1.FieldNamed(browser::kUserColumn).PlainText() +
                                                                "." +
                                                                qry2.FieldNamed(browser::kTableColumn).PlainText())));
@@ -225,6 +252,7 @@ void TForm1::dbgrd3CellClick(grid::TGridColumn*)
         qry4.Close();
         qry4.SetSQL(browser::RowsSql(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText()));
         qry4.Open();
+        ShowFetchState();
         grp1->setTitle(
             QString::fromUtf8(browser::DataCaptionFor(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText())));
     });
@@ -406,6 +434,7 @@ void TForm1::OpenDatabase(const std::string& password, const std::string& user, 
         qry4.Close();
         qry4.SetSQL(browser::RowsSql(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText()));
         qry4.Open();
+        ShowFetchState();
         grp1->setTitle(
             QString::fromUtf8(browser::DataCaptionFor(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText())));
     } catch (const std::exception&) {

@@ -62,6 +62,9 @@ public:
     grid::TDataGrid* dbgrd4;
     // The export's progress line, on grp1's caption line.
     QLabel* lbl1;
+    // On the same line: whether the viewed rows are still coming, or were
+    // stopped or cut short and so are shown in part; empty once all are in.
+    QLabel* lbl2;
     // Popup menus of grp3, grp4 and grp1 (grp2 has none) and their items.
     QMenu* pm2;
     QAction* N2;
@@ -120,6 +123,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Shows in lbl2 how far qry4's rows have come.
+    void ShowFetchState();
     // Runs on the worker: the window's state, read on the GUI thread.
     exports::WindowState ReadExportState(grid::TDataGrid& grid);
 

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -62,17 +63,22 @@ void SetGuiPoster(TGuiPoster poster)
 // reads only what is published and alone touches owner. The worker was given
 // everything it needs at its start: it never reaches the record set.
 struct FetchStream {
-    FetchStream(std::shared_ptr<Snapshot> snapshot, const std::vector<std::unique_ptr<FieldImpl>>& fields,
-                const std::vector<int>& fieldOfColumn)
-        : rows(std::move(snapshot)), loader(*rows, fields, fieldOfColumn)
-    {
-    }
-
-    std::shared_ptr<Snapshot> rows;
-    Loader loader;
+    std::shared_ptr<Snapshot> rows;          // never reset by the worker
+    std::unique_ptr<Loader> loader;
     std::unique_ptr<ResultReader> reader;
     std::shared_ptr<Connection> connection;  // the reader's, kept until the worker is done
     TGuiPoster poster;
+
+    // An open made on the worker: what it was given, and what it found for
+    // the record set's thread to take once opened is set.
+    std::string connectionString;
+    std::string sql;
+    std::vector<ColumnInfo> columns;
+    FieldPlan plan;
+    std::shared_ptr<Connection> openedConnection;
+    bool openFailed = false;
+    bool connectFailed = false;              // the failure is the connection's
+    std::atomic<bool> opened{false};
 
     std::atomic<bool> stop{false};
     std::atomic<int> outcome{kRunning};
@@ -112,7 +118,7 @@ void FetchRest(std::shared_ptr<FetchStream> s)
                 outcome = kStopped;
                 break;
             }
-            const std::size_t read = s->reader->Read(s->loader, kFetchBlock);
+            const std::size_t read = s->reader->Read(*s->loader, kFetchBlock);
             if (s->stop.load(std::memory_order_acquire)) {
                 outcome = kStopped;
                 break;
@@ -139,7 +145,134 @@ void FetchRest(std::shared_ptr<FetchStream> s)
     Wake(s, true);
 }
 
+// Connects, runs the query and fetches the first block on the worker; the
+// record set's thread takes them in (Opened), and the rest streams behind.
+void OpenAndFetch(std::shared_ptr<FetchStream> s)
+{
+    bool more = false;
+    try {
+        try {
+            s->connection = Connect(s->connectionString);
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception&) {
+            s->connectFailed = true;
+            throw;
+        }
+        if (!s->stop.load(std::memory_order_acquire)) {
+            s->reader = s->connection->Query(s->sql);
+            if (!s->reader)
+                throw Error("CommandText does not return a result set");
+            s->columns = s->reader->Columns();
+            s->plan = PlanFields(s->columns);
+            std::vector<FieldShape> shapes;
+            std::vector<SlotKind> slots;
+            for (std::size_t i = 0; i < s->plan.names.size(); ++i) {
+                const ColumnInfo& column = s->columns[static_cast<std::size_t>(s->plan.columns[i])];
+                const TFieldType kind = s->plan.kinds[i];
+                shapes.push_back(FieldShape{static_cast<int>(i), kind, text::SizeFor(kind, column)});
+                slots.push_back(SlotFor(kind, column.type));
+            }
+            s->rows = std::make_shared<Snapshot>(std::move(slots));
+            s->loader = std::make_unique<Loader>(*s->rows, std::move(shapes), s->plan.fieldOfColumn);
+            more = s->reader->Read(*s->loader, kFetchBlock) == kFetchBlock;
+            s->rows->Share();
+            s->openedConnection = s->connection;
+        }
+    } catch (const std::bad_alloc&) {
+        s->openFailed = true;
+        s->connectFailed = false;
+        s->failure = "Out of memory";
+    } catch (const std::exception& e) {
+        s->openFailed = true;
+        s->failure = e.what();
+    }
+    if (s->openFailed || s->stop.load(std::memory_order_acquire)) {
+        try {
+            s->reader.reset();
+            s->connection.reset();
+        } catch (...) {
+        }
+        s->opened.store(true, std::memory_order_release);
+        s->outcome.store(s->openFailed ? kFailed : kStopped, std::memory_order_release);
+        s->poster(0, [s] {
+            if (s->owner)
+                s->owner->Opened();
+        });
+        return;
+    }
+    if (!more) {
+        // All in: the record set takes the whole result at once.
+        try {
+            s->reader.reset();
+            s->connection.reset();
+        } catch (...) {
+        }
+        s->rows->Publish();
+        s->outcome.store(kComplete, std::memory_order_release);
+    }
+    s->opened.store(true, std::memory_order_release);
+    s->poster(0, [s] {
+        if (s->owner)
+            s->owner->Opened();
+    });
+    if (more)
+        FetchRest(s);
+}
+
 } // namespace
+
+void TADOQuery::Impl::Opened()
+{
+    std::shared_ptr<FetchStream> s = std::move(opening);
+    opening.reset();
+    std::function<void(std::exception_ptr)> done = std::move(openDone);
+    openDone = nullptr;
+    if (!s || !s->opened.load(std::memory_order_acquire))
+        return;
+    if (s->openFailed) {
+        s->owner = nullptr;
+        std::exception_ptr failure =
+            s->connectFailed ? std::make_exception_ptr(ConnectionFailed(Prefixed(s->failure)))
+                             : std::make_exception_ptr(Error(Prefixed(s->failure)));
+        if (done)
+            done(failure);
+        return;
+    }
+    for (std::size_t i = 0; i < s->plan.names.size(); ++i) {
+        fields.push_back(std::make_unique<FieldImpl>(*this, static_cast<int>(i), s->plan.names[i], s->plan.kinds[i],
+                                                     s->columns[static_cast<std::size_t>(s->plan.columns[i])]));
+    }
+    rows = s->rows;
+    connection = s->openedConnection;
+    s->openedConnection.reset();
+    known = rows->RowCount();
+    ++openSerial;
+    fetchState = TFetchState::fsFetching;
+    fetchFailure.clear();
+    stream = s;  // owner stays this set
+    deleted.clear();
+    state = TDataSetState::dsBrowse;
+    window.SetSize(DesiredWindowSize());
+    window.FillFromStart();
+    UpdateLinkStates();
+    // A fetch over already (a small result) is taken in at once.
+    RowsArrived();
+    if (done)
+        done(nullptr);
+}
+
+void TADOQuery::Impl::CancelOpening()
+{
+    if (!opening)
+        return;
+    opening->stop.store(true, std::memory_order_release);
+    opening->owner = nullptr;
+    opening.reset();
+    // The caller's continuation goes unrun; what it holds is let go.
+    std::function<void(std::exception_ptr)> dropped = std::move(openDone);
+    openDone = nullptr;
+}
 
 void TADOQuery::Impl::RowsArrived()
 {
@@ -474,6 +607,7 @@ void TADOQuery::Open()
     Impl& d = *d_;
     if (d.state != TDataSetState::dsInactive)
         return;
+    d.CancelOpening();
     d.CheckNotNotifying("Open");
     if (d.sql.empty())
         d.Fail("Missing SQL property");
@@ -503,7 +637,9 @@ void TADOQuery::Open()
         if (reader->Read(loader, kFetchBlock) == kFetchBlock) {
             if (poster) {
                 // The first block is in: a worker fetches the rest.
-                auto s = std::make_shared<FetchStream>(d.rows, d.fields, plan.fieldOfColumn);
+                auto s = std::make_shared<FetchStream>();
+                s->rows = d.rows;
+                s->loader = std::make_unique<Loader>(*d.rows, d.fields, plan.fieldOfColumn);
                 s->reader = std::move(reader);
                 s->connection = connection;
                 s->poster = poster;
@@ -527,6 +663,7 @@ void TADOQuery::Open()
     }
     d.connection = std::move(connection);
     d.known = d.rows->RowCount();
+    ++d.openSerial;
     d.fetchState = stream ? TFetchState::fsFetching : TFetchState::fsComplete;
     d.fetchFailure.clear();
     d.stream = stream;
@@ -539,9 +676,41 @@ void TADOQuery::Open()
     d.UpdateLinkStates();
 }
 
+void TADOQuery::OpenThen(std::function<void(std::exception_ptr)> done)
+{
+    Impl& d = *d_;
+    TGuiPoster poster = CurrentPoster();
+    if (d.state != TDataSetState::dsInactive || !poster) {
+        std::exception_ptr failure;
+        try {
+            Open();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (done)
+            done(failure);
+        return;
+    }
+    d.CancelOpening();
+    d.CheckNotNotifying("Open");
+    if (d.sql.empty())
+        d.Fail("Missing SQL property");
+    auto s = std::make_shared<FetchStream>();
+    s->poster = std::move(poster);
+    s->connectionString = d.connectionString;
+    s->sql = d.sql;
+    s->owner = &d;
+    std::thread(OpenAndFetch, s).detach();
+    d.opening = std::move(s);
+    d.openDone = std::move(done);
+}
+
+bool TADOQuery::Opening() const { return d_->opening != nullptr; }
+
 void TADOQuery::Close()
 {
     Impl& d = *d_;
+    d.CancelOpening();
     if (d.state == TDataSetState::dsInactive)
         return;
     d.CheckNotNotifying("Close");
@@ -566,11 +735,16 @@ void TADOQuery::Close()
 }
 
 TFetchState TADOQuery::FetchState() const { return d_->fetchState; }
+std::uint64_t TADOQuery::OpenSerial() const { return d_->openSerial; }
 const std::string& TADOQuery::FetchFailure() const { return d_->fetchFailure; }
 
 void TADOQuery::StopFetching()
 {
     Impl& d = *d_;
+    if (d.opening) {
+        d.CancelOpening();
+        return;
+    }
     if (!d.stream)
         return;
     d.CheckNotNotifying("StopFetching");

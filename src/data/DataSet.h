@@ -16,6 +16,7 @@
 // whole result before it returns.
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -102,11 +103,20 @@ public:
     // driver is abandoned and ends on its own. The handler hears of rows
     // arrived and of the fetch ending, after the links have.
     TFetchState FetchState() const;
+    // Counts the opens: tells a record set opened anew from the one it was.
+    std::uint64_t OpenSerial() const;
     const std::string& FetchFailure() const;  // the text of an fsFailed fetch
     void StopFetching();
     void SetOnFetchChange(std::function<void()> handler);
 
     void Open();
+    // Opens on a worker and returns at once (with a GUI poster installed,
+    // on its thread; otherwise it is Open): done runs on the GUI thread
+    // once the first rows are in, with the failure Open would throw, or
+    // never, when the open is stopped (StopFetching, Close, another open),
+    // and is then let go. Meanwhile the set stays closed and Opening.
+    void OpenThen(std::function<void(std::exception_ptr)> done);
+    bool Opening() const;
     void Close();
     void MoveFirst();
     void MoveNext();

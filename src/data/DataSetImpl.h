@@ -9,6 +9,8 @@
 #include "data/RowWindow.h"
 #include "data/Snapshot.h"
 
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,6 +39,7 @@ struct TADOQuery::Impl final : LiveRows {
     std::vector<std::unique_ptr<FieldImpl>> fields;
     std::shared_ptr<Snapshot> rows;          // shared with a worker fetching into it
     std::int64_t known = 0;                  // the rows the links have heard of
+    std::uint64_t openSerial = 0;
 
     // Fetching in the background (DataSet.cpp).
     std::shared_ptr<FetchStream> stream;     // the worker still fetching for this set
@@ -44,6 +47,10 @@ struct TADOQuery::Impl final : LiveRows {
     TFetchState fetchState = TFetchState::fsComplete;
     std::string fetchFailure;
     std::function<void()> onFetchChange;
+    std::shared_ptr<FetchStream> opening;    // an open under way on a worker
+    std::function<void(std::exception_ptr)> openDone;
+    void Opened();
+    void CancelOpening();
     // The worker's rows so far reach the links; the fetch's end is taken in.
     void RowsArrived();
     void TakeRows(std::int64_t count);

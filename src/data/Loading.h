@@ -44,6 +44,11 @@ public:
             shapes_.push_back(FieldShape{f->Index(), f->DataType(), f->Size()});
     }
 
+    Loader(Snapshot& rows, std::vector<FieldShape> shapes, std::vector<int> fieldOfColumn)
+        : rows_(rows), shapes_(std::move(shapes)), fieldOfColumn_(std::move(fieldOfColumn))
+    {
+    }
+
     void BeginRow() override { row_ = rows_.AddRow(); }
     void Null(int) override {}
     void Int(int c, std::int64_t v) override { if (const FieldShape* f = At(c)) Writer(*f).Int(v); }

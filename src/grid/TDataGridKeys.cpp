@@ -90,9 +90,9 @@ void TCustomDataGrid::HandleKeyPress(QKeyEvent* event)
         CancelMouseMode();
 
     data::TADOQuery* dataSet = state_->DataLink.DataSet();
-    // Esc stops rows still coming; the rows so far stay.
-    if (event->key() == Qt::Key_Escape && state_->DataLink.Active() && dataSet &&
-        dataSet->FetchState() == data::TFetchState::fsFetching) {
+    // Esc stops rows still coming (the rows so far stay), or an open under way.
+    if (event->key() == Qt::Key_Escape && dataSet &&
+        (dataSet->Opening() || (state_->DataLink.Active() && dataSet->FetchState() == data::TFetchState::fsFetching))) {
         dataSet->StopFetching();
         return;
     }

@@ -194,6 +194,21 @@ void TForm1::FormCreate()
     ExportIdle = true;
 }
 
+void TForm1::ShowRowsThen(const std::string& caption)
+{
+    // The busy pointer lasts until the first rows are in, or the open is
+    // stopped; a failure ends the click silently, the caption kept.
+    auto busy = std::make_shared<app::BusyCursor>();
+    qry4.OpenThen([this, busy, caption](std::exception_ptr failure) {
+        if (failure)
+            return;
+        Silently([&] {
+            ShowFetchState();
+            grp1->setTitle(QString::fromUtf8(caption));
+        });
+    });
+}
+
 void TForm1::ShowFetchState()
 {
     QString text;
@@ -233,28 +248,21 @@ void TForm1::dbgrd1CellClick(grid::TGridColumn*)
 void TForm1::dbgrd2CellClick(grid::TGridColumn*)
 {
     Silently([this] {
-        app::BusyCursor busy;
         qry4.Close();
-        qry4.SetSQL(browser::RowsSql(qry1.FieldNamed(browser::kUserColumn).PlainText() + "." +
-                                   qry2.FieldNamed(browser::kTableColumn).PlainText()));
-        qry4.Open();
-        ShowFetchState();
-        grp1->setTitle(QString::fromUtf8(browser::DataCaptionFor(qry1.FieldNamed(browser::kUserColumn).PlainText() +
-                                                               "." +
-                                                               qry2.FieldNamed(browser::kTableColumn).PlainText())));
+        const std::string table = qry1.FieldNamed(browser::kUserColumn).PlainText() + "." +
+                                  qry2.FieldNamed(browser::kTableColumn).PlainText();
+        qry4.SetSQL(browser::RowsSql(table));
+        ShowRowsThen(browser::DataCaptionFor(table));
     });
 }
 
 void TForm1::dbgrd3CellClick(grid::TGridColumn*)
 {
     Silently([this] {
-        app::BusyCursor busy;
         qry4.Close();
-        qry4.SetSQL(browser::RowsSql(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText()));
-        qry4.Open();
-        ShowFetchState();
-        grp1->setTitle(
-            QString::fromUtf8(browser::DataCaptionFor(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText())));
+        const std::string favourite = qry3.FieldNamed(favourites::kFavouriteColumn).PlainText();
+        qry4.SetSQL(browser::RowsSql(favourite));
+        ShowRowsThen(browser::DataCaptionFor(favourite));
     });
 }
 

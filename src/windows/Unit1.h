@@ -125,6 +125,9 @@ protected:
 private:
     // Shows in lbl2 how far qry4's rows have come.
     void ShowFetchState();
+    // Opens qry4 (on a worker when rows stream) and then names it in
+    // grp1's caption.
+    void ShowRowsThen(const std::string& caption);
     // Runs on the worker: the window's state, read on the GUI thread.
     exports::WindowState ReadExportState(grid::TDataGrid& grid);
 

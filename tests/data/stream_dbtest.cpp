@@ -17,8 +17,12 @@
 #include <mutex>
 #include <string>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 using namespace querlin;
 using namespace querlin::data;
@@ -301,6 +305,66 @@ TEST(StreamDb, AFrozenServerProcessHoldsNothing)
     q.Open();
     EXPECT_EQ(q.RecordCount(), 5);
     EXPECT_EQ(q.FieldNamed("m").PlainText(), "after");
+    q.Close();
+
+    // Opened on a worker: the connection, the query and the first block
+    // are made there; the set opens when they are in.
+    std::exception_ptr failure;
+    int done = 0;
+    auto count = [&](std::exception_ptr e) {
+        ++done;
+        failure = e;
+    };
+    q.SetSQL(Series(5000, "async"));
+    q.OpenThen(count);
+    EXPECT_TRUE(q.Opening());
+    EXPECT_FALSE(q.Active());
+    ASSERT_TRUE(gui.RunUntil([&] { return done == 1; }));
+    EXPECT_FALSE(failure);
+    EXPECT_TRUE(q.Active());
+    EXPECT_EQ(N(q), 1);
+    ASSERT_TRUE(gui.RunUntil([&] { return q.FetchState() == TFetchState::fsComplete; }));
+    EXPECT_EQ(q.RecordCount(), 5000);
+    q.Close();
+    // A small result is whole at once.
+    q.SetSQL(Series(3, "small"));
+    q.OpenThen(count);
+    ASSERT_TRUE(gui.RunUntil([&] { return done == 2; }));
+    EXPECT_EQ(q.FetchState(), TFetchState::fsComplete);
+    EXPECT_EQ(q.RecordCount(), 3);
+    q.Close();
+    // A query the server refuses: the failure Open would throw, set closed.
+    q.SetSQL("SELECT * FROM no_such_table");
+    q.OpenThen(count);
+    ASSERT_TRUE(gui.RunUntil([&] { return done == 3; }));
+    ASSERT_TRUE(failure);
+    EXPECT_NE(test::ErrorOf([&] { std::rethrow_exception(failure); }).find("no_such_table"), std::string::npos);
+    EXPECT_FALSE(q.Active());
+
+    // A host that takes the connection and never answers: stopping the
+    // attempt returns at once, and its continuation never runs.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    q.SetConnectionString(server.AdoConnectionString(ntohs(address.sin_port)));
+    q.SetSQL(Series(5, "silent"));
+    q.OpenThen(count);
+    gui.RunFor(300ms);
+    EXPECT_TRUE(q.Opening());
+    start = Clock::now();
+    q.StopFetching();
+    EXPECT_LT(Clock::now() - start, 200ms);
+    EXPECT_FALSE(q.Opening());
+    EXPECT_FALSE(q.Active());
+    gui.RunFor(100ms);
+    EXPECT_EQ(done, 3);
+    ::close(listener);
 }
 
 } // namespace

@@ -133,7 +133,7 @@ void Snapshot::SetNull(int column, std::int64_t row)
 {
     const Chunk& chunk = columns_[column].chunks.Load()[static_cast<std::size_t>(row >> kChunkShift)];
     const std::uint64_t bit = static_cast<std::uint64_t>(row) & kChunkMask;
-    chunk.nulls[bit >> 6] |= std::uint64_t(1) << (bit & 63);
+    SetNullBit(chunk, bit);
 }
 
 void Snapshot::SetRef(int column, std::int64_t row, std::string_view bytes)

@@ -60,7 +60,7 @@ public:
     {
         const Chunk& chunk = columns_[column].chunks.Load()[static_cast<std::size_t>(row >> kChunkShift)];
         const std::uint64_t bit = static_cast<std::uint64_t>(row) & kChunkMask;
-        return (chunk.nulls[bit >> 6] >> (bit & 63)) & 1;
+        return (NullWord(chunk, bit).load(std::memory_order_relaxed) >> (bit & 63)) & 1;
     }
     std::int32_t Int32(int column, std::int64_t row) const { return Read<std::int32_t>(column, row); }
     std::int64_t Int64(int column, std::int64_t row) const { return Read<std::int64_t>(column, row); }
@@ -99,17 +99,22 @@ private:
     public:
         const T* Load() const { return data_.load(std::memory_order_acquire); }
         std::size_t Size() const { return size_; }
+        // The new entry is past what any reader looks at.
         void Push(T value)
         {
             if (size_ == capacity_)
-                Install(capacity_ == 0 ? 4 : capacity_ * 2);
-            arrays_.back()[size_++] = value;
+                Install(capacity_ == 0 ? 4 : capacity_ * 2, size_, value);
+            else
+                arrays_.back()[size_] = value;
+            ++size_;
         }
+        // Shared, a reader may be on the entry: a new array takes it.
         void Set(std::size_t index, T value, bool shared)
         {
             if (shared)
-                Install(capacity_);
-            arrays_.back()[index] = value;
+                Install(capacity_, index, value);
+            else
+                arrays_.back()[index] = value;
         }
         void Clear()
         {
@@ -119,11 +124,12 @@ private:
         }
 
     private:
-        void Install(std::size_t capacity)
+        void Install(std::size_t capacity, std::size_t index, T value)
         {
             std::unique_ptr<T[]> grown(new T[capacity]);
             for (std::size_t i = 0; i < size_; ++i)
                 grown[i] = arrays_.back()[i];
+            grown[index] = value;
             // The entries are complete before the array is seen.
             data_.store(grown.get(), std::memory_order_release);
             arrays_.push_back(std::move(grown));
@@ -152,6 +158,27 @@ private:
 
     static Chunk NewChunk(Column& column, std::int64_t capacity);
 
+    // A null word holds the bits of 64 rows, published and not: the writer
+    // changes it while a reader reads it, so both go through atomics
+    // (relaxed: the row count's release and acquire order the rest; one
+    // writer, so no read-modify-write is needed).
+    static std::atomic_ref<std::uint64_t> NullWord(const Chunk& chunk, std::uint64_t bit)
+    {
+        return std::atomic_ref<std::uint64_t>(chunk.nulls[bit >> 6]);
+    }
+    static void ClearNull(const Chunk& chunk, std::uint64_t bit)
+    {
+        const std::atomic_ref<std::uint64_t> word = NullWord(chunk, bit);
+        word.store(word.load(std::memory_order_relaxed) & ~(std::uint64_t(1) << (bit & 63)),
+                   std::memory_order_relaxed);
+    }
+    static void SetNullBit(const Chunk& chunk, std::uint64_t bit)
+    {
+        const std::atomic_ref<std::uint64_t> word = NullWord(chunk, bit);
+        word.store(word.load(std::memory_order_relaxed) | (std::uint64_t(1) << (bit & 63)),
+                   std::memory_order_relaxed);
+    }
+
     template <class T>
     T Read(int column, std::int64_t row) const
     {
@@ -167,7 +194,7 @@ private:
         const Chunk& chunk = columns_[column].chunks.Load()[static_cast<std::size_t>(row >> kChunkShift)];
         const std::uint64_t bit = static_cast<std::uint64_t>(row) & kChunkMask;
         __builtin_memcpy(chunk.slots + bit * sizeof(T), &value, sizeof(T));
-        chunk.nulls[bit >> 6] &= ~(std::uint64_t(1) << (bit & 63));
+        ClearNull(chunk, bit);
     }
 
     std::unique_ptr<Column[]> columns_;

@@ -405,7 +405,7 @@ void TForm1::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void TForm1::OpenDatabase(const std::string& password, const std::string& user, const std::string& sid)
+bool TForm1::PrepareDatabase(const std::string& password, const std::string& user, const std::string& sid)
 {
     // The favourites come first and are not guarded: a store that cannot be
     // made or opened stops the Login here, before any database setting.
@@ -415,24 +415,15 @@ void TForm1::OpenDatabase(const std::string& password, const std::string& user, 
         qry1.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
     } catch (const std::exception&) {
         app::ShowMessageBox("eooor");
-        return;
+        return false;
     }
     qry2.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
     qry4.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
+    return true;
+}
 
-    // A sign-on that fails (unreachable, wrong password, no data source or
-    // driver) is reported and stops the Login, so the login window stays
-    // for another try; failures after the connection was made (a first
-    // favourite that is no readable table) end the first queries silently,
-    // and the window shows what was filled before them.
-    try {
-        qry1.SetSQL(browser::UsersSql());
-        qry1.Open();
-    } catch (const data::ConnectionFailed&) {
-        throw;
-    } catch (const std::exception&) {
-        return;
-    }
+void TForm1::FirstQueries()
+{
     try {
         qry1.MoveFirst();
         const std::string firstUser = qry1.FieldNamed(browser::kUserColumn).PlainText();
@@ -448,5 +439,59 @@ void TForm1::OpenDatabase(const std::string& password, const std::string& user, 
     } catch (const std::exception&) {
     }
 }
+
+void TForm1::OpenDatabase(const std::string& password, const std::string& user, const std::string& sid)
+{
+    if (!PrepareDatabase(password, user, sid))
+        return;
+    // A sign-on that fails (unreachable, wrong password, no data source or
+    // driver) is reported and stops the Login, so the login window stays
+    // for another try; failures after the connection was made (a first
+    // favourite that is no readable table) end the first queries silently,
+    // and the window shows what was filled before them.
+    try {
+        qry1.SetSQL(browser::UsersSql());
+        qry1.Open();
+    } catch (const data::ConnectionFailed&) {
+        throw;
+    } catch (const std::exception&) {
+        return;
+    }
+    FirstQueries();
+}
+
+void TForm1::OpenDatabaseThen(const std::string& password, const std::string& user, const std::string& sid,
+                              std::function<void(std::exception_ptr)> done)
+{
+    if (!PrepareDatabase(password, user, sid)) {
+        done(nullptr);
+        return;
+    }
+    try {
+        qry1.SetSQL(browser::UsersSql());
+    } catch (const std::exception&) {
+        done(nullptr);
+        return;
+    }
+    // The sign-on is made on a worker; the window goes on painting.
+    qry1.OpenThen([this, done = std::move(done)](std::exception_ptr failure) {
+        if (failure) {
+            try {
+                std::rethrow_exception(failure);
+            } catch (const data::ConnectionFailed&) {
+                done(failure);
+            } catch (...) {
+                done(nullptr);
+            }
+            return;
+        }
+        FirstQueries();
+        done(nullptr);
+    });
+}
+
+bool TForm1::SigningOn() const { return qry1.Opening(); }
+
+void TForm1::StopSigningOn() { qry1.StopFetching(); }
 
 } // namespace querlin

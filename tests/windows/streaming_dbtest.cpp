@@ -15,6 +15,11 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace querlin;
 using namespace querlin::test;
 
@@ -27,6 +32,28 @@ CREATE TABLE bravel.big AS SELECT g AS id, 'row ' || g AS t FROM generate_series
 CREATE TABLE bravel.small (x integer);
 INSERT INTO bravel.small VALUES (7);
 )";
+
+// A listener on port 1521 of a loopback address that takes connections and
+// never says a word.
+class SilentListener {
+public:
+    explicit SilentListener(const char* address)
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        int yes = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(1521);
+        inet_pton(AF_INET, address, &at.sin_addr);
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(fd_, 8) != 0)
+            throw std::runtime_error(std::string("cannot listen on ") + address + ":1521");
+    }
+    ~SilentListener() { close(fd_); }
+
+private:
+    int fd_ = -1;
+};
 
 class Streaming : public LoginEndToEnd {
 protected:
@@ -45,7 +72,8 @@ protected:
     {
         Psql(database_, kSite);
         Login("system", "manager");
-        ASSERT_TRUE(Form1->isVisible());
+        // The sign-on is made on a worker: the Login returns at once.
+        ASSERT_TRUE(WaitFor([] { return Form1->isVisible(); }));
         ASSERT_TRUE(reports.empty());
         ASSERT_TRUE(Find(Form1->qry1, browser::kUserColumn, "BRAVEL"));
         Form1->dbgrd1CellClick(nullptr);
@@ -221,4 +249,30 @@ TEST_F(Streaming, ClosingTheWindowMidStreamEndsAtOnce)
     Form1->close();
     QTest::qWait(50);
     EXPECT_LT(timer.elapsed(), 1000);
+}
+
+// A Login to an address that takes the connection and never answers: the
+// window goes on, Esc ends the attempt, and the login window stays for
+// another try.
+TEST_F(Streaming, LoginToAHostThatNeverAnswersCanBeStopped)
+{
+    SilentListener silent("127.0.0.7");
+    Dial("127.0.0.7");
+    Login("system", "manager");
+    EXPECT_TRUE(Form1->SigningOn());
+    EXPECT_TRUE(frmmain->isVisible());
+    EXPECT_FALSE(Form1->isVisible());
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    QTest::qWait(200);  // the window paints meanwhile
+    frmmain->upass->setFocus();
+    QElapsedTimer timer;
+    timer.start();
+    QTest::keyClick(frmmain->upass, Qt::Key_Escape);
+    EXPECT_LT(timer.elapsed(), 200);
+    EXPECT_FALSE(Form1->SigningOn());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    QTest::qWait(200);
+    EXPECT_TRUE(frmmain->isVisible());
+    EXPECT_FALSE(Form1->isVisible());
+    EXPECT_TRUE(reports.empty());
 }

@@ -368,3 +368,36 @@ TEST(StreamDb, AFrozenServerProcessHoldsNothing)
 }
 
 } // namespace
+
+namespace {
+
+// The server goes mid-result: the rows so far stay, the fetch is marked cut
+// short with the driver's text, and the set can be opened again later.
+TEST(StreamDb, AServerLostMidStreamKeepsTheRowsSoFarAndSaysSo)
+{
+    TaskQueue gui;
+    test::PrivateServer server("lost-pw");
+    TADOQuery q;
+    q.SetConnectionString(server.AdoConnectionString());
+    q.SetSQL(Series(20000000, "lost"));
+    q.Open();
+    ASSERT_EQ(q.FetchState(), TFetchState::fsFetching);
+    q.MoveRows(2);
+    // Its session ends under it, as when the server goes.
+    server.Psql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = 'querlin' "
+                "AND backend_type = 'client backend' AND pid <> pg_backend_pid()");
+    ASSERT_TRUE(gui.RunUntil([&] { return q.FetchState() != TFetchState::fsFetching; }));
+    EXPECT_EQ(q.FetchState(), TFetchState::fsFailed);
+    EXPECT_FALSE(q.FetchFailure().empty());
+    const int kept = q.RecordCount();
+    EXPECT_GE(kept, 1024);
+    EXPECT_LT(kept, 20000000);
+    EXPECT_EQ(q.RecordNumber(), 3);
+    q.MoveLast();
+    EXPECT_EQ(N(q), kept);
+    q.SetSQL(Series(5, "again"));
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 5);
+}
+
+} // namespace

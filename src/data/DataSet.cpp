@@ -12,9 +12,336 @@
 #include "platform/Error.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <exception>
+#include <mutex>
 #include <new>
+#include <thread>
 
 namespace querlin::data {
+
+// ---------------------------------------------------------------------------
+// Fetching in the background
+
+namespace {
+
+std::mutex posterLock;
+TGuiPoster& Poster()
+{
+    static TGuiPoster poster;
+    return poster;
+}
+std::thread::id posterThread;
+
+// The poster, for a record set opened on the thread that installed it; a
+// record set of another thread (the export's) fetches every row itself.
+TGuiPoster CurrentPoster()
+{
+    std::lock_guard<std::mutex> hold(posterLock);
+    if (posterThread != std::this_thread::get_id())
+        return {};
+    return Poster();
+}
+
+enum Outcome : int { kRunning, kComplete, kStopped, kFailed };
+
+// Links hear of new rows at most this often.
+constexpr auto kWakeInterval = std::chrono::milliseconds(50);
+
+} // namespace
+
+void SetGuiPoster(TGuiPoster poster)
+{
+    std::lock_guard<std::mutex> hold(posterLock);
+    Poster() = std::move(poster);
+    posterThread = std::this_thread::get_id();
+}
+
+// What a fetching worker and its record set share. The worker owns the
+// reader, writes the snapshot and publishes it; the record set's thread
+// reads only what is published and alone touches owner. The worker was given
+// everything it needs at its start: it never reaches the record set.
+struct FetchStream {
+    std::shared_ptr<Snapshot> rows;          // never reset by the worker
+    std::unique_ptr<Loader> loader;
+    std::unique_ptr<ResultReader> reader;
+    std::shared_ptr<Connection> connection;  // the reader's, kept until the worker is done
+    TGuiPoster poster;
+
+    // An open made on the worker: what it was given, and what it found for
+    // the record set's thread to take once opened is set.
+    std::string connectionString;
+    std::string sql;
+    std::vector<ColumnInfo> columns;
+    FieldPlan plan;
+    std::shared_ptr<Connection> openedConnection;
+    bool openFailed = false;
+    bool connectFailed = false;              // the failure is the connection's
+    std::atomic<bool> opened{false};
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> outcome{kRunning};
+    std::string failure;                 // written before outcome
+    std::atomic<bool> wakePending{false};
+    std::chrono::steady_clock::time_point nextWake{};  // the worker's
+
+    TADOQuery::Impl* owner = nullptr;    // the record set's thread only
+};
+
+namespace {
+
+// Asks the record set's thread to take the rows in, unless it is asked
+// already; never sooner than kWakeInterval after the last time.
+void Wake(const std::shared_ptr<FetchStream>& s, bool final)
+{
+    if (s->wakePending.exchange(true, std::memory_order_acq_rel) && !final)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    int delay = 0;
+    if (!final && s->nextWake > now)
+        delay = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(s->nextWake - now).count());
+    s->nextWake = std::max(now, s->nextWake) + kWakeInterval;
+    s->poster(delay, [s] {
+        s->wakePending.store(false, std::memory_order_release);
+        if (s->owner)
+            s->owner->RowsArrived();
+    });
+}
+
+void FetchRest(std::shared_ptr<FetchStream> s)
+{
+    int outcome = kComplete;
+    try {
+        for (;;) {
+            if (s->stop.load(std::memory_order_acquire)) {
+                outcome = kStopped;
+                break;
+            }
+            const std::size_t read = s->reader->Read(*s->loader, kFetchBlock);
+            if (s->stop.load(std::memory_order_acquire)) {
+                outcome = kStopped;
+                break;
+            }
+            s->rows->Publish();
+            if (read == 0)
+                break;
+            Wake(s, false);
+        }
+    } catch (const std::bad_alloc&) {
+        s->failure = "Out of memory";
+        outcome = kFailed;
+    } catch (const std::exception& e) {
+        s->failure = e.what();
+        outcome = kFailed;
+    }
+    // The statement and the connection go on this thread, whatever waits they take.
+    try {
+        s->reader.reset();
+        s->connection.reset();
+    } catch (...) {
+    }
+    s->outcome.store(outcome, std::memory_order_release);
+    Wake(s, true);
+}
+
+// Connects, runs the query and fetches the first block on the worker; the
+// record set's thread takes them in (Opened), and the rest streams behind.
+void OpenAndFetch(std::shared_ptr<FetchStream> s)
+{
+    bool more = false;
+    try {
+        try {
+            s->connection = Connect(s->connectionString);
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception&) {
+            s->connectFailed = true;
+            throw;
+        }
+        if (!s->stop.load(std::memory_order_acquire)) {
+            s->reader = s->connection->Query(s->sql);
+            if (!s->reader)
+                throw Error("CommandText does not return a result set");
+            s->columns = s->reader->Columns();
+            s->plan = PlanFields(s->columns);
+            std::vector<FieldShape> shapes;
+            std::vector<SlotKind> slots;
+            for (std::size_t i = 0; i < s->plan.names.size(); ++i) {
+                const ColumnInfo& column = s->columns[static_cast<std::size_t>(s->plan.columns[i])];
+                const TFieldType kind = s->plan.kinds[i];
+                shapes.push_back(FieldShape{static_cast<int>(i), kind, text::SizeFor(kind, column)});
+                slots.push_back(SlotFor(kind, column.type));
+            }
+            s->rows = std::make_shared<Snapshot>(std::move(slots));
+            s->loader = std::make_unique<Loader>(*s->rows, std::move(shapes), s->plan.fieldOfColumn);
+            more = s->reader->Read(*s->loader, kFetchBlock) == kFetchBlock;
+            s->rows->Share();
+            s->openedConnection = s->connection;
+        }
+    } catch (const std::bad_alloc&) {
+        s->openFailed = true;
+        s->connectFailed = false;
+        s->failure = "Out of memory";
+    } catch (const std::exception& e) {
+        s->openFailed = true;
+        s->failure = e.what();
+    }
+    if (s->openFailed || s->stop.load(std::memory_order_acquire)) {
+        try {
+            s->reader.reset();
+            s->connection.reset();
+        } catch (...) {
+        }
+        s->opened.store(true, std::memory_order_release);
+        s->outcome.store(s->openFailed ? kFailed : kStopped, std::memory_order_release);
+        s->poster(0, [s] {
+            if (s->owner)
+                s->owner->Opened();
+        });
+        return;
+    }
+    if (!more) {
+        // All in: the record set takes the whole result at once.
+        try {
+            s->reader.reset();
+            s->connection.reset();
+        } catch (...) {
+        }
+        s->rows->Publish();
+        s->outcome.store(kComplete, std::memory_order_release);
+    }
+    s->opened.store(true, std::memory_order_release);
+    s->poster(0, [s] {
+        if (s->owner)
+            s->owner->Opened();
+    });
+    if (more)
+        FetchRest(s);
+}
+
+} // namespace
+
+void TADOQuery::Impl::Opened()
+{
+    std::shared_ptr<FetchStream> s = std::move(opening);
+    opening.reset();
+    std::function<void(std::exception_ptr)> done = std::move(openDone);
+    openDone = nullptr;
+    if (!s || !s->opened.load(std::memory_order_acquire))
+        return;
+    if (s->openFailed) {
+        s->owner = nullptr;
+        std::exception_ptr failure =
+            s->connectFailed ? std::make_exception_ptr(ConnectionFailed(Prefixed(s->failure)))
+                             : std::make_exception_ptr(Error(Prefixed(s->failure)));
+        if (done)
+            done(failure);
+        return;
+    }
+    for (std::size_t i = 0; i < s->plan.names.size(); ++i) {
+        fields.push_back(std::make_unique<FieldImpl>(*this, static_cast<int>(i), s->plan.names[i], s->plan.kinds[i],
+                                                     s->columns[static_cast<std::size_t>(s->plan.columns[i])]));
+    }
+    rows = s->rows;
+    connection = s->openedConnection;
+    s->openedConnection.reset();
+    known = rows->RowCount();
+    ++openSerial;
+    fetchState = TFetchState::fsFetching;
+    fetchFailure.clear();
+    stream = s;  // owner stays this set
+    deleted.clear();
+    state = TDataSetState::dsBrowse;
+    window.SetSize(DesiredWindowSize());
+    window.FillFromStart();
+    UpdateLinkStates();
+    // A fetch over already (a small result) is taken in at once.
+    RowsArrived();
+    if (done)
+        done(nullptr);
+}
+
+void TADOQuery::Impl::CancelOpening()
+{
+    if (!opening)
+        return;
+    opening->stop.store(true, std::memory_order_release);
+    opening->owner = nullptr;
+    opening.reset();
+    // The caller's continuation goes unrun; what it holds is let go.
+    std::function<void(std::exception_ptr)> dropped = std::move(openDone);
+    openDone = nullptr;
+}
+
+void TADOQuery::Impl::RowsArrived()
+{
+    if (!stream)
+        return;
+    // The outcome first: a worker done has published its last rows before.
+    const int outcome = stream->outcome.load(std::memory_order_acquire);
+    const std::int64_t published = rows->RowCount();
+    if (outcome != kRunning) {
+        // The worker is done with the snapshot: this thread writes it again.
+        if (outcome == kFailed) {
+            fetchFailure = stream->failure;
+            fetchState = TFetchState::fsFailed;
+        } else {
+            fetchState = outcome == kStopped ? TFetchState::fsStopped : TFetchState::fsComplete;
+        }
+        rows->Truncate(published);
+        rows->Unshare();
+        stream->owner = nullptr;
+        stream.reset();
+    }
+    TakeRows(published);
+    if (onFetchChange && (outcome != kRunning || state != TDataSetState::dsInactive)) {
+        std::function<void()> handler = onFetchChange;
+        handler();
+    }
+}
+
+void TADOQuery::Impl::TakeRows(std::int64_t count)
+{
+    if (count <= known || state == TDataSetState::dsInactive)
+        return;
+    known = count;
+    // The current row stays; the window takes rows when it has room, and
+    // every link follows the new count.
+    if (window.RowsAdded())
+        Notify(LinkEvent::DataChange);
+    else
+        Notify(LinkEvent::Scroll, 0);
+}
+
+void TADOQuery::Impl::LeaveStream(TFetchState why)
+{
+    if (!stream)
+        return;
+    stream->stop.store(true, std::memory_order_release);
+    stream->owner = nullptr;
+    // The worker may still write rows nobody will see; until it is done,
+    // this thread leaves the snapshot alone.
+    abandoned = std::move(stream);
+    stream.reset();
+    fetchState = why;
+}
+
+bool TADOQuery::Impl::RowsWritable()
+{
+    if (stream)
+        return false;
+    if (abandoned) {
+        if (abandoned->outcome.load(std::memory_order_acquire) == kRunning)
+            return false;
+        abandoned.reset();
+        if (rows) {
+            rows->Truncate(known);
+            rows->Unshare();
+        }
+    }
+    return true;
+}
 
 // ---------------------------------------------------------------------------
 // TADOQuery::Impl helpers
@@ -49,7 +376,7 @@ void TADOQuery::Impl::CheckNotNotifying(const char* operation) const
 
 std::int64_t TADOQuery::Impl::LiveCount() const
 {
-    return rows ? rows->RowCount() - static_cast<std::int64_t>(deleted.size()) : 0;
+    return rows ? known - static_cast<std::int64_t>(deleted.size()) : 0;
 }
 
 bool TADOQuery::Impl::IsDeleted(std::int64_t physical) const
@@ -61,7 +388,7 @@ std::int64_t TADOQuery::Impl::NextLive(std::int64_t physical) const
 {
     if (!rows)
         return -1;
-    for (std::int64_t p = physical + 1; p < rows->RowCount(); ++p) {
+    for (std::int64_t p = physical + 1; p < known; ++p) {
         if (!IsDeleted(p))
             return p;
     }
@@ -72,7 +399,7 @@ std::int64_t TADOQuery::Impl::PriorLive(std::int64_t physical) const
 {
     if (!rows)
         return -1;
-    for (std::int64_t p = std::min(physical, rows->RowCount()) - 1; p >= 0; --p) {
+    for (std::int64_t p = std::min(physical, known) - 1; p >= 0; --p) {
         if (!IsDeleted(p))
             return p;
     }
@@ -88,7 +415,7 @@ std::int64_t TADOQuery::Impl::PhysicalAt(std::int64_t position) const
         else
             break;
     }
-    return rows && physical < rows->RowCount() ? physical : -1;
+    return rows && physical < known ? physical : -1;
 }
 
 std::int64_t TADOQuery::Impl::PositionOf(std::int64_t physical) const
@@ -141,6 +468,7 @@ std::string BaseTableOf(const std::vector<std::unique_ptr<FieldImpl>>& fields)
 }
 
 const char* const kNoBaseTable = "Insufficient base table information for updating or refreshing.";
+const char* const kStillFetching = "Cannot change the rows while they are still being fetched.";
 
 } // namespace
 
@@ -149,6 +477,8 @@ std::int64_t TADOQuery::Impl::StorePending()
     const std::string table = BaseTableOf(fields);
     if (table.empty() || !connection)
         throw Error(kNoBaseTable);
+    if (!RowsWritable())
+        throw Error(kStillFetching);
     std::vector<NamedValue> values;
     for (const auto& f : fields) {
         if (!pendingAssigned[static_cast<std::size_t>(f->Index())] || f->ReadOnly())
@@ -162,6 +492,7 @@ std::int64_t TADOQuery::Impl::StorePending()
 
     const std::int64_t physical = rows->AddRow();
     rows->CopyRow(*pending, 0, physical);
+    known = rows->RowCount();
     for (const NamedValue& v : assigned) {
         for (const auto& f : fields) {
             if (!text::EqualNoCase(f->BaseColumn(), v.column))
@@ -186,6 +517,9 @@ void TADOQuery::Impl::DeleteCurrent()
     const std::string table = BaseTableOf(fields);
     if (table.empty() || !connection)
         throw Error(kNoBaseTable);
+    // The connection is the worker's while it fetches.
+    if (!RowsWritable())
+        throw Error(kStillFetching);
     // The key singles the row out, unless a key value is missing: a source
     // that does not tell the numbers it assigned leaves them empty in rows
     // stored through this set. Then every comparable value is matched, and
@@ -273,10 +607,12 @@ void TADOQuery::Open()
     Impl& d = *d_;
     if (d.state != TDataSetState::dsInactive)
         return;
+    d.CancelOpening();
     d.CheckNotNotifying("Open");
     if (d.sql.empty())
         d.Fail("Missing SQL property");
-    std::unique_ptr<Connection> connection;
+    std::shared_ptr<Connection> connection;
+    std::shared_ptr<FetchStream> stream;
     try {
         connection = Connect(d.connectionString);
     } catch (const std::bad_alloc&) {
@@ -297,7 +633,23 @@ void TADOQuery::Open()
         }
         d.rows = EmptySnapshotFor(d.fields);
         Loader loader(*d.rows, d.fields, plan.fieldOfColumn);
-        while (reader->Read(loader, kFetchBlock) > 0) {
+        const TGuiPoster poster = CurrentPoster();
+        if (reader->Read(loader, kFetchBlock) == kFetchBlock) {
+            if (poster) {
+                // The first block is in: a worker fetches the rest.
+                auto s = std::make_shared<FetchStream>();
+                s->rows = d.rows;
+                s->loader = std::make_unique<Loader>(*d.rows, d.fields, plan.fieldOfColumn);
+                s->reader = std::move(reader);
+                s->connection = connection;
+                s->poster = poster;
+                d.rows->Share();
+                std::thread(FetchRest, s).detach();
+                stream = std::move(s);
+            } else {
+                while (reader->Read(loader, kFetchBlock) > 0) {
+                }
+            }
         }
     } catch (const std::bad_alloc&) {
         d.fields.clear();
@@ -310,6 +662,13 @@ void TADOQuery::Open()
         d.Fail(e.what());
     }
     d.connection = std::move(connection);
+    d.known = d.rows->RowCount();
+    ++d.openSerial;
+    d.fetchState = stream ? TFetchState::fsFetching : TFetchState::fsComplete;
+    d.fetchFailure.clear();
+    d.stream = stream;
+    if (stream)
+        stream->owner = &d;
     d.deleted.clear();
     d.state = TDataSetState::dsBrowse;
     d.window.SetSize(d.DesiredWindowSize());
@@ -317,9 +676,41 @@ void TADOQuery::Open()
     d.UpdateLinkStates();
 }
 
+void TADOQuery::OpenThen(std::function<void(std::exception_ptr)> done)
+{
+    Impl& d = *d_;
+    TGuiPoster poster = CurrentPoster();
+    if (d.state != TDataSetState::dsInactive || !poster) {
+        std::exception_ptr failure;
+        try {
+            Open();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (done)
+            done(failure);
+        return;
+    }
+    d.CancelOpening();
+    d.CheckNotNotifying("Open");
+    if (d.sql.empty())
+        d.Fail("Missing SQL property");
+    auto s = std::make_shared<FetchStream>();
+    s->poster = std::move(poster);
+    s->connectionString = d.connectionString;
+    s->sql = d.sql;
+    s->owner = &d;
+    std::thread(OpenAndFetch, s).detach();
+    d.opening = std::move(s);
+    d.openDone = std::move(done);
+}
+
+bool TADOQuery::Opening() const { return d_->opening != nullptr; }
+
 void TADOQuery::Close()
 {
     Impl& d = *d_;
+    d.CancelOpening();
     if (d.state == TDataSetState::dsInactive)
         return;
     d.CheckNotNotifying("Close");
@@ -330,13 +721,44 @@ void TADOQuery::Close()
     for (auto& f : closing)
         f->Detach();
     d.state = TDataSetState::dsInactive;
+    d.LeaveStream(TFetchState::fsComplete);
+    d.abandoned.reset();  // it holds its own share of the rows
     d.window.Clear();
     d.DropPending();
     d.rows.reset();
+    d.known = 0;
+    d.fetchState = TFetchState::fsComplete;
+    d.fetchFailure.clear();
     d.deleted.clear();
     d.connection.reset();
     d.UpdateLinkStates();
 }
+
+TFetchState TADOQuery::FetchState() const { return d_->fetchState; }
+std::uint64_t TADOQuery::OpenSerial() const { return d_->openSerial; }
+const std::string& TADOQuery::FetchFailure() const { return d_->fetchFailure; }
+
+void TADOQuery::StopFetching()
+{
+    Impl& d = *d_;
+    if (d.opening) {
+        d.CancelOpening();
+        return;
+    }
+    if (!d.stream)
+        return;
+    d.CheckNotNotifying("StopFetching");
+    // The rows published so far are kept and shown.
+    const std::int64_t published = d.rows->RowCount();
+    d.LeaveStream(TFetchState::fsStopped);
+    d.TakeRows(published);
+    if (d.onFetchChange) {
+        std::function<void()> handler = d.onFetchChange;
+        handler();
+    }
+}
+
+void TADOQuery::SetOnFetchChange(std::function<void()> handler) { d_->onFetchChange = std::move(handler); }
 
 TField& TADOQuery::FieldNamed(const std::string& name) const
 {

@@ -8,8 +8,16 @@
 // TDataLink receives the record set's notifications synchronously.
 // All of it belongs to one thread: the GUI thread, or the export worker for
 // the export's own record set.
+//
+// With a GUI poster installed (SetGuiPoster), Open returns once the first
+// block of rows is in and a worker of the record set's own fetches the
+// rest; the record set picks the rows up on its thread, when the poster
+// runs its task, and tells its links then. Without one, Open fetches the
+// whole result before it returns.
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,8 +27,22 @@ namespace querlin::data {
 class TADOQuery;
 class TDataSource;
 class TDataLink;
+struct FetchStream;
 
 enum class TDataSetState { dsInactive, dsBrowse, dsInsert };  // closed, browsing, appending
+
+// How far an open record set's rows have come: all in, still coming,
+// stopped by the user (the rows so far kept), or cut short by a failure.
+enum class TFetchState { fsComplete, fsFetching, fsStopped, fsFailed };
+
+// Runs a task on the GUI thread after about delayMs milliseconds. Called
+// from the fetching workers; must be safe to call from any thread, and may
+// drop the task once the program is ending.
+using TGuiPoster = std::function<void(int delayMs, std::function<void()> task)>;
+
+// Installs the poster that record sets opened afterwards stream through; an
+// empty one makes Open fetch every row itself again. GUI thread.
+void SetGuiPoster(TGuiPoster poster);
 
 enum class TFieldType {
     ftUnknown, ftString, ftSmallint, ftInteger, ftWord, ftBoolean, ftFloat,
@@ -76,7 +98,25 @@ public:
     TDataSetState State() const;
     bool Active() const;
 
+    // Fetching in the background (see SetGuiPoster). StopFetching keeps the
+    // rows so far and frees the worker at once; a worker blocked in the
+    // driver is abandoned and ends on its own. The handler hears of rows
+    // arrived and of the fetch ending, after the links have.
+    TFetchState FetchState() const;
+    // Counts the opens: tells a record set opened anew from the one it was.
+    std::uint64_t OpenSerial() const;
+    const std::string& FetchFailure() const;  // the text of an fsFailed fetch
+    void StopFetching();
+    void SetOnFetchChange(std::function<void()> handler);
+
     void Open();
+    // Opens on a worker and returns at once (with a GUI poster installed,
+    // on its thread; otherwise it is Open): done runs on the GUI thread
+    // once the first rows are in, with the failure Open would throw, or
+    // never, when the open is stopped (StopFetching, Close, another open),
+    // and is then let go. Meanwhile the set stays closed and Opening.
+    void OpenThen(std::function<void(std::exception_ptr)> done);
+    bool Opening() const;
     void Close();
     void MoveFirst();
     void MoveNext();
@@ -119,6 +159,7 @@ private:
     friend class TDataSource;
     friend class FieldImpl;
     friend class TRecordScan;
+    friend struct FetchStream;
     struct Impl;
     std::unique_ptr<Impl> d_;
 };

@@ -9,6 +9,8 @@
 #include "data/RowWindow.h"
 #include "data/Snapshot.h"
 
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,6 +19,7 @@
 namespace querlin::data {
 
 class FieldImpl;
+struct FetchStream;
 
 // What a link is told. Check, record change and the state changes need no
 // view adjustment; the other three do.
@@ -32,9 +35,28 @@ struct TADOQuery::Impl final : LiveRows {
     std::string sql;
     TDataSetState state = TDataSetState::dsInactive;
 
-    std::unique_ptr<Connection> connection;  // kept while open, for storing and deleting rows
+    std::shared_ptr<Connection> connection;  // kept while open, for storing and deleting rows
     std::vector<std::unique_ptr<FieldImpl>> fields;
-    std::unique_ptr<Snapshot> rows;
+    std::shared_ptr<Snapshot> rows;          // shared with a worker fetching into it
+    std::int64_t known = 0;                  // the rows the links have heard of
+    std::uint64_t openSerial = 0;
+
+    // Fetching in the background (DataSet.cpp).
+    std::shared_ptr<FetchStream> stream;     // the worker still fetching for this set
+    std::shared_ptr<FetchStream> abandoned;  // a stopped worker that may still write unseen rows
+    TFetchState fetchState = TFetchState::fsComplete;
+    std::string fetchFailure;
+    std::function<void()> onFetchChange;
+    std::shared_ptr<FetchStream> opening;    // an open under way on a worker
+    std::function<void(std::exception_ptr)> openDone;
+    void Opened();
+    void CancelOpening();
+    // The worker's rows so far reach the links; the fetch's end is taken in.
+    void RowsArrived();
+    void TakeRows(std::int64_t count);
+    void LeaveStream(TFetchState why);
+    // Before this thread writes the snapshot: false while a worker still may.
+    bool RowsWritable();
     std::vector<std::int64_t> deleted;  // physical rows deleted through this set, ascending
 
     // The row being appended: a one-row snapshot with the same columns.
@@ -68,7 +90,7 @@ struct TADOQuery::Impl final : LiveRows {
     std::int64_t PriorLive(std::int64_t physical) const override;  // -1 when none
     std::int64_t PhysicalAt(std::int64_t position) const;
     std::int64_t PositionOf(std::int64_t physical) const override;
-    std::int64_t PhysicalCount() const override { return rows ? rows->RowCount() : 0; }
+    std::int64_t PhysicalCount() const override { return rows ? known : 0; }
 
     // The text of a field's cell in a stored row, read in place (TRecordScan).
     std::string_view CellText(int field, std::int64_t physical, bool display, std::string& scratch) const;

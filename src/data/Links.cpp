@@ -422,7 +422,7 @@ void TADOQuery::ReturnToMark(const TBookmark& mark)
     if (mark.IsNone())
         return;
     d.CheckNotNotifying("ReturnToMark");
-    if (!d.rows || mark.row >= d.rows->RowCount() || d.IsDeleted(mark.row))
+    if (!d.rows || mark.row >= d.PhysicalCount() || d.IsDeleted(mark.row))
         d.Fail("Record not found");
     d.LeaveRow();
     d.window.RefillAbout(mark.row, true);

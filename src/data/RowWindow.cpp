@@ -18,6 +18,22 @@ void RowWindow::Clear()
     atStart_ = atEnd_ = false;
 }
 
+bool RowWindow::RowsAdded()
+{
+    if (held_.empty()) {
+        FillFromStart();
+        return !held_.empty();
+    }
+    if (held_.back().physical < 0)  // appending: the new row stays the last
+        return false;
+    if (atEnd_ && rows_.NextLive(held_.back().physical) >= 0)
+        atEnd_ = false;
+    bool grew = false;
+    while (Count() < size_ && FetchNext(nullptr))
+        grew = true;
+    return grew;
+}
+
 bool RowWindow::FetchNext(int* slides)
 {
     std::int64_t physical;

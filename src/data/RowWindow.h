@@ -66,6 +66,10 @@ public:
     // rows moved; slides is the net number of rows the window slid forward
     // and grew tells that the window took rows without sliding.
     int Move(int count, int& slides, bool& grew);
+    // Rows were added after the last one: the window takes them while it has
+    // room (true when it did), and an end reached is an end no more. The
+    // active row stays.
+    bool RowsAdded();
 
     // Resizing: when shrinking, the run kept starts at earliestShown (the
     // first row any view shows), moved back so that it fits and keeps the

@@ -31,29 +31,57 @@ std::size_t LengthPrefixSize(std::size_t length)
 } // namespace
 
 Snapshot::Snapshot(std::vector<SlotKind> columns)
+    : columns_(new Column[columns.size()]), columnCount_(static_cast<int>(columns.size()))
 {
-    columns_.reserve(columns.size());
-    for (SlotKind kind : columns)
-        columns_.push_back(Column{kind, WidthOf(kind), {}});
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        columns_[c].kind = columns[c];
+        columns_[c].width = WidthOf(columns[c]);
+    }
 }
 
 void Snapshot::Clear()
 {
-    for (Column& c : columns_)
-        c.chunks.clear();
+    for (int c = 0; c < columnCount_; ++c) {
+        Column& column = columns_[c];
+        column.chunks.Clear();
+        column.storage.clear();
+        column.firstCapacity = 0;
+        column.bytes = 0;
+    }
     arena_.clear();
+    arenaBytes_.Clear();
     fillingBlock_ = SIZE_MAX;
     rowCount_ = 0;
+    published_.store(0, std::memory_order_release);
 }
 
-Snapshot::Chunk Snapshot::NewChunk(int width, std::int64_t capacity)
+void Snapshot::Unshare()
+{
+    shared_ = false;
+    Publish();
+}
+
+void Snapshot::Truncate(std::int64_t keep)
+{
+    if (keep >= rowCount_)
+        return;
+    for (std::int64_t row = keep; row < rowCount_; ++row) {
+        for (int c = 0; c < columnCount_; ++c)
+            SetNull(c, row);
+    }
+    rowCount_ = keep;
+    published_.store(keep, std::memory_order_release);
+}
+
+Snapshot::Chunk Snapshot::NewChunk(Column& column, std::int64_t capacity)
 {
     Chunk chunk;
     const std::size_t nullBytes = static_cast<std::size_t>(capacity) / 8;
-    chunk.storage.reset(new unsigned char[nullBytes + static_cast<std::size_t>(capacity) * width]);
-    chunk.nulls = reinterpret_cast<std::uint64_t*>(chunk.storage.get());
-    chunk.slots = chunk.storage.get() + nullBytes;
-    chunk.capacity = capacity;
+    const std::size_t bytes = nullBytes + static_cast<std::size_t>(capacity) * column.width;
+    column.storage.emplace_back(new unsigned char[bytes]);
+    column.bytes += bytes;
+    chunk.nulls = reinterpret_cast<std::uint64_t*>(column.storage.back().get());
+    chunk.slots = column.storage.back().get() + nullBytes;
     // Every cell starts null; a value clears its bit.
     std::memset(chunk.nulls, 0xFF, nullBytes);
     return chunk;
@@ -65,36 +93,47 @@ std::int64_t Snapshot::AddRow()
     if (row < kChunkRows) {
         // The first chunk grows by doubling, so that a short result of many
         // columns does not take a full chunk per column.
-        const std::int64_t capacity = columns_.empty() || columns_[0].chunks.empty()
-                                          ? 0
-                                          : columns_[0].chunks[0].capacity;
+        const std::int64_t capacity = columnCount_ == 0 ? 0 : columns_[0].firstCapacity;
         if (row == capacity) {
             const std::int64_t grown = capacity == 0 ? kFirstChunkRows : std::min(capacity * 2, kChunkRows);
-            for (Column& c : columns_) {
-                Chunk chunk = NewChunk(c.width, grown);
-                if (!c.chunks.empty()) {
-                    const Chunk& old = c.chunks[0];
+            for (int c = 0; c < columnCount_; ++c) {
+                Column& column = columns_[c];
+                Chunk chunk = NewChunk(column, grown);
+                if (column.chunks.Size() > 0) {
+                    const Chunk old = column.chunks.Load()[0];
                     std::memcpy(chunk.nulls, old.nulls, static_cast<std::size_t>(capacity) / 8);
-                    std::memcpy(chunk.slots, old.slots, static_cast<std::size_t>(capacity) * c.width);
-                    c.chunks[0] = std::move(chunk);
+                    std::memcpy(chunk.slots, old.slots, static_cast<std::size_t>(capacity) * column.width);
+                    column.chunks.Set(0, chunk, shared_);
+                    // A reader may still be on the old copy while shared: it stays.
+                    if (!shared_) {
+                        column.storage.erase(column.storage.end() - 2);
+                        column.bytes -= static_cast<std::size_t>(capacity) / 8 +
+                                        static_cast<std::size_t>(capacity) * column.width;
+                    }
                 } else {
-                    c.chunks.push_back(std::move(chunk));
+                    column.chunks.Push(chunk);
                 }
+                column.firstCapacity = grown;
             }
         }
     } else if ((row & static_cast<std::int64_t>(kChunkMask)) == 0) {
-        for (Column& c : columns_)
-            c.chunks.push_back(NewChunk(c.width, kChunkRows));
+        // A chunk may be left from rows dropped unpublished.
+        if (columnCount_ > 0 && columns_[0].chunks.Size() <= static_cast<std::size_t>(row >> kChunkShift)) {
+            for (int c = 0; c < columnCount_; ++c)
+                columns_[c].chunks.Push(NewChunk(columns_[c], kChunkRows));
+        }
     }
     ++rowCount_;
+    if (!shared_)
+        Publish();
     return row;
 }
 
 void Snapshot::SetNull(int column, std::int64_t row)
 {
-    Chunk& chunk = columns_[column].chunks[static_cast<std::size_t>(row >> kChunkShift)];
+    const Chunk& chunk = columns_[column].chunks.Load()[static_cast<std::size_t>(row >> kChunkShift)];
     const std::uint64_t bit = static_cast<std::uint64_t>(row) & kChunkMask;
-    chunk.nulls[bit >> 6] |= std::uint64_t(1) << (bit & 63);
+    SetNullBit(chunk, bit);
 }
 
 void Snapshot::SetRef(int column, std::int64_t row, std::string_view bytes)
@@ -104,6 +143,7 @@ void Snapshot::SetRef(int column, std::int64_t row, std::string_view bytes)
     if (need > kArenaBlock / 4) {
         // A large value gets a block of its own, so the shared blocks stay small.
         arena_.push_back(ArenaBlock{std::unique_ptr<char[]>(new char[need]), need, 0});
+        arenaBytes_.Push(arena_.back().bytes.get());
         blockIndex = arena_.size() - 1;
     } else {
         if (fillingBlock_ >= arena_.size() || arena_[fillingBlock_].size - arena_[fillingBlock_].used < need) {
@@ -112,6 +152,7 @@ void Snapshot::SetRef(int column, std::int64_t row, std::string_view bytes)
                 need, fillingBlock_ < arena_.size() ? std::min(arena_[fillingBlock_].size * 2, kArenaBlock)
                                                     : std::size_t(4096));
             arena_.push_back(ArenaBlock{std::unique_ptr<char[]>(new char[size]), size, 0});
+            arenaBytes_.Push(arena_.back().bytes.get());
             fillingBlock_ = arena_.size() - 1;
         }
         blockIndex = fillingBlock_;
@@ -134,8 +175,7 @@ void Snapshot::SetRef(int column, std::int64_t row, std::string_view bytes)
 std::string_view Snapshot::Ref(int column, std::int64_t row) const
 {
     const std::uint64_t ref = Read<std::uint64_t>(column, row);
-    const ArenaBlock& block = arena_[static_cast<std::size_t>(ref >> 32)];
-    const char* p = block.bytes.get() + (ref & 0xFFFFFFFFu);
+    const char* p = arenaBytes_.Load()[static_cast<std::size_t>(ref >> 32)] + (ref & 0xFFFFFFFFu);
     std::size_t length = 0;
     int shift = 0;
     for (;;) {
@@ -167,10 +207,8 @@ void Snapshot::CopyRow(const Snapshot& from, std::int64_t fromRow, std::int64_t 
 std::size_t Snapshot::AllocatedBytes() const
 {
     std::size_t total = 0;
-    for (const Column& c : columns_) {
-        for (const Chunk& chunk : c.chunks)
-            total += static_cast<std::size_t>(chunk.capacity) / 8 + static_cast<std::size_t>(chunk.capacity) * c.width;
-    }
+    for (int c = 0; c < columnCount_; ++c)
+        total += columns_[c].bytes;
     for (const ArenaBlock& b : arena_)
         total += b.size;
     return total;

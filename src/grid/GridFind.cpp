@@ -64,7 +64,7 @@ bool TextMatcher::Matches(std::string_view cell)
 
 FindHit FindInRecords(const data::TRecordScan& scan, const std::vector<int>& columnFields,
                       int column, const TLocateRequest& request, TextMatcher& matcher,
-                      const std::function<bool()>& stop)
+                      const std::function<bool()>& stop, const FindHit* after)
 {
     const int n = static_cast<int>(columnFields.size());
     if (n == 0)
@@ -99,14 +99,23 @@ FindHit FindInRecords(const data::TRecordScan& scan, const std::vector<int>& col
     };
 
     data::TRecordScan::Row row;
-    if (request.Direction == TLocateDirection::All) {
+    if (after) {
+        row = after->Last;
+        p = std::clamp(after->LastColumn, 0, n - 1);
+        if (!row.Valid())
+            return {};
+        if (!step(row))
+            return FindHit{false, {}, -1, row, p};
+    } else if (request.Direction == TLocateDirection::All) {
         row = scan.First();
         if (!row.Valid())
             return {};
     } else {
         row = scan.Current();
-        if (!row.Valid() || !step(row))
+        if (!row.Valid())
             return {};
+        if (!step(row))
+            return FindHit{false, {}, -1, row, p};
     }
     std::string scratch;
     int untilStop = kStopInterval;
@@ -114,26 +123,28 @@ FindHit FindInRecords(const data::TRecordScan& scan, const std::vector<int>& col
         const int field = columnFields[static_cast<std::size_t>(p)];
         const std::string_view text = field < 0 ? std::string_view() : scan.Text(field, row, display, scratch);
         if (matcher.Matches(text))
-            return FindHit{true, row, p};
+            return FindHit{true, row, p, {}, -1};
         if (stop && --untilStop == 0) {
             untilStop = kStopInterval;
             if (stop())
                 return {};
         }
+        const data::TRecordScan::Row last = row;
+        const int lastColumn = p;
         if (!step(row))
-            return {};
+            return FindHit{false, {}, -1, last, lastColumn};
     }
 }
 
 FindHit LocateInRecordSet(data::TADOQuery& dataSet, const std::vector<int>& columnFields,
                           int column, const TLocateRequest& request,
-                          const std::function<bool()>& stop)
+                          const std::function<bool()>& stop, const FindHit* after)
 {
     HeldLinks held(dataSet);
     data::TRecordScan scan(dataSet);
     TextMatcher matcher(request.Text, request.Matching, request.Options.CaseInsensitive);
     FindHit hit = FindInRecords(scan, columnFields, column, request, matcher,
-                                request.Options.StopOnEsc ? stop : std::function<bool()>());
+                                request.Options.StopOnEsc ? stop : std::function<bool()>(), after);
     if (hit.Found)
         scan.MoveTo(hit.Row, request.Direction == TLocateDirection::All);
     return hit;

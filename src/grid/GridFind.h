@@ -72,6 +72,10 @@ struct FindHit {
     bool Found = false;
     data::TRecordScan::Row Row;
     int Column = -1;
+    // Not found because the walk ran out of rows: the last cell examined,
+    // for a search over rows still coming to go on from.
+    data::TRecordScan::Row Last;
+    int LastColumn = -1;
 };
 
 // The walk. `columnFields` lists the searched columns in display order, each
@@ -83,10 +87,12 @@ struct FindHit {
 // previous column and at the row's end to the first / last column of the
 // next / previous record (all columns), or to the next / previous record in
 // the same column. There is no wrap-around. `stop` (may be empty) is asked
-// now and then whether to give up.
+// now and then whether to give up. With `after` (a search that ran out of
+// rows) the walk goes on one step past its last cell instead, in the
+// request's direction, so no cell is examined twice.
 FindHit FindInRecords(const data::TRecordScan& scan, const std::vector<int>& columnFields,
                       int column, const TLocateRequest& request, TextMatcher& matcher,
-                      const std::function<bool()>& stop = {});
+                      const std::function<bool()>& stop = {}, const FindHit* after = nullptr);
 
 // A whole search on a record set: notifications held back, the walk, and
 // the found record made current; when nothing is found the record set is not
@@ -94,6 +100,6 @@ FindHit FindInRecords(const data::TRecordScan& scan, const std::vector<int>& col
 // they were. The record set must be open.
 FindHit LocateInRecordSet(data::TADOQuery& dataSet, const std::vector<int>& columnFields,
                           int column, const TLocateRequest& request,
-                          const std::function<bool()>& stop = {});
+                          const std::function<bool()>& stop = {}, const FindHit* after = nullptr);
 
 } // namespace querlin::grid

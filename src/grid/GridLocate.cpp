@@ -21,9 +21,14 @@ bool SameName(const std::string& a, const std::string& b)
 
 bool LocateText(TCustomDataGrid& grid, const TLocateRequest& request)
 {
+    return LocateTextAfter(grid, request, nullptr).Found;
+}
+
+FindHit LocateTextAfter(TCustomDataGrid& grid, const TLocateRequest& request, const FindHit* after)
+{
     data::TADOQuery* dataSet = grid.DataLink().DataSet();
     if (!dataSet || !dataSet->Active())
-        return false;
+        return {};
 
     const std::vector<TDataGridColumn*>& visible = grid.VisibleColumns();
     const TGridColumn* start = nullptr;
@@ -40,7 +45,7 @@ bool LocateText(TCustomDataGrid& grid, const TLocateRequest& request)
     }
     auto at = std::find(visible.begin(), visible.end(), start);
     if (visible.empty() || (!request.FieldName.empty() && at == visible.end()))
-        return false;
+        return {};
     const int p = at == visible.end() ? 0 : int(at - visible.begin());
 
     std::vector<int> fields;
@@ -49,10 +54,10 @@ bool LocateText(TCustomDataGrid& grid, const TLocateRequest& request)
         const data::TField* field = column->Field();
         fields.push_back(field && &field->DataSet() == dataSet ? field->Index() : -1);
     }
-    FindHit hit = LocateInRecordSet(*dataSet, fields, p, request);
+    FindHit hit = LocateInRecordSet(*dataSet, fields, p, request, {}, after);
     if (hit.Found)
         grid.MoveColumn(visible[std::size_t(hit.Column)]->Index() + grid.IndicatorOffset(), 0);
-    return hit.Found;
+    return hit;
 }
 
 } // namespace querlin::grid

@@ -17,5 +17,8 @@ class TCustomDataGrid;
 // no column has raises "Field name '<name>' not found"; one whose first
 // column is hidden has no place among the shown columns and finds nothing.
 bool LocateText(TCustomDataGrid& grid, const TLocateRequest& request);
+// The same, telling where a search that ran out of rows stopped; with
+// `after` it goes on from there (rows have come since).
+FindHit LocateTextAfter(TCustomDataGrid& grid, const TLocateRequest& request, const FindHit* after);
 
 } // namespace querlin::grid

@@ -89,8 +89,15 @@ void TCustomDataGrid::HandleKeyPress(QKeyEvent* event)
         (state_->Mouse.State != TGridState::gsNormal || state_->Mouse.Tracking))
         CancelMouseMode();
 
-    NavState state;
     data::TADOQuery* dataSet = state_->DataLink.DataSet();
+    // Esc stops rows still coming (the rows so far stay), or an open under way.
+    if (event->key() == Qt::Key_Escape && dataSet &&
+        (dataSet->Opening() || (state_->DataLink.Active() && dataSet->FetchState() == data::TFetchState::fsFetching))) {
+        dataSet->StopFetching();
+        return;
+    }
+
+    NavState state;
     state.Open = state_->DataLink.Active() && dataSet;
     state.RightToLeft = layoutDirection() == Qt::RightToLeft;
     state.Col = Col();

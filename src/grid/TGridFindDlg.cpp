@@ -238,6 +238,8 @@ void TGridFindDlg::ShowFor(TCustomDataGrid& grid, const std::string& searchText,
 
 TGridFindDlg::TGridFindDlg() : QDialog(nullptr)
 {
+    waitTimer_.setInterval(20);
+    QObject::connect(&waitTimer_, &QTimer::timeout, this, [this] { GoOnFinding(); });
     setObjectName(QStringLiteral("GridFindDlg"));
     setWindowTitle(QStringLiteral("Find text"));
     // Dialog border: fixed size, a close box and nothing else.
@@ -436,8 +438,52 @@ void TGridFindDlg::FindNext(bool ctrlHeld)
         data::TADOQuery* dataSet = grid_->DataLink().DataSet();
         if (!dataSet || !dataSet->Active())
             return;
-        if (LocateText(*grid_, Request(ctrlHeld)))
+        waitTimer_.stop();
+        const TLocateRequest request = Request(ctrlHeld);
+        const FindHit hit = LocateTextAfter(*grid_, request, nullptr);
+        if (hit.Found)
             firstTry_ = false;
+        else if (request.Direction != TLocateDirection::Up && hit.Last.Valid() &&
+                 dataSet->FetchState() == data::TFetchState::fsFetching)
+            WaitForRows(request, hit);
+    }, "finding text");
+}
+
+void TGridFindDlg::WaitForRows(const TLocateRequest& request, const FindHit& from)
+{
+    data::TADOQuery* dataSet = grid_->DataLink().DataSet();
+    waiting_ = request;
+    waitFrom_ = from;
+    waitSet_ = dataSet;
+    waitOpen_ = dataSet->OpenSerial();
+    waitRows_ = dataSet->RecordCount();
+    waitTimer_.start();
+}
+
+void TGridFindDlg::GoOnFinding()
+{
+    data::TADOQuery* dataSet = grid_ ? grid_->DataLink().DataSet() : nullptr;
+    // Another record set, or the same one opened anew: the search is over.
+    if (!isVisible() || !dataSet || dataSet != waitSet_ || !dataSet->Active() ||
+        dataSet->OpenSerial() != waitOpen_) {
+        waitTimer_.stop();
+        return;
+    }
+    const bool fetching = dataSet->FetchState() == data::TFetchState::fsFetching;
+    if (dataSet->RecordCount() == waitRows_ && fetching)
+        return;
+    waitRows_ = dataSet->RecordCount();
+    waitTimer_.stop();
+    Run([&] {
+        const FindHit hit = LocateTextAfter(*grid_, waiting_, &waitFrom_);
+        if (hit.Found) {
+            firstTry_ = false;
+            return;
+        }
+        if (hit.Last.Valid())
+            waitFrom_ = hit;
+        if (fetching && hit.Last.Valid())
+            waitTimer_.start();
     }, "finding text");
 }
 

@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QPointer>
+#include <QTimer>
 
 #include <string>
 
@@ -89,6 +90,10 @@ public:
 
     TCustomDataGrid* Grid() const;
     bool FirstTry() const { return firstTry_; }
+    // A search that ran out of rows still coming waits for them: it goes
+    // on, from where it stopped, each time rows have come, until it finds
+    // the text, the rows are all in, or the user finds anew or closes.
+    bool WaitingForRows() const { return waitTimer_.isActive(); }
     // The height of the client area as designed (with the tree row).
     int DesignedHeight() const { return designedHeight_; }
 
@@ -104,6 +109,15 @@ private:
     bool HandleKey(QObject* watched, QKeyEvent* event);
     bool UndoFocusedChange();
     void Run(const std::function<void()>& work, const char* what);
+    void WaitForRows(const TLocateRequest& request, const FindHit& from);
+    void GoOnFinding();
+
+    QTimer waitTimer_;
+    TLocateRequest waiting_;
+    FindHit waitFrom_;
+    data::TADOQuery* waitSet_ = nullptr;
+    std::uint64_t waitOpen_ = 0;
+    int waitRows_ = 0;
 
     QPointer<TCustomDataGrid> grid_;
     bool firstTry_ = true;

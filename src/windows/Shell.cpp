@@ -4,6 +4,7 @@
 #include "windows/Guard.h"
 #include "windows/Unit1.h"
 #include "windows/main.h"
+#include "data/DataSet.h"
 #include "platform/Error.h"
 #include "platform/Registry.h"
 
@@ -15,6 +16,19 @@
 #include <QScreen>
 #include <QWidget>
 #include <QTimer>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/eventfd.h>
+#include <unistd.h>
+#endif
 
 namespace querlin::app {
 
@@ -28,6 +42,85 @@ std::unique_ptr<Tfrmmain> loginWindow;
 std::unique_ptr<TForm1> browserWindow;
 
 } // namespace
+
+namespace {
+
+// The workers' tasks on their way to the GUI thread: handed over under a
+// lock of this program's own (so every byte a worker wrote before is seen),
+// and an eventfd wakes the GUI thread, whose notifier runs them. Made once
+// and never freed: a worker left behind may still post at the very end.
+struct Handover {
+    std::mutex lock;
+    std::vector<std::pair<int, std::function<void()>>> tasks;
+#ifndef _WIN32
+    int wake = -1;
+#endif
+};
+
+Handover& TheHandover()
+{
+    static Handover* handover = [] {
+        auto* h = new Handover;
+#ifndef _WIN32
+        h->wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+#endif
+        return h;
+    }();
+    return *handover;
+}
+
+// GUI thread: runs what the workers handed over, the delayed ones later.
+void RunHandedOver()
+{
+    Handover& h = TheHandover();
+#ifndef _WIN32
+    std::uint64_t count = 0;
+    while (::read(h.wake, &count, sizeof count) > 0) {
+    }
+#endif
+    std::vector<std::pair<int, std::function<void()>>> tasks;
+    {
+        std::lock_guard<std::mutex> hold(h.lock);
+        tasks.swap(h.tasks);
+    }
+    for (auto& [delayMs, task] : tasks) {
+        if (delayMs <= 0)
+            task();
+        else
+            QTimer::singleShot(delayMs, QCoreApplication::instance(), std::move(task));
+    }
+}
+
+} // namespace
+
+void InstallGuiPoster()
+{
+    Handover& h = TheHandover();
+    static QPointer<QObject> waker;
+    if (!waker) {
+#ifndef _WIN32
+        auto* notifier = new QSocketNotifier(h.wake, QSocketNotifier::Read, QCoreApplication::instance());
+        QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] { RunHandedOver(); });
+        waker = notifier;
+#else
+        waker = new QObject(QCoreApplication::instance());
+#endif
+    }
+    data::SetGuiPoster([&h](int delayMs, std::function<void()> task) {
+        // Any thread.
+        {
+            std::lock_guard<std::mutex> hold(h.lock);
+            h.tasks.emplace_back(delayMs, std::move(task));
+        }
+#ifndef _WIN32
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(h.wake, &one, sizeof one);
+#else
+        if (QCoreApplication* application = QCoreApplication::instance())
+            QMetaObject::invokeMethod(application, [] { RunHandedOver(); }, Qt::QueuedConnection);
+#endif
+    });
+}
 
 void InitialiseApplication(QApplication& application)
 {

@@ -32,6 +32,11 @@ template <class Form> void CreateForm(std::unique_ptr<Form>& owner, Form*& globa
 // not end the run.
 void InitialiseApplication(QApplication& application);
 
+// Lets record sets opened on the GUI thread fetch their rows on workers:
+// the workers' tasks reach the GUI thread through the event loop. Call on
+// the GUI thread once the application object exists.
+void InstallGuiPoster();
+
 // Creates the login window into frmmain first, so it is the main window,
 // then the browser window, hidden, into Form1. Each global is assigned
 // before its window's

@@ -138,6 +138,12 @@ TForm1::TForm1(QWidget* parent)
     lbl1->adjustSize();
     // The progress line covers the frame it sits on, as captions do.
     lbl1->setAutoFillBackground(true);
+    lbl2 = new QLabel(grp1);
+    lbl2->setObjectName(QStringLiteral("lbl2"));
+    lbl2->move(600, 0);
+    lbl2->setAutoFillBackground(true);
+    lbl2->hide();
+    qry4.SetOnFetchChange([this] { ShowFetchState(); });
 
     app::EtchGroupBoxes(*this);
 
@@ -188,6 +194,41 @@ void TForm1::FormCreate()
     ExportIdle = true;
 }
 
+void TForm1::ShowRowsThen(const std::string& caption)
+{
+    // The busy pointer lasts until the first rows are in, or the open is
+    // stopped; a failure ends the click silently, the caption kept.
+    auto busy = std::make_shared<app::BusyCursor>();
+    qry4.OpenThen([this, busy, caption](std::exception_ptr failure) {
+        if (failure)
+            return;
+        Silently([&] {
+            ShowFetchState();
+            grp1->setTitle(QString::fromUtf8(caption));
+        });
+    });
+}
+
+void TForm1::ShowFetchState()
+{
+    QString text;
+    switch (qry4.Active() ? qry4.FetchState() : data::TFetchState::fsComplete) {
+    case data::TFetchState::fsComplete: break;
+    case data::TFetchState::fsFetching:
+        text = QString::fromUtf8("正在读取数据… 已读 %1 行").arg(qry4.RecordCount());
+        break;
+    case data::TFetchState::fsStopped:
+        text = QString::fromUtf8("已停止读取，仅显示部分数据（%1 行）").arg(qry4.RecordCount());
+        break;
+    case data::TFetchState::fsFailed:
+        text = QString::fromUtf8("读取中断，仅显示部分数据（%1 行）").arg(qry4.RecordCount());
+        break;
+    }
+    lbl2->setText(text);
+    lbl2->adjustSize();
+    lbl2->setVisible(!text.isEmpty());
+}
+
 void TForm1::FormClose()
 {
     frmmain->close();
@@ -207,26 +248,21 @@ void TForm1::dbgrd1CellClick(grid::TGridColumn*)
 void TForm1::dbgrd2CellClick(grid::TGridColumn*)
 {
     Silently([this] {
-        app::BusyCursor busy;
         qry4.Close();
-        qry4.SetSQL(browser::RowsSql(qry1.FieldNamed(browser::kUserColumn).PlainText() + "." +
-                                   qry2.FieldNamed(browser::kTableColumn).PlainText()));
-        qry4.Open();
-        grp1->setTitle(QString::fromUtf8(browser::DataCaptionFor(qry1.FieldNamed(browser::kUserColumn).PlainText() +
-                                                               "." +
-                                                               qry2.FieldNamed(browser::kTableColumn).PlainText())));
+        const std::string table = qry1.FieldNamed(browser::kUserColumn).PlainText() + "." +
+                                  qry2.FieldNamed(browser::kTableColumn).PlainText();
+        qry4.SetSQL(browser::RowsSql(table));
+        ShowRowsThen(browser::DataCaptionFor(table));
     });
 }
 
 void TForm1::dbgrd3CellClick(grid::TGridColumn*)
 {
     Silently([this] {
-        app::BusyCursor busy;
         qry4.Close();
-        qry4.SetSQL(browser::RowsSql(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText()));
-        qry4.Open();
-        grp1->setTitle(
-            QString::fromUtf8(browser::DataCaptionFor(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText())));
+        const std::string favourite = qry3.FieldNamed(favourites::kFavouriteColumn).PlainText();
+        qry4.SetSQL(browser::RowsSql(favourite));
+        ShowRowsThen(browser::DataCaptionFor(favourite));
     });
 }
 
@@ -369,7 +405,7 @@ void TForm1::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void TForm1::OpenDatabase(const std::string& password, const std::string& user, const std::string& sid)
+bool TForm1::PrepareDatabase(const std::string& password, const std::string& user, const std::string& sid)
 {
     // The favourites come first and are not guarded: a store that cannot be
     // made or opened stops the Login here, before any database setting.
@@ -379,11 +415,35 @@ void TForm1::OpenDatabase(const std::string& password, const std::string& user, 
         qry1.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
     } catch (const std::exception&) {
         app::ShowMessageBox("eooor");
-        return;
+        return false;
     }
     qry2.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
     qry4.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
+    return true;
+}
 
+void TForm1::FirstQueries()
+{
+    try {
+        qry1.MoveFirst();
+        const std::string firstUser = qry1.FieldNamed(browser::kUserColumn).PlainText();
+        qry2.SetSQL(browser::TablesSql(firstUser));
+        qry2.Open();
+        qry2.MoveFirst();
+        qry4.Close();
+        qry4.SetSQL(browser::RowsSql(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText()));
+        qry4.Open();
+        ShowFetchState();
+        grp1->setTitle(
+            QString::fromUtf8(browser::DataCaptionFor(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText())));
+    } catch (const std::exception&) {
+    }
+}
+
+void TForm1::OpenDatabase(const std::string& password, const std::string& user, const std::string& sid)
+{
+    if (!PrepareDatabase(password, user, sid))
+        return;
     // A sign-on that fails (unreachable, wrong password, no data source or
     // driver) is reported and stops the Login, so the login window stays
     // for another try; failures after the connection was made (a first
@@ -397,19 +457,41 @@ void TForm1::OpenDatabase(const std::string& password, const std::string& user, 
     } catch (const std::exception&) {
         return;
     }
-    try {
-        qry1.MoveFirst();
-        const std::string firstUser = qry1.FieldNamed(browser::kUserColumn).PlainText();
-        qry2.SetSQL(browser::TablesSql(firstUser));
-        qry2.Open();
-        qry2.MoveFirst();
-        qry4.Close();
-        qry4.SetSQL(browser::RowsSql(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText()));
-        qry4.Open();
-        grp1->setTitle(
-            QString::fromUtf8(browser::DataCaptionFor(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText())));
-    } catch (const std::exception&) {
-    }
+    FirstQueries();
 }
+
+void TForm1::OpenDatabaseThen(const std::string& password, const std::string& user, const std::string& sid,
+                              std::function<void(std::exception_ptr)> done)
+{
+    if (!PrepareDatabase(password, user, sid)) {
+        done(nullptr);
+        return;
+    }
+    try {
+        qry1.SetSQL(browser::UsersSql());
+    } catch (const std::exception&) {
+        done(nullptr);
+        return;
+    }
+    // The sign-on is made on a worker; the window goes on painting.
+    qry1.OpenThen([this, done = std::move(done)](std::exception_ptr failure) {
+        if (failure) {
+            try {
+                std::rethrow_exception(failure);
+            } catch (const data::ConnectionFailed&) {
+                done(failure);
+            } catch (...) {
+                done(nullptr);
+            }
+            return;
+        }
+        FirstQueries();
+        done(nullptr);
+    });
+}
+
+bool TForm1::SigningOn() const { return qry1.Opening(); }
+
+void TForm1::StopSigningOn() { qry1.StopFetching(); }
 
 } // namespace querlin

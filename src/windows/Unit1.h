@@ -19,6 +19,8 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <string>
 
 class QAction;
@@ -62,6 +64,9 @@ public:
     grid::TDataGrid* dbgrd4;
     // The export's progress line, on grp1's caption line.
     QLabel* lbl1;
+    // On the same line: whether the viewed rows are still coming, or were
+    // stopped or cut short and so are shown in part; empty once all are in.
+    QLabel* lbl2;
     // Popup menus of grp3, grp4 and grp1 (grp2 has none) and their items.
     QMenu* pm2;
     QAction* N2;
@@ -111,6 +116,16 @@ public:
     // favourite's rows, its frame naming that favourite. A sign-on that
     // fails raises data::ConnectionFailed; later failures end it silently.
     void OpenDatabase(const std::string& password, const std::string& user, const std::string& sid);
+    // The same, the sign-on made on a worker when rows stream: returns at
+    // once, and done runs on the GUI thread afterwards with the
+    // data::ConnectionFailed that OpenDatabase would raise, or with none;
+    // never, when the sign-on is stopped. What goes before the sign-on (the
+    // favourites store) raises here, as in OpenDatabase.
+    void OpenDatabaseThen(const std::string& password, const std::string& user, const std::string& sid,
+                          std::function<void(std::exception_ptr)> done);
+    // A sign-on under way, and stopping it (the window stays as it was).
+    bool SigningOn() const;
+    void StopSigningOn();
 
     // Whether the connection lists the table, system tables included.
     bool TableExist(data::TADOConnection& connection, const std::string& tableName);
@@ -120,6 +135,17 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The favourites store and the connection strings; false after
+    // "eooor" (a string that cannot be set).
+    bool PrepareDatabase(const std::string& password, const std::string& user, const std::string& sid);
+    // After the sign-on: the users, the first user's tables, the first
+    // favourite's rows; failures end them silently.
+    void FirstQueries();
+    // Shows in lbl2 how far qry4's rows have come.
+    void ShowFetchState();
+    // Opens qry4 (on a worker when rows stream) and then names it in
+    // grp1's caption.
+    void ShowRowsThen(const std::string& caption);
     // Runs on the worker: the window's state, read on the GUI thread.
     exports::WindowState ReadExportState(grid::TDataGrid& grid);
 

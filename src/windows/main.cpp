@@ -110,6 +110,11 @@ bool Tfrmmain::eventFilter(QObject* watched, QEvent* event)
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     auto* keyEvent = static_cast<QKeyEvent*>(event);
+    // Esc ends a sign-on under way; the fields stay for another try.
+    if (keyEvent->key() == Qt::Key_Escape && Form1 && Form1->SigningOn()) {
+        Form1->StopSigningOn();
+        return true;
+    }
     bool enter = keyEvent->key() == Qt::Key_Return || keyEvent->key() == Qt::Key_Enter;
 
     // A focused button is pressed by Enter as well as by Space.
@@ -213,15 +218,37 @@ void Tfrmmain::upassKeyPress(char16_t& Key)
 
 void Tfrmmain::btn1Click()
 {
-    // Opening the database and its first queries take a while.
-    app::BusyCursor busy;
+    // Opening the database and its first queries take a while: the busy
+    // pointer shows until they are done, or the sign-on is stopped.
+    auto busy = std::make_shared<app::BusyCursor>();
     creatora();
     regcreat();
-    setora();
-    hide();
-    Form1->show();
-    Form1->raise();
-    Form1->activateWindow();
+    // Made on a worker when rows stream (the handler returns at once), else
+    // at once; a failed sign-on is reported either way and keeps this window.
+    auto returned = std::make_shared<bool>(false);
+    auto failedAtOnce = std::make_shared<std::exception_ptr>();
+    auto handOver = [this] {
+        hide();
+        Form1->show();
+        Form1->raise();
+        Form1->activateWindow();
+    };
+    Form1->OpenDatabaseThen(upass->text().toStdString(), uname->text().toStdString(), ipsid->text().toStdString(),
+                            [busy, returned, failedAtOnce, handOver](std::exception_ptr failure) {
+                                if (!*returned) {
+                                    *failedAtOnce = failure;
+                                    if (!failure)
+                                        handOver();
+                                    return;
+                                }
+                                if (failure)
+                                    app::Guard([&] { std::rethrow_exception(failure); });
+                                else
+                                    app::Guard(handOver);
+                            });
+    *returned = true;
+    if (*failedAtOnce)
+        std::rethrow_exception(*failedAtOnce);
 }
 
 void Tfrmmain::btn2Click()

@@ -18,6 +18,7 @@ int main(int argc, char** argv)
     {
         QApplication application(argc, argv);
         querlin::app::InitialiseApplication(application);
+        querlin::app::InstallGuiPoster();
         querlin::app::CreateWindows();
         result = querlin::app::RunMessageLoop();
         querlin::app::DestroyWindows();

@@ -1,0 +1,403 @@
+// Record sets whose rows come from a worker: the first block at Open, the
+// rest picked up from a task queue that stands in for the GUI thread's event
+// loop, so these tests need no Qt.
+
+#include "data/DataSet.h"
+#include "testsupport/PrivateServer.h"
+#include "testsupport/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+using namespace querlin;
+using namespace querlin::data;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// The "GUI thread" of these tests: the workers' tasks wait here until the
+// test runs them. The queue outlives the test, as a worker left behind may
+// still post to it.
+class TaskQueue {
+public:
+    TaskQueue() : state_(std::make_shared<State>())
+    {
+        SetGuiPoster([state = state_](int delayMs, std::function<void()> task) {
+            std::lock_guard<std::mutex> hold(state->lock);
+            state->tasks.push_back({Clock::now() + std::chrono::milliseconds(delayMs), std::move(task)});
+            ++state->posted;
+            state->changed.notify_all();
+        });
+    }
+    ~TaskQueue() { SetGuiPoster({}); }
+
+    // Runs the tasks due, waiting for them, until done() or the time is up.
+    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s)
+    {
+        const auto end = Clock::now() + limit;
+        while (!done()) {
+            if (Clock::now() >= end)
+                return false;
+            RunFor(5ms);
+        }
+        return true;
+    }
+    // Runs what falls due within this time.
+    void RunFor(std::chrono::milliseconds time)
+    {
+        const auto end = Clock::now() + time;
+        for (;;) {
+            std::function<void()> task;
+            {
+                std::unique_lock<std::mutex> hold(state_->lock);
+                for (;;) {
+                    auto due = state_->tasks.end();
+                    for (auto i = state_->tasks.begin(); i != state_->tasks.end(); ++i)
+                        if (i->due <= Clock::now()) {
+                            due = i;
+                            break;
+                        }
+                    if (due != state_->tasks.end()) {
+                        task = std::move(due->task);
+                        state_->tasks.erase(due);
+                        break;
+                    }
+                    if (Clock::now() >= end)
+                        return;
+                    state_->changed.wait_for(hold, 2ms);
+                }
+            }
+            task();
+        }
+    }
+    int Posted() const
+    {
+        std::lock_guard<std::mutex> hold(state_->lock);
+        return state_->posted;
+    }
+
+private:
+    struct Task {
+        Clock::time_point due;
+        std::function<void()> task;
+    };
+    struct State {
+        std::mutex lock;
+        std::condition_variable changed;
+        std::deque<Task> tasks;
+        int posted = 0;
+    };
+    std::shared_ptr<State> state_;
+};
+
+// A view of twenty rows that counts what it is told.
+class CountingLink : public TDataLink {
+public:
+    explicit CountingLink(TDataSource& source)
+    {
+        SetDataSource(&source);
+        SetBufferCount(20);
+    }
+    int changed = 0;
+    int scrolled = 0;
+
+protected:
+    void DataSetChanged() override { ++changed; }
+    void DataSetScrolled(int) override { ++scrolled; }
+};
+
+std::string Series(int rows, const char* marker = "series")
+{
+    return "SELECT g AS n, 'row ' || g AS t, '" + std::string(marker) + "' AS m FROM generate_series(1, " +
+           std::to_string(rows) + ") g";
+}
+
+int N(TADOQuery& q) { return std::stoi(q.FieldNamed("n").PlainText()); }
+
+TEST(StreamDb, FirstRowsAtOnceTheRestBehindThemWhileTheUserMoves)
+{
+    TaskQueue gui;
+    TADOQuery q("qry4");
+    TDataSource source;
+    source.SetDataSet(&q);
+    CountingLink link(source);
+    q.SetConnectionString(test::RequireTestDatabase().AdoConnectionString());
+    q.SetSQL(Series(200000));
+    q.Open();
+    // Open returned with the first block only; the links hear of more only
+    // on the GUI thread.
+    EXPECT_EQ(q.FetchState(), TFetchState::fsFetching);
+    EXPECT_EQ(q.RecordCount(), 1024);
+    EXPECT_EQ(N(q), 1);
+
+    // The user moves while rows arrive: the current row stays where the
+    // user put it, the keys reach past the first block.
+    q.MoveRows(5);
+    ASSERT_TRUE(gui.RunUntil([&] { return q.RecordCount() > 1024; }));
+    EXPECT_EQ(q.RecordNumber(), 6);
+    EXPECT_EQ(N(q), 6);
+    EXPECT_EQ(link.ActiveRecord(), 5);
+    EXPECT_GT(link.scrolled + link.changed, 0);
+
+    // The last row known, then past it once more have come.
+    q.MoveLast();
+    const int last = q.RecordNumber();
+    EXPECT_EQ(N(q), last);
+    if (q.FetchState() == TFetchState::fsFetching) {
+        q.MoveNext();
+        EXPECT_TRUE(q.AtEnd());
+        ASSERT_TRUE(gui.RunUntil([&] { return q.RecordCount() > last; }));
+        EXPECT_FALSE(q.AtEnd());
+        EXPECT_EQ(q.RecordNumber(), last);
+        q.MoveNext();
+        EXPECT_EQ(N(q), last + 1);
+    }
+
+    ASSERT_TRUE(gui.RunUntil([&] { return q.FetchState() != TFetchState::fsFetching; }));
+    EXPECT_EQ(q.FetchState(), TFetchState::fsComplete);
+    EXPECT_EQ(q.RecordCount(), 200000);
+    q.MoveLast();
+    EXPECT_EQ(N(q), 200000);
+    EXPECT_EQ(q.FieldNamed("t").PlainText(), "row 200000");
+    // Notifications were coalesced: far fewer than the blocks fetched.
+    EXPECT_LT(gui.Posted(), 200000 / 1024);
+
+    // Rows can be stored again once all are in: nothing waits on a worker.
+    q.Close();
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 1024);
+}
+
+TEST(StreamDb, SmallResultsAreWholeAtOpenAndNeedNoWorker)
+{
+    TaskQueue gui;
+    const auto& db = test::RequireTestDatabase();
+    for (int rows : {0, 1, 1023}) {
+        TADOQuery q;
+        q.SetConnectionString(db.AdoConnectionString());
+        q.SetSQL(Series(rows));
+        q.Open();
+        EXPECT_EQ(q.FetchState(), TFetchState::fsComplete) << rows;
+        EXPECT_EQ(q.RecordCount(), rows);
+    }
+    EXPECT_EQ(gui.Posted(), 0);
+}
+
+TEST(StreamDb, WithoutAPosterOpenFetchesEverything)
+{
+    TADOQuery q;
+    q.SetConnectionString(test::RequireTestDatabase().AdoConnectionString());
+    q.SetSQL(Series(5000));
+    q.Open();
+    EXPECT_EQ(q.FetchState(), TFetchState::fsComplete);
+    EXPECT_EQ(q.RecordCount(), 5000);
+}
+
+TEST(StreamDb, StoppingKeepsTheRowsSoFarAndANewQueryNeverSeesTheOldRows)
+{
+    TaskQueue gui;
+    TADOQuery q("qry4");
+    TDataSource source;
+    source.SetDataSet(&q);
+    CountingLink link(source);
+    int told = 0;
+    q.SetOnFetchChange([&] { ++told; });
+    q.SetConnectionString(test::RequireTestDatabase().AdoConnectionString());
+    q.SetSQL(Series(3000000));
+    q.Open();
+    gui.RunFor(100ms);
+    q.MoveRows(3);
+    q.StopFetching();
+    EXPECT_EQ(q.FetchState(), TFetchState::fsStopped);
+    EXPECT_GT(told, 0);
+    const int kept = q.RecordCount();
+    EXPECT_GE(kept, 1024);
+    EXPECT_LT(kept, 3000000);
+    EXPECT_EQ(q.RecordNumber(), 4);
+    gui.RunFor(300ms);
+    EXPECT_EQ(q.RecordCount(), kept);
+    q.MoveLast();
+    EXPECT_EQ(N(q), kept);
+    // The rows so far can take new ones once the stopped worker is done.
+
+    // A new query at once, mid-stream: only its own rows, ever.
+    q.Close();
+    q.SetSQL(Series(3000000, "second"));
+    q.Open();
+    q.SetSQL(Series(10, "third"));
+    q.Open();
+    gui.RunFor(300ms);
+    EXPECT_EQ(q.FetchState(), TFetchState::fsComplete);
+    EXPECT_EQ(q.RecordCount(), 10);
+    EXPECT_EQ(q.FieldNamed("m").PlainText(), "third");
+}
+
+TEST(StreamDb, ClosingOrDestroyingMidStreamReturnsAtOnce)
+{
+    TaskQueue gui;
+    const auto& db = test::RequireTestDatabase();
+    for (bool destroy : {false, true}) {
+        auto q = std::make_unique<TADOQuery>();
+        q->SetConnectionString(db.AdoConnectionString());
+        q->SetSQL(Series(3000000));
+        q->Open();
+        gui.RunFor(50ms);
+        const auto start = Clock::now();
+        if (destroy)
+            q.reset();
+        else
+            q->Close();
+        EXPECT_LT(Clock::now() - start, 1s) << destroy;
+        gui.RunFor(100ms);  // tasks left for a record set that is gone do nothing
+    }
+}
+
+// A server process that stops answering mid-result (SIGSTOP) holds neither
+// the stop nor the close; once it goes on, the next query works.
+TEST(StreamDb, AFrozenServerProcessHoldsNothing)
+{
+    TaskQueue gui;
+    test::PrivateServer server("frozen-pw");
+    TADOQuery q;
+    q.SetConnectionString(server.AdoConnectionString());
+    q.SetSQL(Series(20000000, "frozen"));
+    q.Open();
+    ASSERT_EQ(q.FetchState(), TFetchState::fsFetching);
+    // The record set's session is the only other one of the database.
+    const std::string pid = server.Psql(
+        "SELECT pid FROM pg_stat_activity WHERE datname = 'querlin' AND backend_type = 'client backend' "
+        "AND pid <> pg_backend_pid()");
+    ASSERT_FALSE(pid.empty());
+    ASSERT_EQ(::kill(static_cast<pid_t>(std::stol(pid)), SIGSTOP), 0);
+    gui.RunFor(300ms);
+    const int before = q.RecordCount();
+    gui.RunFor(300ms);
+    EXPECT_EQ(q.RecordCount(), before);  // nothing comes any more
+    EXPECT_EQ(q.FetchState(), TFetchState::fsFetching);
+
+    auto start = Clock::now();
+    q.StopFetching();
+    EXPECT_LT(Clock::now() - start, 200ms);
+    EXPECT_EQ(q.FetchState(), TFetchState::fsStopped);
+    EXPECT_EQ(q.RecordCount(), before);
+    start = Clock::now();
+    q.Close();
+    EXPECT_LT(Clock::now() - start, 200ms);
+
+    ::kill(static_cast<pid_t>(std::stol(pid)), SIGCONT);
+    q.SetSQL(Series(5, "after"));
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 5);
+    EXPECT_EQ(q.FieldNamed("m").PlainText(), "after");
+    q.Close();
+
+    // Opened on a worker: the connection, the query and the first block
+    // are made there; the set opens when they are in.
+    std::exception_ptr failure;
+    int done = 0;
+    auto count = [&](std::exception_ptr e) {
+        ++done;
+        failure = e;
+    };
+    q.SetSQL(Series(5000, "async"));
+    q.OpenThen(count);
+    EXPECT_TRUE(q.Opening());
+    EXPECT_FALSE(q.Active());
+    ASSERT_TRUE(gui.RunUntil([&] { return done == 1; }));
+    EXPECT_FALSE(failure);
+    EXPECT_TRUE(q.Active());
+    EXPECT_EQ(N(q), 1);
+    ASSERT_TRUE(gui.RunUntil([&] { return q.FetchState() == TFetchState::fsComplete; }));
+    EXPECT_EQ(q.RecordCount(), 5000);
+    q.Close();
+    // A small result is whole at once.
+    q.SetSQL(Series(3, "small"));
+    q.OpenThen(count);
+    ASSERT_TRUE(gui.RunUntil([&] { return done == 2; }));
+    EXPECT_EQ(q.FetchState(), TFetchState::fsComplete);
+    EXPECT_EQ(q.RecordCount(), 3);
+    q.Close();
+    // A query the server refuses: the failure Open would throw, set closed.
+    q.SetSQL("SELECT * FROM no_such_table");
+    q.OpenThen(count);
+    ASSERT_TRUE(gui.RunUntil([&] { return done == 3; }));
+    ASSERT_TRUE(failure);
+    EXPECT_NE(test::ErrorOf([&] { std::rethrow_exception(failure); }).find("no_such_table"), std::string::npos);
+    EXPECT_FALSE(q.Active());
+
+    // A host that takes the connection and never answers: stopping the
+    // attempt returns at once, and its continuation never runs.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    q.SetConnectionString(server.AdoConnectionString(ntohs(address.sin_port)));
+    q.SetSQL(Series(5, "silent"));
+    q.OpenThen(count);
+    gui.RunFor(300ms);
+    EXPECT_TRUE(q.Opening());
+    start = Clock::now();
+    q.StopFetching();
+    EXPECT_LT(Clock::now() - start, 200ms);
+    EXPECT_FALSE(q.Opening());
+    EXPECT_FALSE(q.Active());
+    gui.RunFor(100ms);
+    EXPECT_EQ(done, 3);
+    ::close(listener);
+}
+
+} // namespace
+
+namespace {
+
+// The server goes mid-result: the rows so far stay, the fetch is marked cut
+// short with the driver's text, and the set can be opened again later.
+TEST(StreamDb, AServerLostMidStreamKeepsTheRowsSoFarAndSaysSo)
+{
+    TaskQueue gui;
+    test::PrivateServer server("lost-pw");
+    TADOQuery q;
+    q.SetConnectionString(server.AdoConnectionString());
+    q.SetSQL(Series(20000000, "lost"));
+    q.Open();
+    ASSERT_EQ(q.FetchState(), TFetchState::fsFetching);
+    q.MoveRows(2);
+    // Its session ends under it, as when the server goes.
+    server.Psql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = 'querlin' "
+                "AND backend_type = 'client backend' AND pid <> pg_backend_pid()");
+    ASSERT_TRUE(gui.RunUntil([&] { return q.FetchState() != TFetchState::fsFetching; }));
+    EXPECT_EQ(q.FetchState(), TFetchState::fsFailed);
+    EXPECT_FALSE(q.FetchFailure().empty());
+    const int kept = q.RecordCount();
+    EXPECT_GE(kept, 1024);
+    EXPECT_LT(kept, 20000000);
+    EXPECT_EQ(q.RecordNumber(), 3);
+    q.MoveLast();
+    EXPECT_EQ(N(q), kept);
+    q.SetSQL(Series(5, "again"));
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 5);
+}
+
+} // namespace

@@ -1,0 +1,278 @@
+// The browser window over a table too large to fetch at once: its rows
+// come from a worker while the window goes on, Esc stops them, another
+// click starts its own query at once.
+#include "LoginFixture.h"
+
+#include "grid/TDataGrid.h"
+#include "grid/TGridFindDlg.h"
+#include "windows/BrowserSql.h"
+#include "windows/Shell.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QScrollBar>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace querlin;
+using namespace querlin::test;
+
+namespace {
+
+// BRAVEL owns a large table and a small one.
+constexpr char kSite[] = R"(
+CREATE SCHEMA bravel;
+CREATE TABLE bravel.big AS SELECT g AS id, 'row ' || g AS t FROM generate_series(1, 2000000) g;
+CREATE TABLE bravel.small (x integer);
+INSERT INTO bravel.small VALUES (7);
+)";
+
+// A listener on port 1521 of a loopback address that takes connections and
+// never says a word.
+class SilentListener {
+public:
+    explicit SilentListener(const char* address)
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        int yes = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(1521);
+        inet_pton(AF_INET, address, &at.sin_addr);
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(fd_, 8) != 0)
+            throw std::runtime_error(std::string("cannot listen on ") + address + ":1521");
+    }
+    ~SilentListener() { close(fd_); }
+
+private:
+    int fd_ = -1;
+};
+
+class Streaming : public LoginEndToEnd {
+protected:
+    void SetUp() override
+    {
+        LoginEndToEnd::SetUp();
+        app::InstallGuiPoster();
+    }
+    void TearDown() override
+    {
+        data::SetGuiPoster({});
+        LoginEndToEnd::TearDown();
+    }
+
+    void LoginOnTheSite()
+    {
+        Psql(database_, kSite);
+        Login("system", "manager");
+        // The sign-on is made on a worker: the Login returns at once.
+        ASSERT_TRUE(WaitFor([] { return Form1->isVisible(); }));
+        ASSERT_TRUE(reports.empty());
+        ASSERT_TRUE(Find(Form1->qry1, browser::kUserColumn, "BRAVEL"));
+        Form1->dbgrd1CellClick(nullptr);
+    }
+
+    static bool Find(data::TADOQuery& q, const char* field, const char* value)
+    {
+        for (q.MoveFirst(); !q.AtEnd(); q.MoveNext())
+            if (q.FieldNamed(field).PlainText() == value)
+                return true;
+        return false;
+    }
+
+    // A click on a table: the handler returns at once, the rows come from a
+    // worker, the first of them while the busy pointer shows.
+    void ShowTable(const char* table)
+    {
+        ClickTable(table);
+        ASSERT_TRUE(WaitFor([] { return !Form1->qry4.Opening(); }));
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
+    void ClickTable(const char* table)
+    {
+        ASSERT_TRUE(Find(Form1->qry2, browser::kTableColumn, table));
+        Form1->dbgrd2CellClick(nullptr);
+    }
+
+    static bool WaitFor(const std::function<bool()>& done, int ms = 30000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done()) {
+            if (timer.elapsed() > ms)
+                return false;
+            QTest::qWait(5);
+        }
+        return true;
+    }
+
+    static std::string Status() { return Form1->lbl2->isVisible() ? Form1->lbl2->text().toStdString() : ""; }
+};
+
+} // namespace
+
+TEST_F(Streaming, FirstRowsShowAtOnceTheRestArriveAndEscKeepsThemSaying)
+{
+    LoginOnTheSite();
+    ShowTable("BIG");
+    data::TADOQuery& q = Form1->qry4;
+    ASSERT_TRUE(q.Active());
+    EXPECT_EQ(Caption(), "数据表：BRAVEL.BIG");
+    // The handler returned with the first block: the grid paints it while
+    // the rest is fetched.
+    EXPECT_EQ(q.FetchState(), data::TFetchState::fsFetching);
+    const int first = q.RecordCount();
+    EXPECT_GE(first, 1024);
+    EXPECT_LT(first, 2000000);
+    EXPECT_NE(Status().find("正在读取"), std::string::npos) << Status();
+    EXPECT_EQ(Form1->dbgrd4->verticalScrollBar()->maximum() > 0, true);
+
+    // Rows arrive while the user moves: the current row stays, the bar grows.
+    Form1->dbgrd4->setFocus();
+    QTest::keyClick(Form1->dbgrd4, Qt::Key_Down);
+    QTest::keyClick(Form1->dbgrd4, Qt::Key_Down);
+    const int barBefore = Form1->dbgrd4->verticalScrollBar()->maximum();
+    ASSERT_TRUE(WaitFor([&] { return q.RecordCount() > first; }));
+    EXPECT_EQ(q.RecordNumber(), 3);
+    EXPECT_GE(Form1->dbgrd4->verticalScrollBar()->maximum(), barBefore);
+
+    // Esc stops the fetch; the rows so far stay, and the window says so.
+    QTest::keyClick(Form1->dbgrd4, Qt::Key_Escape);
+    if (q.FetchState() != data::TFetchState::fsComplete) {
+        EXPECT_EQ(q.FetchState(), data::TFetchState::fsStopped);
+        EXPECT_NE(Status().find("仅显示部分数据"), std::string::npos) << Status();
+        const int kept = q.RecordCount();
+        QTest::qWait(300);
+        EXPECT_EQ(q.RecordCount(), kept);
+        EXPECT_EQ(q.RecordNumber(), 3);
+        QTest::keyClick(Form1->dbgrd4, Qt::Key_End, Qt::ControlModifier);
+        EXPECT_EQ(q.RecordNumber(), kept);
+    }
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Streaming, AnotherClickMidStreamShowsItsOwnRowsOnly)
+{
+    LoginOnTheSite();
+    ShowTable("BIG");
+    ASSERT_EQ(Form1->qry4.FetchState(), data::TFetchState::fsFetching);
+    ShowTable("SMALL");
+    EXPECT_EQ(Caption(), "数据表：BRAVEL.SMALL");
+    EXPECT_EQ(Form1->qry4.RecordCount(), 1);
+    EXPECT_EQ(Status(), "");
+    QTest::qWait(300);
+    EXPECT_EQ(Form1->qry4.RecordCount(), 1);
+    EXPECT_EQ(Form1->qry4.FieldNamed("X").PlainText(), "7");
+
+    // The same table again, mid-stream: a query of its own starts at once.
+    ShowTable("BIG");
+    ShowTable("BIG");
+    EXPECT_EQ(Form1->qry4.FetchState(), data::TFetchState::fsFetching);
+    EXPECT_LT(Form1->qry4.RecordCount(), 2000000);
+    ASSERT_TRUE(WaitFor([] { return Form1->qry4.FetchState() == data::TFetchState::fsComplete; }, 120000));
+    EXPECT_EQ(Form1->qry4.RecordCount(), 2000000);
+    EXPECT_EQ(Status(), "");
+    EXPECT_TRUE(reports.empty());
+}
+
+// A find that reaches the rows not yet in waits for them, the window going
+// on meanwhile, and finds a text far past the first block.
+TEST_F(Streaming, FindWaitsForRowsStillComingAndMissesNoMatch)
+{
+    LoginOnTheSite();
+    ShowTable("BIG");
+    data::TADOQuery& q = Form1->qry4;
+    ASSERT_EQ(q.FetchState(), data::TFetchState::fsFetching);
+    QTest::keyClick(Form1->dbgrd4, Qt::Key_Down);
+    // In the current column, the numbers: only one of them holds it.
+    grid::TGridFindDlg::ShowFor(*Form1->dbgrd4, "1999999", {}, false);
+    grid::TGridFindDlg& dialog = *grid::TGridFindDlg::Instance();
+    dialog.cbFindDirection->setCurrentIndex(1);  // down from the current row
+    ASSERT_EQ(dialog.Request(false).Direction, grid::TLocateDirection::Down);
+    dialog.bFindClick();
+    EXPECT_TRUE(dialog.WaitingForRows());
+    EXPECT_EQ(q.RecordNumber(), 2);  // nothing moved while the rows come
+    ASSERT_TRUE(WaitFor([&] { return !dialog.WaitingForRows(); }, 120000));
+    EXPECT_EQ(q.FieldNamed("t").PlainText(), "row 1999999");
+    EXPECT_EQ(q.RecordNumber(), 1999999);
+
+    // A text that is nowhere: the wait ends with the rows, nothing moved.
+    ShowTable("BIG");
+    dialog.cbText->setEditText(QStringLiteral("nowhere"));
+    dialog.bFindClick();
+    EXPECT_TRUE(dialog.WaitingForRows());
+    ASSERT_TRUE(WaitFor([&] { return !dialog.WaitingForRows(); }, 120000));
+    EXPECT_EQ(q.FetchState(), data::TFetchState::fsComplete);
+    EXPECT_EQ(q.RecordNumber(), 1);
+    grid::TGridFindDlg::DestroyInstance();
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Streaming, EscWhileTheQueryIsMadeStopsItAndFreesThePointer)
+{
+    LoginOnTheSite();
+    ShowTable("SMALL");
+    ClickTable("BIG");
+    EXPECT_TRUE(Form1->qry4.Opening());
+    EXPECT_FALSE(Form1->qry4.Active());
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    Form1->dbgrd4->setFocus();
+    QTest::keyClick(Form1->dbgrd4, Qt::Key_Escape);
+    EXPECT_FALSE(Form1->qry4.Opening());
+    EXPECT_FALSE(Form1->qry4.Active());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    QTest::qWait(300);
+    EXPECT_FALSE(Form1->qry4.Active());  // the stopped open never comes back
+    EXPECT_EQ(Caption(), "数据表：BRAVEL.SMALL");
+    // The next click works as ever.
+    ShowTable("SMALL");
+    EXPECT_EQ(Form1->qry4.RecordCount(), 1);
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Streaming, ClosingTheWindowMidStreamEndsAtOnce)
+{
+    LoginOnTheSite();
+    ShowTable("BIG");
+    ASSERT_EQ(Form1->qry4.FetchState(), data::TFetchState::fsFetching);
+    QElapsedTimer timer;
+    timer.start();
+    Form1->qry4.Close();
+    Form1->close();
+    QTest::qWait(50);
+    EXPECT_LT(timer.elapsed(), 1000);
+}
+
+// A Login to an address that takes the connection and never answers: the
+// window goes on, Esc ends the attempt, and the login window stays for
+// another try.
+TEST_F(Streaming, LoginToAHostThatNeverAnswersCanBeStopped)
+{
+    SilentListener silent("127.0.0.7");
+    Dial("127.0.0.7");
+    Login("system", "manager");
+    EXPECT_TRUE(Form1->SigningOn());
+    EXPECT_TRUE(frmmain->isVisible());
+    EXPECT_FALSE(Form1->isVisible());
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    QTest::qWait(200);  // the window paints meanwhile
+    frmmain->upass->setFocus();
+    QElapsedTimer timer;
+    timer.start();
+    QTest::keyClick(frmmain->upass, Qt::Key_Escape);
+    EXPECT_LT(timer.elapsed(), 200);
+    EXPECT_FALSE(Form1->SigningOn());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    QTest::qWait(200);
+    EXPECT_TRUE(frmmain->isVisible());
+    EXPECT_FALSE(Form1->isVisible());
+    EXPECT_TRUE(reports.empty());
+}

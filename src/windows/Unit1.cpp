@@ -237,11 +237,15 @@ void TForm1::FormClose()
 void TForm1::dbgrd1CellClick(grid::TGridColumn*)
 {
     Silently([this] {
-        app::BusyCursor busy;
+        // The busy pointer lasts until the tables are in, or the query is
+        // stopped (Esc in the tables' grid, another click).
+        auto busy = std::make_shared<app::BusyCursor>();
         const std::string user = qry1.FieldNamed(browser::kUserColumn).PlainText();
         qry2.SetSQL(browser::TablesSql(user));
-        qry2.Open();
-        qry2.MoveFirst();
+        qry2.OpenThen([this, busy](std::exception_ptr failure) {
+            if (!failure)
+                Silently([this] { qry2.MoveFirst(); });
+        });
     });
 }
 
@@ -424,18 +428,26 @@ bool TForm1::PrepareDatabase(const std::string& password, const std::string& use
 
 void TForm1::FirstQueries()
 {
+    // The first user's tables, then the first favourite's rows, each query
+    // made once the one before is in (on a worker when rows stream); a
+    // failure ends the chain silently, and so does a click of the user's
+    // own on the rows in the meantime.
     try {
         qry1.MoveFirst();
         const std::string firstUser = qry1.FieldNamed(browser::kUserColumn).PlainText();
         qry2.SetSQL(browser::TablesSql(firstUser));
-        qry2.Open();
-        qry2.MoveFirst();
-        qry4.Close();
-        qry4.SetSQL(browser::RowsSql(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText()));
-        qry4.Open();
-        ShowFetchState();
-        grp1->setTitle(
-            QString::fromUtf8(browser::DataCaptionFor(qry3.FieldNamed(favourites::kFavouriteColumn).PlainText())));
+        const std::uint64_t rowsOpened = qry4.OpenSerial();
+        qry2.OpenThen([this, rowsOpened](std::exception_ptr failure) {
+            if (failure || qry4.Opening() || qry4.OpenSerial() != rowsOpened)
+                return;
+            Silently([this] {
+                qry2.MoveFirst();
+                qry4.Close();
+                const std::string favourite = qry3.FieldNamed(favourites::kFavouriteColumn).PlainText();
+                qry4.SetSQL(browser::RowsSql(favourite));
+                ShowRowsThen(browser::DataCaptionFor(favourite));
+            });
+        });
     } catch (const std::exception&) {
     }
 }

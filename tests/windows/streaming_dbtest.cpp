@@ -15,8 +15,12 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <cstdio>
+#include <set>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -76,7 +80,10 @@ protected:
         ASSERT_TRUE(WaitFor([] { return Form1->isVisible(); }));
         ASSERT_TRUE(reports.empty());
         ASSERT_TRUE(Find(Form1->qry1, browser::kUserColumn, "BRAVEL"));
+        // The tables' query is made on a worker too.
         Form1->dbgrd1CellClick(nullptr);
+        ASSERT_TRUE(WaitFor([] { return Form1->qry2.Active(); }));
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     }
 
     static bool Find(data::TADOQuery& q, const char* field, const char* value)
@@ -111,6 +118,24 @@ protected:
             QTest::qWait(5);
         }
         return true;
+    }
+
+    // The server processes serving this test's database now.
+    std::set<long> Sessions() const
+    {
+        const auto& db = test::RequireTestDatabase();
+        const std::string command = "PGPASSWORD='" + db.password + "' psql -X -q -At -h " + db.host + " -p " +
+                                    std::to_string(db.port) + " -U " + db.user +
+                                    " -d querlin -c \"SELECT pid FROM pg_stat_activity WHERE datname = '" +
+                                    database_ + "'\"";
+        std::set<long> pids;
+        if (FILE* out = ::popen(command.c_str(), "r")) {
+            long pid = 0;
+            while (std::fscanf(out, "%ld", &pid) == 1)
+                pids.insert(pid);
+            ::pclose(out);
+        }
+        return pids;
     }
 
     static std::string Status() { return Form1->lbl2->isVisible() ? Form1->lbl2->text().toStdString() : ""; }
@@ -251,13 +276,55 @@ TEST_F(Streaming, ClosingTheWindowMidStreamEndsAtOnce)
     EXPECT_LT(timer.elapsed(), 1000);
 }
 
+// The server's process behind the rows stops answering mid-result (its
+// process stopped, not gone): Esc frees the window at once with the rows so
+// far, and once the process goes on, the next click works.
+TEST_F(Streaming, AStoppedServerProcessHoldsNeitherEscNorTheNextClick)
+{
+    LoginOnTheSite();
+    const std::set<long> before = Sessions();
+    ShowTable("BIG");
+    data::TADOQuery& q = Form1->qry4;
+    ASSERT_EQ(q.FetchState(), data::TFetchState::fsFetching);
+    std::set<long> rows;
+    for (long pid : Sessions())
+        if (!before.count(pid))
+            rows.insert(pid);
+    ASSERT_EQ(rows.size(), 1u);
+    const pid_t server = static_cast<pid_t>(*rows.begin());
+    ASSERT_EQ(::kill(server, SIGSTOP), 0);
+    QTest::qWait(500);
+    const int kept = q.RecordCount();
+    QTest::qWait(300);
+    ASSERT_EQ(q.RecordCount(), kept);  // nothing comes any more
+    EXPECT_EQ(q.FetchState(), data::TFetchState::fsFetching);
+
+    Form1->dbgrd4->setFocus();
+    QElapsedTimer timer;
+    timer.start();
+    QTest::keyClick(Form1->dbgrd4, Qt::Key_Escape);
+    QTest::qWait(0);
+    EXPECT_LT(timer.elapsed(), 200);
+    EXPECT_EQ(q.FetchState(), data::TFetchState::fsStopped);
+    EXPECT_EQ(q.RecordCount(), kept);
+    EXPECT_NE(Status().find("仅显示部分数据"), std::string::npos) << Status();
+
+    ::kill(server, SIGCONT);
+    ShowTable("SMALL");
+    EXPECT_EQ(Caption(), "数据表：BRAVEL.SMALL");
+    EXPECT_EQ(q.RecordCount(), 1);
+    EXPECT_EQ(Status(), "");
+    EXPECT_TRUE(reports.empty());
+}
+
 // A Login to an address that takes the connection and never answers: the
 // window goes on, Esc ends the attempt, and the login window stays for
 // another try.
 TEST_F(Streaming, LoginToAHostThatNeverAnswersCanBeStopped)
 {
-    SilentListener silent("127.0.0.7");
-    Dial("127.0.0.7");
+    const std::string silentAddress = test::SideAddress(8);
+    SilentListener silent(silentAddress.c_str());
+    Dial(silentAddress);
     Login("system", "manager");
     EXPECT_TRUE(Form1->SigningOn());
     EXPECT_TRUE(frmmain->isVisible());

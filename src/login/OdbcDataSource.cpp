@@ -5,6 +5,8 @@
 
 #ifndef _WIN32
 #include <odbcinst.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #endif
@@ -175,8 +177,13 @@ int RegisterOdbcDataSource(const DataSourceSite& site, const std::string& client
         if (!refused)
             return written;
     }
+    // unixODBC keeps the user's data sources in the account's home, whatever
+    // $HOME says: an account without one (nobody's /nonexistent) has none.
+    const passwd* account = getpwuid(getuid());
+    const std::string userFile = std::string(account && account->pw_dir ? account->pw_dir : "~") + "/.odbc.ini";
     throw Error("Cannot register the ODBC data source '" + site.sid +
-                "': neither the machine's nor the user's data sources can be written");
+                "': neither the machine's nor the user's data sources can be written (the user's are kept in " +
+                userFile + ", in the account's home folder)");
 }
 
 #endif

@@ -31,6 +31,11 @@ using namespace querlin::data;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
+// "At once": far below any wait on the server (a stopped one never answers;
+// the login time-out is 15 s), and loose enough for a busy machine. How
+// fast it really is, the benchmarks measure.
+constexpr auto kAtOnce = 2s;
+
 namespace {
 
 // The "GUI thread" of these tests: the workers' tasks wait here until the
@@ -265,7 +270,7 @@ TEST(StreamDb, ClosingOrDestroyingMidStreamReturnsAtOnce)
             q.reset();
         else
             q->Close();
-        EXPECT_LT(Clock::now() - start, 1s) << destroy;
+        EXPECT_LT(Clock::now() - start, kAtOnce) << destroy;
         gui.RunFor(100ms);  // tasks left for a record set that is gone do nothing
     }
 }
@@ -297,12 +302,12 @@ TEST(StreamDb, AFrozenServerProcessHoldsNothing)
 
     auto start = Clock::now();
     q.StopFetching();
-    EXPECT_LT(Clock::now() - start, 200ms);
+    EXPECT_LT(Clock::now() - start, kAtOnce);
     EXPECT_EQ(q.FetchState(), TFetchState::fsStopped);
     EXPECT_EQ(q.RecordCount(), before);
     start = Clock::now();
     q.Close();
-    EXPECT_LT(Clock::now() - start, 200ms);
+    EXPECT_LT(Clock::now() - start, kAtOnce);
 
     ::kill(static_cast<pid_t>(std::stol(pid)), SIGCONT);
     q.SetSQL(Series(5, "after"));
@@ -363,7 +368,7 @@ TEST(StreamDb, AFrozenServerProcessHoldsNothing)
     EXPECT_TRUE(q.Opening());
     start = Clock::now();
     q.StopFetching();
-    EXPECT_LT(Clock::now() - start, 200ms);
+    EXPECT_LT(Clock::now() - start, kAtOnce);
     EXPECT_FALSE(q.Opening());
     EXPECT_FALSE(q.Active());
     gui.RunFor(100ms);

@@ -29,6 +29,11 @@ using namespace querlin::test;
 
 namespace {
 
+// "At once": far below any wait on the server (a stopped one never answers;
+// the login time-out is 15 s), and loose enough for a busy machine. How
+// fast it really is, the benchmarks measure.
+constexpr qint64 kAtOnceMs = 2000;
+
 // BRAVEL owns a large table and a small one.
 constexpr char kSite[] = R"(
 CREATE SCHEMA bravel;
@@ -273,7 +278,7 @@ TEST_F(Streaming, ClosingTheWindowMidStreamEndsAtOnce)
     Form1->qry4.Close();
     Form1->close();
     QTest::qWait(50);
-    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_LT(timer.elapsed(), kAtOnceMs);
 }
 
 // The server's process behind the rows stops answering mid-result (its
@@ -304,7 +309,7 @@ TEST_F(Streaming, AStoppedServerProcessHoldsNeitherEscNorTheNextClick)
     timer.start();
     QTest::keyClick(Form1->dbgrd4, Qt::Key_Escape);
     QTest::qWait(0);
-    EXPECT_LT(timer.elapsed(), 200);
+    EXPECT_LT(timer.elapsed(), kAtOnceMs);
     EXPECT_EQ(q.FetchState(), data::TFetchState::fsStopped);
     EXPECT_EQ(q.RecordCount(), kept);
     EXPECT_NE(Status().find("仅显示部分数据"), std::string::npos) << Status();
@@ -335,7 +340,7 @@ TEST_F(Streaming, LoginToAHostThatNeverAnswersCanBeStopped)
     QElapsedTimer timer;
     timer.start();
     QTest::keyClick(frmmain->upass, Qt::Key_Escape);
-    EXPECT_LT(timer.elapsed(), 200);
+    EXPECT_LT(timer.elapsed(), kAtOnceMs);
     EXPECT_FALSE(Form1->SigningOn());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     QTest::qWait(200);

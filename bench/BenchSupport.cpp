@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <sql.h>
+#include <sys/resource.h>
 #include <sqlext.h>
 
 namespace querlin::bench {
@@ -53,6 +54,13 @@ double NowSeconds()
 {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 namespace {

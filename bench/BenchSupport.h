@@ -22,6 +22,8 @@ struct BenchDatabase {
 const BenchDatabase& RequireBenchDatabase();
 
 double NowSeconds();
+// Processor time of this process, all its threads, user and system.
+double CpuSeconds();
 
 // Peak and current resident set size of this process, in bytes.
 long long PeakRssBytes();

@@ -35,7 +35,6 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -66,13 +65,6 @@ struct CountingSink : data::RowSink {
     void EndRow() override { ++rows; }
 };
 
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 struct Run {
     double cpu = 0;

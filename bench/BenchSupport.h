@@ -22,6 +22,8 @@ struct BenchDatabase {
 const BenchDatabase& RequireBenchDatabase();
 
 double NowSeconds();
+// Processor time of this process, all its threads, user and system.
+double CpuSeconds();
 
 // Peak and current resident set size of this process, in bytes.
 long long PeakRssBytes();
@@ -33,6 +35,27 @@ void ResetPeakRss();
 // created, qty) on the test server unless it is there already.
 constexpr int kOpenTableRows = 1000000;
 void EnsureOpenTable();
+// The same columns, ten million rows: qlbench.open10m. Made once (it takes
+// a minute or so) and kept with the server's data like the million rows.
+constexpr int kBigOpenTableRows = 10000000;
+void EnsureBigOpenTable();
+
+// The baseline the record set is measured against: a plain unixODBC loop
+// (wide calls, columns bound by column, 1,024-row blocks) over one of the
+// open tables, keeping nothing.
+struct RawFetchRun {
+    double seconds = 0;        // connect to disconnect
+    long long rows = 0;
+    // The bytes received per value, text counted in UTF-8: 4 (integer) +
+    // the code's characters + the amount's digits + 8 (double) + 16
+    // (timestamp structure) + 2 (smallint).
+    long long payload = 0;
+    long long peakRssBytes = 0;  // the process's peak, taken before the handles are freed
+};
+RawFetchRun RawBoundFetch(const std::string& sql);
+// Connects and disconnects once, so the driver's libraries are loaded
+// before anything is measured.
+void LoadOdbcDriver();
 
 // Prints one figure as "name: value" on standard output.
 void Figure(const std::string& name, double value);

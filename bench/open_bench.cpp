@@ -28,8 +28,6 @@
 #include "data/Provider.h"
 #include "data/ProviderText.h"
 
-#include <sql.h>
-#include <sqlext.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -37,7 +35,6 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -69,13 +66,6 @@ struct CountingSink : data::RowSink {
 };
 
 
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 struct Run {
     double cpu = 0;
     double seconds = 0;
@@ -84,94 +74,18 @@ struct Run {
     long long rows = 0;
 };
 
-[[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE handle, const char* what)
-{
-    SQLCHAR state[6], text[1024];
-    SQLINTEGER native;
-    SQLSMALLINT length;
-    std::cerr << what;
-    if (SQL_SUCCEEDED(SQLGetDiagRec(type, handle, 1, state, &native, text, sizeof text, &length)))
-        std::cerr << ": " << text;
-    std::cerr << "\n";
-    std::exit(1);
-}
-
 // The baseline: what any program does that fetches through ODBC with bound
 // columns and block fetches, and keeps nothing.
-Run RawFetch(bool measured)
+Run RawFetch()
 {
-    const BenchDatabase& db = RequireBenchDatabase();
+    ResetPeakRss();
+    const long long base = CurrentRssBytes();
+    const RawFetchRun raw = RawBoundFetch(kQuery);
     Run run;
-    long long base = 0;
-    double start = 0;
-    if (measured) {
-        ResetPeakRss();
-        base = CurrentRssBytes();
-        start = NowSeconds();
-    }
-    SQLHENV env;
-    SQLHDBC dbc;
-    SQLHSTMT stmt;
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    std::u16string connect = data::Utf8ToUtf16(db.OdbcConnectionString());
-    if (!SQL_SUCCEEDED(SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(connect.data()),
-                                         static_cast<SQLSMALLINT>(connect.size()), nullptr, 0, nullptr,
-                                         SQL_DRIVER_NOPROMPT)))
-        Fail(SQL_HANDLE_DBC, dbc, "raw connect");
-    if (!measured) {
-        SQLDisconnect(dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-        return run;
-    }
-    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
-    std::u16string sql = data::Utf8ToUtf16(kQuery);
-    if (!SQL_SUCCEEDED(SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(sql.data()), static_cast<SQLINTEGER>(sql.size()))))
-        Fail(SQL_HANDLE_STMT, stmt, "raw query");
-
-    constexpr SQLULEN kBlock = 1024;
-    SQLULEN fetched = 0;
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kBlock), 0);
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
-    std::vector<SQLINTEGER> id(kBlock);
-    std::vector<SQLWCHAR> code(kBlock * 41);
-    std::vector<SQLCHAR> amount(kBlock * 64);
-    std::vector<SQLDOUBLE> ratio(kBlock);
-    std::vector<SQL_TIMESTAMP_STRUCT> created(kBlock);
-    std::vector<SQLSMALLINT> qty(kBlock);
-    std::vector<SQLLEN> len[6];
-    for (auto& l : len)
-        l.resize(kBlock);
-    SQLBindCol(stmt, 1, SQL_C_SLONG, id.data(), sizeof(SQLINTEGER), len[0].data());
-    SQLBindCol(stmt, 2, SQL_C_WCHAR, code.data(), 41 * sizeof(SQLWCHAR), len[1].data());
-    SQLBindCol(stmt, 3, SQL_C_CHAR, amount.data(), 64, len[2].data());
-    SQLBindCol(stmt, 4, SQL_C_DOUBLE, ratio.data(), sizeof(SQLDOUBLE), len[3].data());
-    SQLBindCol(stmt, 5, SQL_C_TYPE_TIMESTAMP, created.data(), sizeof(SQL_TIMESTAMP_STRUCT), len[4].data());
-    SQLBindCol(stmt, 6, SQL_C_SSHORT, qty.data(), sizeof(SQLSMALLINT), len[5].data());
-    const long long fixed[6] = {4, 0, 0, 8, 16, 2};
-    SQLRETURN rc;
-    while ((rc = SQLFetch(stmt)) != SQL_NO_DATA) {
-        if (!SQL_SUCCEEDED(rc))
-            Fail(SQL_HANDLE_STMT, stmt, "raw fetch");
-        for (SQLULEN r = 0; r < fetched; ++r) {
-            for (int c = 0; c < 6; ++c) {
-                SQLLEN l = len[c][r];
-                if (l == SQL_NULL_DATA)
-                    continue;
-                run.payload += fixed[c] ? fixed[c] : (c == 1 ? l / static_cast<SQLLEN>(sizeof(SQLWCHAR)) : l);
-            }
-        }
-        run.rows += static_cast<long long>(fetched);
-    }
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-    SQLDisconnect(dbc);
-    run.seconds = NowSeconds() - start;
-    run.peakGrowth = PeakRssBytes() - base;
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    run.seconds = raw.seconds;
+    run.rows = raw.rows;
+    run.payload = raw.payload;
+    run.peakGrowth = raw.peakRssBytes - base;
     return run;
 }
 
@@ -215,9 +129,9 @@ int Child(const std::string& mode)
     Run run;
     double cpu = 0;
     if (mode == "raw") {
-        RawFetch(false);
+        LoadOdbcDriver();
         cpu = CpuSeconds();
-        run = RawFetch(true);
+        run = RawFetch();
     } else if (mode == "open") {
         cpu = CpuSeconds();
         run = OpenRecordSet();

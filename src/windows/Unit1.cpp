@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QMenu>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 
@@ -226,6 +227,8 @@ void TForm1::ShowFetchState()
     }
     lbl2->setText(text);
     lbl2->adjustSize();
+    // Flush with the group box's right edge, so that the longest count fits.
+    lbl2->move(std::max(0, grp1->width() - lbl2->width() - 8), 0);
     lbl2->setVisible(!text.isEmpty());
 }
 

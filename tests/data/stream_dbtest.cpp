@@ -18,12 +18,10 @@
 #include <string>
 
 #ifndef _WIN32
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "testsupport/SilentListener.h"
+
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/types.h>
-#include <unistd.h>
 #endif
 
 using namespace querlin;
@@ -352,16 +350,8 @@ TEST(StreamDb, AFrozenServerProcessHoldsNothing)
 
     // A host that takes the connection and never answers: stopping the
     // attempt returns at once, and its continuation never runs.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    q.SetConnectionString(server.AdoConnectionString(ntohs(address.sin_port)));
+    const test::SilentListener silent("127.0.0.1", 0);
+    q.SetConnectionString(server.AdoConnectionString(silent.Port()));
     q.SetSQL(Series(5, "silent"));
     q.OpenThen(count);
     gui.RunFor(300ms);
@@ -373,7 +363,6 @@ TEST(StreamDb, AFrozenServerProcessHoldsNothing)
     EXPECT_FALSE(q.Active());
     gui.RunFor(100ms);
     EXPECT_EQ(done, 3);
-    ::close(listener);
 }
 #endif
 

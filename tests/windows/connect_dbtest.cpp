@@ -3,13 +3,11 @@
 // Login registers the data source with the driver manager itself, from the
 // net service entry it wrote, and a sign-on that fails is told.
 #include "LoginFixture.h"
+#include "testsupport/SilentListener.h"
 
 #include "data/OdbcProvider.h"
 #include "testsupport/PrivateServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <iostream>
 #include <map>
@@ -41,28 +39,6 @@ std::map<std::string, std::map<std::string, std::string>> Sections(const std::st
     }
     return sections;
 }
-
-// A listener on port 1521 of a loopback address that takes connections and
-// never says a word: a server that does not answer.
-class SilentListener {
-public:
-    explicit SilentListener(const char* address)
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        int yes = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(1521);
-        inet_pton(AF_INET, address, &at.sin_addr);
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(fd_, 8) != 0)
-            throw std::runtime_error(std::string("cannot listen on ") + address + ":1521");
-    }
-    ~SilentListener() { close(fd_); }
-
-private:
-    int fd_ = -1;
-};
 
 class Connect : public LoginEndToEnd {
 protected:
@@ -158,7 +134,7 @@ TEST_F(Connect, HostThatNeverAnswersIsReportedAfterTheTimeOut)
 {
     Psql(database_, kSmallSite);
     const std::string silentHost = SideAddress(6);
-    SilentListener silent(silentHost.c_str());
+    test::SilentListener silent(silentHost);
     data::SetOdbcLoginTimeoutForTesting(2);
     Dial(silentHost);
     Login("system", "manager");

@@ -2,6 +2,7 @@
 // come from a worker while the window goes on, Esc stops them, another
 // click starts its own query at once.
 #include "LoginFixture.h"
+#include "testsupport/SilentListener.h"
 
 #include "grid/TDataGrid.h"
 #include "grid/TGridFindDlg.h"
@@ -18,10 +19,7 @@
 #include <cstdio>
 #include <set>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace querlin;
@@ -41,28 +39,6 @@ CREATE TABLE bravel.big AS SELECT g AS id, 'row ' || g AS t FROM generate_series
 CREATE TABLE bravel.small (x integer);
 INSERT INTO bravel.small VALUES (7);
 )";
-
-// A listener on port 1521 of a loopback address that takes connections and
-// never says a word.
-class SilentListener {
-public:
-    explicit SilentListener(const char* address)
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        int yes = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(1521);
-        inet_pton(AF_INET, address, &at.sin_addr);
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(fd_, 8) != 0)
-            throw std::runtime_error(std::string("cannot listen on ") + address + ":1521");
-    }
-    ~SilentListener() { close(fd_); }
-
-private:
-    int fd_ = -1;
-};
 
 class Streaming : public LoginEndToEnd {
 protected:
@@ -328,7 +304,7 @@ TEST_F(Streaming, AStoppedServerProcessHoldsNeitherEscNorTheNextClick)
 TEST_F(Streaming, LoginToAHostThatNeverAnswersCanBeStopped)
 {
     const std::string silentAddress = test::SideAddress(8);
-    SilentListener silent(silentAddress.c_str());
+    test::SilentListener silent(silentAddress);
     Dial(silentAddress);
     Login("system", "manager");
     EXPECT_TRUE(Form1->SigningOn());

@@ -347,7 +347,17 @@ bool TADOQuery::Impl::RowsWritable()
 // TADOQuery::Impl helpers
 
 TADOQuery::Impl::Impl(TADOQuery& owner) : self(owner) {}
-TADOQuery::Impl::~Impl() = default;
+TADOQuery::Impl::~Impl()
+{
+    // Whatever Close left undone: a worker still fetching or opening for
+    // this set must never reach it again.
+    for (const std::shared_ptr<FetchStream>& s : {stream, opening}) {
+        if (s) {
+            s->stop.store(true, std::memory_order_release);
+            s->owner = nullptr;
+        }
+    }
+}
 
 void TADOQuery::Impl::Fail(const std::string& message) const
 {

@@ -233,19 +233,18 @@ void Tfrmmain::btn1Click()
         Form1->raise();
         Form1->activateWindow();
     };
-    Form1->OpenDatabaseThen(upass->text().toStdString(), uname->text().toStdString(), ipsid->text().toStdString(),
-                            [busy, returned, failedAtOnce, handOver](std::exception_ptr failure) {
-                                if (!*returned) {
-                                    *failedAtOnce = failure;
-                                    if (!failure)
-                                        handOver();
-                                    return;
-                                }
-                                if (failure)
-                                    app::Guard([&] { std::rethrow_exception(failure); });
-                                else
-                                    app::Guard(handOver);
-                            });
+    setora([busy, returned, failedAtOnce, handOver](std::exception_ptr failure) {
+        if (!*returned) {
+            *failedAtOnce = failure;
+            if (!failure)
+                handOver();
+            return;
+        }
+        if (failure)
+            app::Guard([&] { std::rethrow_exception(failure); });
+        else
+            app::Guard(handOver);
+    });
     *returned = true;
     if (*failedAtOnce)
         std::rethrow_exception(*failedAtOnce);
@@ -295,9 +294,15 @@ void Tfrmmain::regcreat()
 #endif
 }
 
-void Tfrmmain::setora()
+void Tfrmmain::setora(std::function<void(std::exception_ptr)> done)
 {
-    Form1->OpenDatabase(upass->text().toStdString(), uname->text().toStdString(), ipsid->text().toStdString());
+    const std::string password = upass->text().toStdString();
+    const std::string user = uname->text().toStdString();
+    const std::string sid = ipsid->text().toStdString();
+    if (done)
+        Form1->OpenDatabaseThen(password, user, sid, std::move(done));
+    else
+        Form1->OpenDatabase(password, user, sid);
 }
 
 } // namespace querlin

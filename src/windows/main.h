@@ -7,6 +7,9 @@
 
 #include <QWidget>
 
+#include <exception>
+#include <functional>
+
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -55,7 +58,10 @@ public:
     // ipsid for the user uname.
     void regcreat();
     // Opens the database as uname with upass and fills the browser window.
-    void setora();
+    // Without done, at once, a failed sign-on thrown; with done, the
+    // sign-on is made on a worker when rows stream, and done hears how it
+    // went (nullptr when signed on) on the GUI thread.
+    void setora(std::function<void(std::exception_ptr)> done = {});
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -10,6 +10,7 @@
 //
 // The table is the open benchmark's (qlbench.open1m, made if missing).
 #include "BenchSupport.h"
+#include "BrowserBenchSupport.h"
 
 #include "windows/Unit1.h"
 #include "data/DataSet.h"
@@ -39,15 +40,7 @@ int main(int argc, char** argv)
         const BenchDatabase& db = RequireBenchDatabase();
         EnsureOpenTable();
         TForm1 window;
-        window.qry1.SetConnectionString(db.AdoConnectionString());
-        window.qry2.SetConnectionString(db.AdoConnectionString());
-        window.qry4.SetConnectionString(db.AdoConnectionString());
-        // The user and table lists as the dictionary gives them.
-        window.qry1.SetSQL("SELECT 'QLBENCH' AS 用户");
-        window.qry1.Open();
-        window.qry2.SetSQL("SELECT 'OPEN1M' AS 用户表");
-        window.qry2.Open();
-        window.show();
+        OfferTables(window, "SELECT 'OPEN1M' AS 用户表");
         QApplication::processEvents();
 
         double bestBrowse = 1e9, bestBare = 1e9;

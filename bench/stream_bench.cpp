@@ -45,6 +45,7 @@
 // benchmark's own (scripts/bench starts it for the run): stopping one of its
 // sessions holds up nobody else.
 #include "BenchSupport.h"
+#include "BrowserBenchSupport.h"
 
 #include "data/DataSet.h"
 #include "grid/TDataGrid.h"
@@ -113,16 +114,7 @@ public:
     Browser()
     {
         app::InstallGuiPoster();
-        const BenchDatabase& db = RequireBenchDatabase();
-        window.qry1.SetConnectionString(db.AdoConnectionString());
-        window.qry2.SetConnectionString(db.AdoConnectionString());
-        window.qry4.SetConnectionString(db.AdoConnectionString());
-        // The user and table lists as the dictionary gives them.
-        window.qry1.SetSQL("SELECT 'QLBENCH' AS 用户");
-        window.qry1.Open();
-        window.qry2.SetSQL("SELECT 'OPEN1M' AS 用户表 UNION ALL SELECT 'OPEN10M'");
-        window.qry2.Open();
-        window.show();
+        OfferTables(window, "SELECT 'OPEN1M' AS 用户表 UNION ALL SELECT 'OPEN10M'");
         ProcessFor(0.1);
     }
     ~Browser()

@@ -160,19 +160,28 @@ LocaleSettings ReadSystemLocale()
 }
 #endif
 
+namespace {
+
+// Appends a run of literal characters to a format, quoted when a letter in
+// it (or, from a Windows picture, a quote mark) would read as a specifier.
+void FlushLiteral(std::string& out, std::string& literal, bool quoteMarkIsLetter)
+{
+    if (literal.empty())
+        return;
+    bool hasLetter = false;
+    for (char c : literal)
+        hasLetter = hasLetter || std::isalpha(static_cast<unsigned char>(c)) || (quoteMarkIsLetter && c == '\'');
+    out += hasLetter ? "\"" + literal + "\"" : literal;
+    literal.clear();
+}
+
+} // namespace
+
 std::string FormatFromWindowsPicture(const std::string& picture)
 {
     std::string out;
     std::string literal;
-    auto flushLiteral = [&] {
-        if (literal.empty())
-            return;
-        bool hasLetter = false;
-        for (char c : literal)
-            hasLetter = hasLetter || std::isalpha(static_cast<unsigned char>(c)) || c == '\'';
-        out += hasLetter ? "\"" + literal + "\"" : literal;
-        literal.clear();
-    };
+    auto flushLiteral = [&] { FlushLiteral(out, literal, true); };
     std::size_t i = 0;
     while (i < picture.size()) {
         const char c = picture[i];
@@ -231,15 +240,7 @@ std::string FormatFromStrftime(const std::string& pattern)
 {
     std::string out;
     std::string literal;
-    auto flushLiteral = [&] {
-        if (literal.empty())
-            return;
-        bool hasLetter = false;
-        for (char c : literal)
-            hasLetter = hasLetter || std::isalpha(static_cast<unsigned char>(c));
-        out += hasLetter ? "\"" + literal + "\"" : literal;
-        literal.clear();
-    };
+    auto flushLiteral = [&] { FlushLiteral(out, literal, false); };
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         if (pattern[i] != '%' || i + 1 >= pattern.size()) {
             literal += pattern[i];

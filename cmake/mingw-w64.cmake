@@ -1,0 +1,13 @@
+# What both mingw-w64 toolchains share: Debian's POSIX-threads flavour
+# (std::thread, std::mutex) for the processor QUERLIN_MINGW_PROCESSOR names,
+# its libraries and headers only from its own root.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${QUERLIN_MINGW_PROCESSOR})
+set(CMAKE_C_COMPILER ${QUERLIN_MINGW_PROCESSOR}-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QUERLIN_MINGW_PROCESSOR}-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER ${QUERLIN_MINGW_PROCESSOR}-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${QUERLIN_MINGW_PROCESSOR}-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

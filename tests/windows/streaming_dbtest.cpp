@@ -298,6 +298,37 @@ TEST_F(Streaming, AStoppedServerProcessHoldsNeitherEscNorTheNextClick)
     EXPECT_TRUE(reports.empty());
 }
 
+// The sign-on made on a worker: a refused password is reported once it is
+// known, the login window staying with its fields; the right one then
+// shows the browser window, whose first lists fill in behind it.
+TEST_F(Streaming, ASignOnOnAWorkerReportsARefusalAndKeepsTheLoginWindow)
+{
+    Psql(database_, kSite);
+    Login("system", "wrong-Pa55word");
+    EXPECT_TRUE(Form1->SigningOn());
+    ASSERT_TRUE(WaitFor([this] { return !reports.empty(); }));
+    EXPECT_FALSE(Form1->SigningOn());
+    const std::string report = reports[0].text.toStdString();
+    EXPECT_NE(report.find("password authentication failed"), std::string::npos) << report;
+    EXPECT_EQ(report.find("wrong-Pa55word"), std::string::npos);
+    EXPECT_TRUE(frmmain->isVisible());
+    EXPECT_FALSE(Form1->isVisible());
+    EXPECT_EQ(frmmain->uname->text(), "system");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    reports.clear();
+    frmmain->upass->clear();
+    QTest::keyClicks(frmmain->upass, "manager");
+    QTest::mouseClick(frmmain->btn1, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([] { return Form1->isVisible(); }));
+    EXPECT_FALSE(frmmain->isVisible());
+    // The first user's tables, then the first favourite's rows.
+    ASSERT_TRUE(WaitFor([] { return Form1->qry2.Active() && !Form1->qry4.Opening(); }));
+    EXPECT_TRUE(Find(Form1->qry1, browser::kUserColumn, "BRAVEL"));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(reports.empty()) << (reports.empty() ? "" : reports[0].text.toStdString());
+}
+
 // A Login to an address that takes the connection and never answers: the
 // window goes on, Esc ends the attempt, and the login window stays for
 // another try.

@@ -109,6 +109,22 @@ void Wake(const std::shared_ptr<FetchStream>& s, bool final)
     });
 }
 
+// Tells the record set again a little later that it opened, or that rows
+// arrived: it was told while its links were being told something else (a
+// nested event loop under a link), and a link is never told two things at
+// once.
+void Later(const std::shared_ptr<FetchStream>& s, bool opened)
+{
+    s->poster(static_cast<int>(kWakeInterval.count()), [s, opened] {
+        if (!s->owner)
+            return;
+        if (opened)
+            s->owner->Opened();
+        else
+            s->owner->RowsArrived();
+    });
+}
+
 void FetchRest(std::shared_ptr<FetchStream> s)
 {
     int outcome = kComplete;
@@ -224,6 +240,10 @@ void OpenAndFetch(std::shared_ptr<FetchStream> s)
 
 void TADOQuery::Impl::Opened()
 {
+    if (opening && notifying > 0) {
+        Later(opening, true);
+        return;
+    }
     std::shared_ptr<FetchStream> s = std::move(opening);
     opening.reset();
     std::function<void(std::exception_ptr)> done = std::move(openDone);
@@ -278,6 +298,10 @@ void TADOQuery::Impl::RowsArrived()
 {
     if (!stream)
         return;
+    if (notifying > 0) {
+        Later(stream, false);
+        return;
+    }
     // The outcome first: a worker done has published its last rows before.
     const int outcome = stream->outcome.load(std::memory_order_acquire);
     const std::int64_t published = rows->RowCount();

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -187,6 +188,65 @@ TEST(StreamDb, FirstRowsAtOnceTheRestBehindThemWhileTheUserMoves)
     q.Close();
     q.Open();
     EXPECT_EQ(q.RecordCount(), 1024);
+}
+
+// A link that runs the event loop while it is told of a change (as a modal
+// box would): the rows that arrive meanwhile, and an open that completes
+// meanwhile, wait until it returns; a link is never told two things at once.
+class NestingLink : public TDataLink {
+public:
+    NestingLink(TDataSource& source, TaskQueue& gui) : gui_(gui)
+    {
+        SetDataSource(&source);
+        SetBufferCount(20);
+    }
+    int depth = 0;
+    int deepest = 0;
+    int told = 0;
+
+protected:
+    void DataSetChanged() override { Told(); }
+    void DataSetScrolled(int) override { Told(); }
+    void ActiveChanged() override { Told(); }
+
+private:
+    void Told()
+    {
+        ++told;
+        deepest = std::max(deepest, ++depth);
+        if (depth == 1)
+            gui_.RunFor(120ms);
+        --depth;
+    }
+    TaskQueue& gui_;
+};
+
+TEST(StreamDb, ALinkRunningTheEventLoopIsNeverToldTwoThingsAtOnce)
+{
+    TaskQueue gui;
+    TADOQuery q;
+    TDataSource source;
+    source.SetDataSet(&q);
+    NestingLink link(source, gui);
+    q.SetConnectionString(test::RequireTestDatabase().AdoConnectionString());
+    q.SetSQL(Series(300000, "nesting"));
+    q.Open();
+    ASSERT_TRUE(gui.RunUntil([&] { return q.FetchState() != TFetchState::fsFetching; }));
+    EXPECT_EQ(q.FetchState(), TFetchState::fsComplete);
+    EXPECT_EQ(q.RecordCount(), 300000);
+    EXPECT_GT(link.told, 1);
+    EXPECT_EQ(link.deepest, 1);
+
+    // Opened on a worker, with rows still coming behind the first block.
+    q.Close();
+    int opened = 0;
+    q.OpenThen([&](std::exception_ptr failure) {
+        EXPECT_FALSE(failure);
+        ++opened;
+    });
+    ASSERT_TRUE(gui.RunUntil([&] { return opened == 1 && q.FetchState() != TFetchState::fsFetching; }));
+    EXPECT_EQ(q.RecordCount(), 300000);
+    EXPECT_EQ(link.deepest, 1);
 }
 
 TEST(StreamDb, SmallResultsAreWholeAtOpenAndNeedNoWorker)

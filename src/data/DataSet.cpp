@@ -647,6 +647,7 @@ void TADOQuery::Open()
         d.Fail("Missing SQL property");
     std::shared_ptr<Connection> connection;
     std::shared_ptr<FetchStream> stream;
+    std::int64_t firstRows = 0;
     try {
         connection = Connect(d.connectionString);
     } catch (const std::bad_alloc&) {
@@ -670,7 +671,10 @@ void TADOQuery::Open()
         const TGuiPoster poster = CurrentPoster();
         if (reader->Read(loader, kFetchBlock) == kFetchBlock) {
             if (poster) {
-                // The first block is in: a worker fetches the rest.
+                // The first block is in, and is what the set shows at first
+                // (whatever the worker adds meanwhile comes with the next
+                // wake): a worker fetches the rest.
+                firstRows = d.rows->RowCount();
                 auto s = std::make_shared<FetchStream>();
                 s->rows = d.rows;
                 s->loader = std::make_unique<Loader>(*d.rows, d.fields, plan.fieldOfColumn);
@@ -696,7 +700,7 @@ void TADOQuery::Open()
         d.Fail(e.what());
     }
     d.connection = std::move(connection);
-    d.known = d.rows->RowCount();
+    d.known = stream ? firstRows : d.rows->RowCount();
     ++d.openSerial;
     d.fetchState = stream ? TFetchState::fsFetching : TFetchState::fsComplete;
     d.fetchFailure.clear();

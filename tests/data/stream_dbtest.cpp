@@ -38,20 +38,34 @@ constexpr auto kAtOnce = 2s;
 namespace {
 
 // The "GUI thread" of these tests: the workers' tasks wait here until the
-// test runs them. The queue outlives the test, as a worker left behind may
-// still post to it.
+// test runs them.
 class TaskQueue {
 public:
     TaskQueue() : state_(std::make_shared<State>())
     {
-        SetGuiPoster([state = state_](int delayMs, std::function<void()> task) {
+        // The workers' copies of the poster see the queue weakly: a task
+        // posted once the queue is gone is dropped, as the program drops
+        // what comes at its end, and no task left in it keeps its worker's
+        // share of the queue alive (a cycle that would never be freed).
+        SetGuiPoster([weak = std::weak_ptr<State>(state_)](int delayMs, std::function<void()> task) {
+            const std::shared_ptr<State> state = weak.lock();
+            if (!state)
+                return;
             std::lock_guard<std::mutex> hold(state->lock);
             state->tasks.push_back({Clock::now() + std::chrono::milliseconds(delayMs), std::move(task)});
             ++state->posted;
             state->changed.notify_all();
         });
     }
-    ~TaskQueue() { SetGuiPoster({}); }
+    ~TaskQueue()
+    {
+        SetGuiPoster({});
+        // The tasks never run go outside the lock: they may hold the last
+        // share of a worker's stream.
+        std::deque<Task> left;
+        std::lock_guard<std::mutex> hold(state_->lock);
+        left.swap(state_->tasks);
+    }
 
     // Runs the tasks due, waiting for them, until done() or the time is up.
     bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s)

@@ -9,11 +9,13 @@
 // All of it belongs to one thread: the GUI thread, or the export worker for
 // the export's own record set.
 //
-// With a GUI poster installed (SetGuiPoster), Open returns once the first
-// block of rows is in and a worker of the record set's own fetches the
-// rest; the record set picks the rows up on its thread, when the poster
-// runs its task, and tells its links then. Without one, Open fetches the
-// whole result before it returns.
+// Every open runs on a worker of the record set's own: it connects, runs
+// the query and fetches the rows into the snapshot, and hands what it learns
+// to the record set's thread as messages (opened, rows published up to N,
+// ended). With a GUI poster installed (SetGuiPoster), Open returns once the
+// first block of rows is in and the rest streams behind, taken in when the
+// poster runs the worker's task; without one, Open waits the whole result
+// out on its caller's thread.
 
 #include <cstdint>
 #include <exception>
@@ -27,12 +29,18 @@ namespace querlin::data {
 class TADOQuery;
 class TDataSource;
 class TDataLink;
-struct FetchStream;
+struct Inbox;
 
 enum class TDataSetState { dsInactive, dsBrowse, dsInsert };  // closed, browsing, appending
 
-// How far an open record set's rows have come: all in, still coming,
-// stopped by the user (the rows so far kept), or cut short by a failure.
+// The life of a record set's result: closed; opening on its worker; open
+// with rows still streaming in; open with every row; open with the rows so
+// far after the user stopped the fetch; open with the rows so far after the
+// fetch failed. The moves between them are one table (data/Life.h).
+enum class TLife { lfClosed, lfOpening, lfStreaming, lfComplete, lfStopped, lfFailed };
+
+// How far an open record set's rows have come, as the windows show it: all
+// in, still coming, stopped by the user, or cut short by a failure.
 enum class TFetchState { fsComplete, fsFetching, fsStopped, fsFailed };
 
 // Runs a task on the GUI thread after about delayMs milliseconds. Called
@@ -97,6 +105,7 @@ public:
 
     TDataSetState State() const;
     bool Active() const;
+    TLife Life() const;
 
     // Fetching in the background (see SetGuiPoster). StopFetching keeps the
     // rows so far and frees the worker at once; a worker blocked in the
@@ -109,12 +118,13 @@ public:
     void StopFetching();
     void SetOnFetchChange(std::function<void()> handler);
 
+    // OpenThen waited out on the caller's thread.
     void Open();
     // Opens on a worker and returns at once (with a GUI poster installed,
-    // on its thread; otherwise it is Open): done runs on the GUI thread
-    // once the first rows are in, with the failure Open would throw, or
-    // never, when the open is stopped (StopFetching, Close, another open),
-    // and is then let go. Meanwhile the set stays closed and Opening.
+    // on its thread; otherwise it waits the open out first): done runs on
+    // the GUI thread once the first rows are in, with the failure Open would
+    // throw, or never, when the open is stopped (StopFetching, Close,
+    // another open), and is then let go. Meanwhile the set is lfOpening.
     void OpenThen(std::function<void(std::exception_ptr)> done);
     bool Opening() const;
     void Close();
@@ -159,7 +169,7 @@ private:
     friend class TDataSource;
     friend class FieldImpl;
     friend class TRecordScan;
-    friend struct FetchStream;
+    friend struct Inbox;
     struct Impl;
     std::unique_ptr<Impl> d_;
 };

@@ -5,6 +5,7 @@
 // sees the rows through LiveRows.
 
 #include "data/DataSet.h"
+#include "data/Life.h"
 #include "data/Provider.h"
 #include "data/RowWindow.h"
 #include "data/Snapshot.h"
@@ -19,7 +20,9 @@
 namespace querlin::data {
 
 class FieldImpl;
-struct FetchStream;
+struct Inbox;
+struct Message;
+struct OpenFailedNews;
 
 // What a link is told. Check, record change and the state changes need no
 // view adjustment; the other three do.
@@ -33,7 +36,7 @@ struct TADOQuery::Impl final : LiveRows {
     std::string name;
     std::string connectionString;
     std::string sql;
-    TDataSetState state = TDataSetState::dsInactive;
+    TLife life = TLife::lfClosed;  // changed only by Move (Lifecycle.cpp)
 
     std::shared_ptr<Connection> connection;  // kept while open, for storing and deleting rows
     std::vector<std::unique_ptr<FieldImpl>> fields;
@@ -41,22 +44,36 @@ struct TADOQuery::Impl final : LiveRows {
     std::int64_t known = 0;                  // the rows the links have heard of
     std::uint64_t openSerial = 0;
 
-    // Fetching in the background (DataSet.cpp).
-    std::shared_ptr<FetchStream> stream;     // the worker still fetching for this set
-    std::shared_ptr<FetchStream> abandoned;  // a stopped worker that may still write unseen rows
-    TFetchState fetchState = TFetchState::fsComplete;
-    std::string fetchFailure;
+    // The life (Lifecycle.cpp). worker is the mailbox of the worker that
+    // opens the set or still writes its snapshot (a stopped one, until it
+    // lets go); none once the rows are this thread's alone.
+    std::shared_ptr<Inbox> worker;
+    std::string fetchFailure;                 // the driver's text, lfFailed
     std::function<void()> onFetchChange;
-    std::shared_ptr<FetchStream> opening;    // an open under way on a worker
     std::function<void(std::exception_ptr)> openDone;
-    void Opened();
-    void CancelOpening();
-    // The worker's rows so far reach the links; the fetch's end is taken in.
-    void RowsArrived();
+    TDataSetState DataSetState() const
+    {
+        if (life == TLife::lfClosed || life == TLife::lfOpening)
+            return TDataSetState::dsInactive;
+        return pending ? TDataSetState::dsInsert : TDataSetState::dsBrowse;
+    }
+    bool Open() const { return DataSetState() != TDataSetState::dsInactive; }
+    // The one place the life changes: false where the event does nothing.
+    bool Move(TLifeEvent event);
+    void StartWorker();
+    void LetWorkerGo();
+    // Takes the worker's messages in; the next ones wait while a link is
+    // being told something (a nested event loop under a link).
+    void Drain();
+    void Take(Message& message);
+    // Waits on this thread until the open is made (and, without a poster,
+    // until every row is in); raises the open's failure.
+    void WaitOpen();
+    std::exception_ptr FailureOf(const OpenFailedNews& failed) const;
     void TakeRows(std::int64_t count);
-    void LeaveStream(TFetchState why);
+    void FetchChanged();
     // Before this thread writes the snapshot: false while a worker still may.
-    bool RowsWritable();
+    bool RowsWritable() const { return worker == nullptr; }
     std::vector<std::int64_t> deleted;  // physical rows deleted through this set, ascending
 
     // The row being appended: a one-row snapshot with the same columns.

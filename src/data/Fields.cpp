@@ -184,9 +184,9 @@ ParamValue FieldImpl::ToParam(const Snapshot& store, std::int64_t row) const
 void FieldImpl::SetValue(const std::string& value)
 {
     using T = TFieldType;
-    if (detached_ || owner_.state == TDataSetState::dsInactive)
+    if (detached_ || owner_.DataSetState() == TDataSetState::dsInactive)
         owner_.Fail("Cannot perform this operation on a closed dataset");
-    if (owner_.state != TDataSetState::dsInsert)
+    if (owner_.DataSetState() != TDataSetState::dsInsert)
         owner_.Fail("Dataset not in edit or insert mode");
     if (readOnly_)
         owner_.Fail("Field '" + name_ + "' cannot be modified");

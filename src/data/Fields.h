@@ -36,7 +36,7 @@ public:
         if (width == displayWidth_)
             return;
         displayWidth_ = width;
-        if (owner_.state != TDataSetState::dsInactive && !detached_)
+        if (owner_.Open() && !detached_)
             owner_.Notify(LinkEvent::LayoutChange);
     }
     const std::string& DisplayLabel() const override { return name_; }

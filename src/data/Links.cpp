@@ -76,7 +76,7 @@ std::vector<TDataLink*> TADOQuery::Impl::Links() const
 int TADOQuery::Impl::DesiredWindowSize() const
 {
     int size = 1;
-    if (state == TDataSetState::dsInactive)
+    if (DataSetState() == TDataSetState::dsInactive)
         return size;
     for (TDataLink* link : Links())
         size = std::max(size, link->d_->bufferCount);
@@ -93,7 +93,7 @@ void TADOQuery::Impl::Resize(int newSize)
         if (link->d_->active)
             earliestShown = std::min(earliestShown, link->d_->firstOffset);
     }
-    const RowWindow::Resized resized = window.Resize(newSize, earliestShown, state != TDataSetState::dsInactive);
+    const RowWindow::Resized resized = window.Resize(newSize, earliestShown, DataSetState() != TDataSetState::dsInactive);
     // The views follow their rows.
     for (TDataLink* link : links)
         link->d_->firstOffset = std::max(0, link->d_->firstOffset - resized.droppedInFront) + resized.addedInFront;
@@ -181,8 +181,8 @@ void TADOQuery::Impl::UpdateLinkStates()
         plannedAtResume = LinkEvent::LayoutChange;
         return;
     }
-    const bool open = state != TDataSetState::dsInactive;
-    const bool editing = state == TDataSetState::dsInsert;
+    const bool open = DataSetState() != TDataSetState::dsInactive;
+    const bool editing = DataSetState() == TDataSetState::dsInsert;
     NotifyScope scope(notifying);
     for (TDataLink* link : Links()) {
         TDataLink::Impl& l = *link->d_;
@@ -202,14 +202,14 @@ void TADOQuery::Impl::UpdateLinkStates()
 
 void TADOQuery::Impl::LinkJoined(TDataLink* link)
 {
-    if (state == TDataSetState::dsInactive)
+    if (DataSetState() == TDataSetState::dsInactive)
         return;
     UpdateWindowSize();
     if (holdCount > 0)
         return;
     TDataLink::Impl& l = *link->d_;
     l.active = true;
-    l.editing = state == TDataSetState::dsInsert;
+    l.editing = DataSetState() == TDataSetState::dsInsert;
     l.firstOffset = 0;
     AdjustView(link, 0);
     NotifyScope scope(notifying);
@@ -223,7 +223,7 @@ void TADOQuery::Impl::LinkLeft(TDataLink* link, bool tellLink)
     l.active = false;
     l.editing = false;
     l.firstOffset = 0;
-    if (state != TDataSetState::dsInactive)
+    if (DataSetState() != TDataSetState::dsInactive)
         UpdateWindowSize();
     if (wasActive && tellLink) {
         NotifyScope scope(notifying);
@@ -234,15 +234,13 @@ void TADOQuery::Impl::LinkLeft(TDataLink* link, bool tellLink)
 void TADOQuery::Impl::LeaveRow()
 {
     NotifyCheckBrowse();
-    if (state != TDataSetState::dsInsert)
+    if (DataSetState() != TDataSetState::dsInsert)
         return;
     if (pendingModified) {
         const std::int64_t physical = StorePending();  // throws unprefixed, stays appending
-        state = TDataSetState::dsBrowse;
         window.RefillAbout(physical, false);
     } else {
         DropPending();
-        state = TDataSetState::dsBrowse;
         window.RefillAbout(-1, false);
     }
     UpdateLinkStates();
@@ -296,19 +294,19 @@ int TADOQuery::MoveRows(int count)
 
 bool TADOQuery::AtEnd() const
 {
-    return d_->state == TDataSetState::dsInactive || d_->window.AtEnd() || d_->window.Empty();
+    return d_->DataSetState() == TDataSetState::dsInactive || d_->window.AtEnd() || d_->window.Empty();
 }
 
 bool TADOQuery::AtStart() const
 {
-    return d_->state == TDataSetState::dsInactive || d_->window.AtStart() || d_->window.Empty();
+    return d_->DataSetState() == TDataSetState::dsInactive || d_->window.AtStart() || d_->window.Empty();
 }
 
 int TADOQuery::RecordNumber() const
 {
     const Impl& d = *d_;
     d.CheckOpen();
-    if (d.state == TDataSetState::dsInsert || d.window.Empty())
+    if (d.DataSetState() == TDataSetState::dsInsert || d.window.Empty())
         return -1;
     return d.window.Active().recordNumber;
 }
@@ -350,7 +348,7 @@ void TADOQuery::AppendRow()
     d.CheckOpen();
     d.CheckNotNotifying("AppendRow");
     d.NotifyCheckBrowse();
-    if (d.state == TDataSetState::dsInsert) {
+    if (d.DataSetState() == TDataSetState::dsInsert) {
         if (d.pendingModified)
             d.StorePending();  // throws unprefixed and stays appending
         else
@@ -358,7 +356,6 @@ void TADOQuery::AppendRow()
     }
     d.NewPending();
     d.window.FillForAppending();
-    d.state = TDataSetState::dsInsert;
     d.UpdateLinkStates();
     d.Notify(LinkEvent::DataChange);
 }
@@ -367,12 +364,11 @@ void TADOQuery::PostRow()
 {
     Impl& d = *d_;
     d.CheckOpen();
-    if (d.state != TDataSetState::dsInsert)
+    if (d.DataSetState() != TDataSetState::dsInsert)
         return;
     d.CheckNotNotifying("PostRow");
     d.NotifyCheckBrowse();
     const std::int64_t physical = d.StorePending();  // throws unprefixed and stays appending
-    d.state = TDataSetState::dsBrowse;
     d.window.RefillAbout(physical, false);
     d.UpdateLinkStates();
     d.Notify(LinkEvent::DataChange);
@@ -383,10 +379,9 @@ void TADOQuery::DeleteRow()
     Impl& d = *d_;
     d.CheckOpen();
     d.CheckNotNotifying("DeleteRow");
-    if (d.state == TDataSetState::dsInsert) {
+    if (d.DataSetState() == TDataSetState::dsInsert) {
         // The current row is the one being appended: deleting it drops it.
         d.DropPending();
-        d.state = TDataSetState::dsBrowse;
         d.window.RefillAbout(-1, false);
         d.UpdateLinkStates();
         d.Notify(LinkEvent::DataChange);
@@ -407,7 +402,7 @@ TBookmark TADOQuery::MarkRow() const
 {
     const Impl& d = *d_;
     TBookmark mark;
-    if (d.state == TDataSetState::dsInactive || d.window.Empty())
+    if (d.DataSetState() == TDataSetState::dsInactive || d.window.Empty())
         return mark;
     const std::int64_t physical = d.window.Active().physical;
     if (physical >= 0)
@@ -441,7 +436,7 @@ void TADOQuery::SuspendLinks()
 {
     Impl& d = *d_;
     if (d.holdCount++ == 0) {
-        d.stateAtHold = d.state;
+        d.stateAtHold = d.DataSetState();
         d.plannedAtResume = LinkEvent::DataChange;
     }
 }
@@ -456,7 +451,7 @@ void TADOQuery::ResumeLinks()
     // Links take the active and editing states anew; only those whose state
     // differs hear of it (a link that joined during the hold among them).
     d.UpdateLinkStates();
-    if (d.stateAtHold != TDataSetState::dsInactive && d.state != TDataSetState::dsInactive)
+    if (d.stateAtHold != TDataSetState::dsInactive && d.DataSetState() != TDataSetState::dsInactive)
         d.Notify(d.plannedAtResume);
 }
 

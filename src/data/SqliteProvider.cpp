@@ -117,99 +117,115 @@ std::vector<std::pair<std::size_t, std::size_t>> SplitItems(const std::vector<To
 
 } // namespace
 
-std::string TranslateLocalStoreStatement(std::string_view sql)
+namespace {
+
+// One definition between a table's parentheses: a column, or a table-level
+// constraint (with the columns of its PRIMARY KEY).
+struct Item {
+    std::size_t a = 0, b = 0;  // token range
+    bool isColumn = true;
+    ColumnItem column;
+    std::vector<std::string> tableKey;
+    bool isTableKey = false;
+};
+
+// The parentheses around a CREATE TABLE's definitions: false for any other
+// statement (CREATE TABLE ... AS SELECT among them) and for an unbalanced
+// one, which the store is left to report.
+bool FindDefinitions(const std::vector<Token>& tokens, std::size_t& open, std::size_t& close)
 {
-    const std::vector<Token> tokens = LexSql(sql, kLocalStoreDialect);
     std::size_t k = 0;
     if (tokens.size() < 4 || !IsWord(tokens[k], "create"))
-        return std::string(sql);
+        return false;
     ++k;
     if (IsWord(tokens[k], "temp") || IsWord(tokens[k], "temporary"))
         ++k;
     if (k >= tokens.size() || !IsWord(tokens[k], "table"))
-        return std::string(sql);
+        return false;
     // The column list is the first parenthesis after the table's name.
-    std::size_t open = k + 1;
+    open = k + 1;
     while (open < tokens.size() && !IsPunct(tokens[open], '(')) {
         if (IsWord(tokens[open], "as"))
-            return std::string(sql);  // CREATE TABLE ... AS SELECT
+            return false;
         ++open;
     }
     if (open >= tokens.size())
-        return std::string(sql);
-    std::size_t close = open + 1;
+        return false;
+    close = open + 1;
     for (int depth = 1; close < tokens.size(); ++close) {
         if (IsPunct(tokens[close], '('))
             ++depth;
         else if (IsPunct(tokens[close], ')') && --depth == 0)
             break;
     }
-    if (close >= tokens.size())
-        return std::string(sql);  // unbalanced: let the store report it
+    return close < tokens.size();
+}
 
-    struct Item {
-        std::size_t a = 0, b = 0;  // token range
-        bool isColumn = true;
-        ColumnItem column;
-        std::vector<std::string> tableKey;  // a table-level PRIMARY KEY's columns
-        bool isTableKey = false;
-    };
-    std::vector<Item> items;
-    for (auto [a, b] : SplitItems(tokens, open + 1, close)) {
-        if (a == b)
-            continue;
-        Item item;
-        item.a = a;
-        item.b = b;
-        const Token& first = tokens[a];
-        if (IsWord(first, "primary") || IsWord(first, "constraint") || IsWord(first, "unique") ||
-            IsWord(first, "check") || IsWord(first, "foreign")) {
-            item.isColumn = false;
-            for (std::size_t t = a; t + 1 < b; ++t) {
-                if (IsWord(tokens[t], "primary") && IsWord(tokens[t + 1], "key")) {
-                    item.isTableKey = true;
-                    for (std::size_t c = t + 2; c < b; ++c)
-                        if (tokens[c].kind == Token::Word || tokens[c].kind == Token::Name)
-                            item.tableKey.push_back(Lower(tokens[c].text));
+// A column's name, the first word of its type (past a parenthesised size),
+// and whether it says PRIMARY KEY or COLLATE.
+ColumnItem ParseColumn(const std::vector<Token>& tokens, std::size_t a, std::size_t b)
+{
+    ColumnItem col;
+    col.name = tokens[a].text;
+    col.nameEnd = a + 1;
+    std::size_t t = a + 1;
+    if (t < b && tokens[t].kind == Token::Word && !IsConstraintWord(tokens[t])) {
+        col.typeWord = Lower(tokens[t].text);
+        ++t;
+        while (t < b && tokens[t].kind == Token::Word && !IsConstraintWord(tokens[t]))
+            ++t;
+        if (t < b && IsPunct(tokens[t], '(')) {
+            int depth = 0;
+            for (; t < b; ++t) {
+                if (IsPunct(tokens[t], '('))
+                    ++depth;
+                else if (IsPunct(tokens[t], ')') && --depth == 0) {
+                    ++t;
                     break;
                 }
             }
-        } else {
-            ColumnItem& col = item.column;
-            col.name = first.text;
-            col.nameEnd = a + 1;
-            std::size_t t = a + 1;
-            if (t < b && tokens[t].kind == Token::Word && !IsConstraintWord(tokens[t])) {
-                col.typeWord = Lower(tokens[t].text);
-                ++t;
-                while (t < b && tokens[t].kind == Token::Word && !IsConstraintWord(tokens[t]))
-                    ++t;
-                if (t < b && IsPunct(tokens[t], '(')) {
-                    int depth = 0;
-                    for (; t < b; ++t) {
-                        if (IsPunct(tokens[t], '('))
-                            ++depth;
-                        else if (IsPunct(tokens[t], ')') && --depth == 0) {
-                            ++t;
-                            break;
-                        }
-                    }
-                }
-            }
-            col.typeEnd = t;
-            for (; t < b; ++t) {
-                if (IsWord(tokens[t], "collate"))
-                    col.hasCollate = true;
-                if (t + 1 < b && IsWord(tokens[t], "primary") && IsWord(tokens[t + 1], "key")) {
-                    col.primaryKey = true;
-                    col.primaryKeySpans.emplace_back(t, t + 2);
-                }
-            }
         }
-        items.push_back(std::move(item));
     }
+    col.typeEnd = t;
+    for (; t < b; ++t) {
+        if (IsWord(tokens[t], "collate"))
+            col.hasCollate = true;
+        if (t + 1 < b && IsWord(tokens[t], "primary") && IsWord(tokens[t + 1], "key")) {
+            col.primaryKey = true;
+            col.primaryKeySpans.emplace_back(t, t + 2);
+        }
+    }
+    return col;
+}
 
-    // Which column, if any, becomes the auto-numbered key.
+Item ParseItem(const std::vector<Token>& tokens, std::size_t a, std::size_t b)
+{
+    Item item;
+    item.a = a;
+    item.b = b;
+    const Token& first = tokens[a];
+    if (!(IsWord(first, "primary") || IsWord(first, "constraint") || IsWord(first, "unique") ||
+          IsWord(first, "check") || IsWord(first, "foreign"))) {
+        item.column = ParseColumn(tokens, a, b);
+        return item;
+    }
+    item.isColumn = false;
+    for (std::size_t t = a; t + 1 < b; ++t) {
+        if (IsWord(tokens[t], "primary") && IsWord(tokens[t + 1], "key")) {
+            item.isTableKey = true;
+            for (std::size_t c = t + 2; c < b; ++c)
+                if (tokens[c].kind == Token::Word || tokens[c].kind == Token::Name)
+                    item.tableKey.push_back(Lower(tokens[c].text));
+            break;
+        }
+    }
+    return item;
+}
+
+// Which column, if any, becomes the auto-numbered key, and whether a
+// table-level PRIMARY KEY naming it alone goes (the column carries it).
+const Item* ChooseCounter(const std::vector<Item>& items, const Item*& tableKey, bool& dropTableKey)
+{
     const Item* counter = nullptr;
     for (const Item& item : items) {
         if (item.isColumn && IsCounterType(item.column.typeWord)) {
@@ -218,23 +234,43 @@ std::string TranslateLocalStoreStatement(std::string_view sql)
             counter = &item;
         }
     }
-    const Item* tableKey = nullptr;
+    tableKey = nullptr;
     for (const Item& item : items)
         if (item.isTableKey)
             tableKey = &item;
-    bool dropTableKey = false;
-    if (counter) {
-        const std::string counterName = Lower(counter->column.name);
-        if (tableKey) {
-            if (tableKey->tableKey.size() == 1 && tableKey->tableKey[0] == counterName)
-                dropTableKey = true;
-            else
-                throw Error("A Counter column must be the table's only primary key column.");
-        }
-        for (const Item& item : items)
-            if (item.isColumn && &item != counter && item.column.primaryKey)
-                throw Error("A Counter column must be the table's only primary key column.");
+    dropTableKey = false;
+    if (!counter)
+        return nullptr;
+    const std::string counterName = Lower(counter->column.name);
+    if (tableKey) {
+        if (tableKey->tableKey.size() == 1 && tableKey->tableKey[0] == counterName)
+            dropTableKey = true;
+        else
+            throw Error("A Counter column must be the table's only primary key column.");
     }
+    for (const Item& item : items)
+        if (item.isColumn && &item != counter && item.column.primaryKey)
+            throw Error("A Counter column must be the table's only primary key column.");
+    return counter;
+}
+
+} // namespace
+
+std::string TranslateLocalStoreStatement(std::string_view sql)
+{
+    const std::vector<Token> tokens = LexSql(sql, kLocalStoreDialect);
+    std::size_t open = 0;
+    std::size_t close = 0;
+    if (!FindDefinitions(tokens, open, close))
+        return std::string(sql);
+    std::vector<Item> items;
+    for (auto [a, b] : SplitItems(tokens, open + 1, close)) {
+        if (a != b)
+            items.push_back(ParseItem(tokens, a, b));
+    }
+    const Item* tableKey = nullptr;
+    bool dropTableKey = false;
+    const Item* counter = ChooseCounter(items, tableKey, dropTableKey);
 
     auto textOf = [&](std::size_t a, std::size_t b) {
         return std::string(sql.substr(tokens[a].begin, tokens[b - 1].end - tokens[a].begin));

@@ -90,13 +90,15 @@ void CreateSeededStore(const std::string& fileName)
 
 } // namespace
 
-void EnsureAndOpen(std::string& favouritesFileName, data::TADOConnection& con1, data::TADOQuery& qry3)
+void EnsureAndOpen(std::string& favouritesFileName, data::TADOConnection& con1, data::TADOQuery& qry3,
+                   const std::string& folder)
 {
     favouritesFileName = kFileName;
+    const std::string file = folder + favouritesFileName;
     std::error_code ignored;
-    if (!std::filesystem::exists(favouritesFileName, ignored))
-        CreateSeededStore(favouritesFileName);
-    const std::string connectionString = StoreConnectionString(favouritesFileName);
+    if (!std::filesystem::exists(file, ignored))
+        CreateSeededStore(file);
+    const std::string connectionString = StoreConnectionString(file);
     con1.SetConnectionString(connectionString);
     qry3.SetConnectionString(connectionString);
     // A store file that the user brought without the table.

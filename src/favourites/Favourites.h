@@ -46,8 +46,11 @@ bool TableExist(data::TADOConnection& connection, const std::string& tableName);
 // missing table is created and seeded one row at a time; qry3 is opened on
 // the list in name order, its first favourite current. Nothing is caught:
 // a file that is no store, or a folder that cannot take one, ends it with
-// the provider's or the platform's message.
-void EnsureAndOpen(std::string& favouritesFileName, data::TADOConnection& con1, data::TADOQuery& qry3);
+// the provider's or the platform's message. The file is folder + the name:
+// the window names its folder in full, so that neither the worker that
+// opens the store nor anything else depends on the working folder.
+void EnsureAndOpen(std::string& favouritesFileName, data::TADOConnection& con1, data::TADOQuery& qry3,
+                   const std::string& folder = {});
 
 // Adds the table current in qry2, owned by the user current in qry1, as
 // "USER.TABLE", stored at once and shown last until the list is reopened.

@@ -4,6 +4,7 @@
 #include "favourites/Favourites.h"
 #include "login/Database.h"
 #include "platform/Error.h"
+#include "platform/ProgramDirectory.h"
 #include "windows/BrowserSql.h"
 #include "windows/BusyCursor.h"
 #include "windows/Globals.h"
@@ -416,7 +417,7 @@ bool TForm1::PrepareDatabase(const std::string& password, const std::string& use
 {
     // The favourites come first and are not guarded: a store that cannot be
     // made or opened stops the Login here, before any database setting.
-    favourites::EnsureAndOpen(FavouritesFileName, con1, qry3);
+    favourites::EnsureAndOpen(FavouritesFileName, con1, qry3, platform::FilesDirectory());
 
     try {
         qry1.SetConnectionString(login::DatabaseConnectionString(password, user, sid));
@@ -455,28 +456,8 @@ void TForm1::FirstQueries()
     }
 }
 
-void TForm1::OpenDatabase(const std::string& password, const std::string& user, const std::string& sid)
-{
-    if (!PrepareDatabase(password, user, sid))
-        return;
-    // A sign-on that fails (unreachable, wrong password, no data source or
-    // driver) is reported and stops the Login, so the login window stays
-    // for another try; failures after the connection was made (a first
-    // favourite that is no readable table) end the first queries silently,
-    // and the window shows what was filled before them.
-    try {
-        qry1.SetSQL(browser::UsersSql());
-        qry1.Open();
-    } catch (const data::ConnectionFailed&) {
-        throw;
-    } catch (const std::exception&) {
-        return;
-    }
-    FirstQueries();
-}
-
-void TForm1::OpenDatabaseThen(const std::string& password, const std::string& user, const std::string& sid,
-                              std::function<void(std::exception_ptr)> done)
+void TForm1::OpenDatabase(const std::string& password, const std::string& user, const std::string& sid,
+                          std::function<void(std::exception_ptr)> done)
 {
     if (!PrepareDatabase(password, user, sid)) {
         done(nullptr);
@@ -488,7 +469,12 @@ void TForm1::OpenDatabaseThen(const std::string& password, const std::string& us
         done(nullptr);
         return;
     }
-    // The sign-on is made on a worker; the window goes on painting.
+    // The sign-on is made on a worker; the window goes on painting. One that
+    // fails (unreachable, wrong password, no data source or driver) is
+    // handed to done, so that the login window stays for another try;
+    // failures after the connection was made (a first favourite that is no
+    // readable table) end the first queries silently, and the window shows
+    // what was filled before them.
     qry1.OpenThen([this, done = std::move(done)](std::exception_ptr failure) {
         if (failure) {
             try {

@@ -109,20 +109,17 @@ public:
     void CopyDbDataToExcel(grid::TDataGrid& grid);
 
     // The Login's opening of the database: ensures and opens the favourites
-    // store (its failure raises), gives qry1, qry2 and qry4 the read-only
-    // connection for the user (a string that cannot be set shows "eooor"),
-    // and runs the first queries, so that the window comes up with the
-    // users, the first user's tables, the favourites and the first
-    // favourite's rows, its frame naming that favourite. A sign-on that
-    // fails raises data::ConnectionFailed; later failures end it silently.
-    void OpenDatabase(const std::string& password, const std::string& user, const std::string& sid);
-    // The same, the sign-on made on a worker when rows stream: returns at
-    // once, and done runs on the GUI thread afterwards with the
-    // data::ConnectionFailed that OpenDatabase would raise, or with none;
-    // never, when the sign-on is stopped. What goes before the sign-on (the
-    // favourites store) raises here, as in OpenDatabase.
-    void OpenDatabaseThen(const std::string& password, const std::string& user, const std::string& sid,
-                          std::function<void(std::exception_ptr)> done);
+    // store (its failure raises here), gives qry1, qry2 and qry4 the
+    // read-only connection for the user (a string that cannot be set shows
+    // "eooor"), and signs on with the users' query on a worker: returns at
+    // once when rows stream. Once signed on it runs the first queries, so
+    // that the window comes up with the users, the first user's tables, the
+    // favourites and the first favourite's rows, its frame naming that
+    // favourite. done runs on the GUI thread with the data::ConnectionFailed
+    // of a sign-on that failed, or with none (later failures end the first
+    // queries silently); never, when the sign-on is stopped.
+    void OpenDatabase(const std::string& password, const std::string& user, const std::string& sid,
+                      std::function<void(std::exception_ptr)> done);
     // A sign-on under way, and stopping it (the window stays as it was).
     bool SigningOn() const;
     void StopSigningOn();

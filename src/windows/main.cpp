@@ -223,31 +223,17 @@ void Tfrmmain::btn1Click()
     auto busy = std::make_shared<app::BusyCursor>();
     creatora();
     regcreat();
-    // Made on a worker when rows stream (the handler returns at once), else
-    // at once; a failed sign-on is reported either way and keeps this window.
-    auto returned = std::make_shared<bool>(false);
-    auto failedAtOnce = std::make_shared<std::exception_ptr>();
-    auto handOver = [this] {
-        hide();
-        Form1->show();
-        Form1->raise();
-        Form1->activateWindow();
-    };
-    setora([busy, returned, failedAtOnce, handOver](std::exception_ptr failure) {
-        if (!*returned) {
-            *failedAtOnce = failure;
-            if (!failure)
-                handOver();
-            return;
-        }
-        if (failure)
-            app::Guard([&] { std::rethrow_exception(failure); });
-        else
-            app::Guard(handOver);
+    // A failed sign-on is reported and keeps this window for another try.
+    setora([this, busy](std::exception_ptr failure) {
+        app::Guard([&] {
+            if (failure)
+                std::rethrow_exception(failure);
+            hide();
+            Form1->show();
+            Form1->raise();
+            Form1->activateWindow();
+        });
     });
-    *returned = true;
-    if (*failedAtOnce)
-        std::rethrow_exception(*failedAtOnce);
 }
 
 void Tfrmmain::btn2Click()
@@ -259,7 +245,7 @@ void Tfrmmain::readora()
 {
     // An installed program's user has a folder of their own; until a Login
     // writes a file there, the one shipped beside the program is read.
-    std::filesystem::path file = "tnsnames.ora";
+    std::filesystem::path file = std::filesystem::path(platform::FilesDirectory()) / "tnsnames.ora";
     if (!std::filesystem::exists(file))
         file = std::filesystem::path(platform::ProgramDirectory()) / "tnsnames.ora";
     // Only the fields a line matched change; the rest keep their texts.
@@ -275,7 +261,7 @@ void Tfrmmain::readora()
 void Tfrmmain::creatora()
 {
     platform::EnterProgramDirectory();
-    login::WriteNetServiceFile("tnsnames.ora", ipadd->text().toStdString(), ipport->text().toStdString(),
+    login::WriteNetServiceFile(platform::FilesDirectory() + "tnsnames.ora", ipadd->text().toStdString(), ipport->text().toStdString(),
                                ipsid->text().toStdString());
 }
 
@@ -288,7 +274,7 @@ void Tfrmmain::regcreat()
 #ifndef _WIN32
     // The driver manager reads its own files here, not the hive; the host
     // and port come from the entry just written.
-    const login::NetServiceEntry entry = login::ReadNetServiceFile("tnsnames.ora");
+    const login::NetServiceEntry entry = login::ReadNetServiceFile(platform::FilesDirectory() + "tnsnames.ora");
     login::RegisterOdbcDataSource({sid, user, entry.host.value_or(""), entry.port.value_or("")},
                                   platform::FilesDirectory());
 #endif
@@ -299,10 +285,14 @@ void Tfrmmain::setora(std::function<void(std::exception_ptr)> done)
     const std::string password = upass->text().toStdString();
     const std::string user = uname->text().toStdString();
     const std::string sid = ipsid->text().toStdString();
-    if (done)
-        Form1->OpenDatabaseThen(password, user, sid, std::move(done));
-    else
-        Form1->OpenDatabase(password, user, sid);
+    if (!done) {
+        // A sign-on that fails is reported, whenever it is known.
+        done = [](std::exception_ptr failure) {
+            if (failure)
+                app::Guard([&] { std::rethrow_exception(failure); });
+        };
+    }
+    Form1->OpenDatabase(password, user, sid, std::move(done));
 }
 
 } // namespace querlin

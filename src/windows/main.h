@@ -48,8 +48,9 @@ public:
     void btn1Click();
     void btn2Click();
 
-    // Fills ipadd, ipport and ipsid from "tnsnames.ora" in the current
-    // directory, if it exists.
+    // Fills ipadd, ipport and ipsid from "tnsnames.ora" in the folder of
+    // the program's files, if it exists (else the one shipped beside the
+    // program).
     void readora();
     // Writes "tnsnames.ora" into the program directory from ipadd, ipport
     // and ipsid.
@@ -57,10 +58,10 @@ public:
     // Registers the client environment and the ODBC data source named by
     // ipsid for the user uname.
     void regcreat();
-    // Opens the database as uname with upass and fills the browser window.
-    // Without done, at once, a failed sign-on thrown; with done, the
-    // sign-on is made on a worker when rows stream, and done hears how it
-    // went (nullptr when signed on) on the GUI thread.
+    // Opens the database as uname with upass and fills the browser window;
+    // the sign-on is made on a worker when rows stream. done hears how it
+    // went (nullptr when signed on) on the GUI thread; without done, a
+    // failed sign-on is reported.
     void setora(std::function<void(std::exception_ptr)> done = {});
 
 protected:

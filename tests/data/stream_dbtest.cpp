@@ -263,7 +263,7 @@ TEST(StreamDb, ALinkRunningTheEventLoopIsNeverToldTwoThingsAtOnce)
     EXPECT_EQ(link.deepest, 1);
 }
 
-TEST(StreamDb, SmallResultsAreWholeAtOpenAndNeedNoWorker)
+TEST(StreamDb, SmallResultsAreWholeAtOpenAndPostNothing)
 {
     TaskQueue gui;
     const auto& db = test::RequireTestDatabase();
@@ -472,5 +472,180 @@ TEST(StreamDb, AServerLostMidStreamKeepsTheRowsSoFarAndSaysSo)
     q.Open();
     EXPECT_EQ(q.RecordCount(), 5);
 }
+
+// ---------------------------------------------------------------------------
+// The life as a table: each state reached on a real stream, each event made
+// for real, the state after and what a link was told.
+
+enum class Poke { Open, FirstBlock, Rows, End, Failure, Stop, Close, Destroy };
+
+// What a link heard: opened or closed, rows (a data change or a scroll).
+struct Heard {
+    int active = 0;
+    int rows = 0;
+    bool operator==(const Heard&) const = default;
+};
+
+class HearingLink : public TDataLink {
+public:
+    explicit HearingLink(TDataSource& source)
+    {
+        SetDataSource(&source);
+        SetBufferCount(20);
+    }
+    Heard heard;
+
+protected:
+    void ActiveChanged() override { ++heard.active; }
+    void DataSetChanged() override { ++heard.rows; }
+    void DataSetScrolled(int) override { ++heard.rows; }
+};
+
+// Rows that come slowly: the server sleeps every 20,000 rows, so a stream
+// stays a stream for the seconds a case needs.
+std::string SlowSeries(const char* marker)
+{
+    return std::string("SELECT g AS n, '") + marker +
+           "' AS m FROM generate_series(1, 400000) g "
+           "WHERE CASE WHEN g % 20000 = 0 THEN pg_sleep(0.3)::text = '' ELSE true END";
+}
+
+struct LifeCase {
+    const char* name;
+    TLife from;
+    Poke poke;
+    TLife to;     // lfClosed also for a destroyed set
+    Heard heard;  // from the poke on; rows -1: rows published meanwhile may come with it
+};
+
+class Life : public ::testing::TestWithParam<LifeCase> {};
+
+TEST_P(Life, EachStateTakesEachEventAsTheTableSays)
+{
+    const LifeCase& c = GetParam();
+    TaskQueue gui;
+    const auto& db = test::RequireTestDatabase();
+    auto q = std::make_unique<TADOQuery>("qry4");
+    TDataSource source;
+    source.SetDataSet(q.get());
+    HearingLink link(source);
+    q->SetConnectionString(db.AdoConnectionString());
+    const std::string marker = std::string("life_") + c.name;
+    const bool failsAtOpen = c.from == TLife::lfOpening && c.poke == Poke::Failure;
+    q->SetSQL(c.from == TLife::lfComplete ? Series(10) : failsAtOpen ? "SELECT * FROM no_such_table" : SlowSeries(marker.c_str()));
+    auto cutSession = [&] {
+        TADOQuery killer;
+        killer.SetConnectionString(db.AdoConnectionString());
+        // The stream's session shows its cursor's FETCH, not the query:
+        // every other session of the database goes (the cases run alone).
+        killer.SetSQL("SELECT pg_terminate_backend(pid) AS k FROM pg_stat_activity WHERE datname = current_database() "
+                      "AND backend_type = 'client backend' AND pid <> pg_backend_pid()");
+        killer.Open();
+    };
+    std::exception_ptr openFailure;
+    int doneRuns = 0;
+    auto openThen = [&] {
+        q->OpenThen([&](std::exception_ptr failure) {
+            openFailure = failure;
+            ++doneRuns;
+        });
+    };
+
+    // Reach the state.
+    if (c.from != TLife::lfClosed)
+        openThen();
+    if (c.from != TLife::lfClosed && c.from != TLife::lfOpening) {
+        ASSERT_TRUE(gui.RunUntil([&] { return !q->Opening(); }));
+    }
+    if (c.from == TLife::lfStopped)
+        q->StopFetching();
+    if (c.from == TLife::lfFailed) {
+        cutSession();
+        ASSERT_TRUE(gui.RunUntil([&] { return q->Life() == TLife::lfFailed; }));
+    }
+    ASSERT_EQ(q->Life(), c.from);
+    const int rowsBefore = q->Active() ? q->RecordCount() : 0;
+    link.heard = {};
+
+    // The event.
+    switch (c.poke) {
+    case Poke::Open: openThen(); break;
+    case Poke::FirstBlock: ASSERT_TRUE(gui.RunUntil([&] { return doneRuns > 0; })); break;
+    case Poke::Rows:
+        // A stopped worker may still fetch a block: nobody sees it.
+        gui.RunUntil([&] { return q->RecordCount() > rowsBefore; }, 800ms);
+        break;
+    case Poke::End:
+        // A stopped worker ends unseen: its end changes nothing either.
+        if (c.from == TLife::lfStopped)
+            gui.RunFor(1s);
+        else
+            gui.RunUntil([&] { return q->Life() != c.from; }, 30s);
+        break;
+    case Poke::Failure:
+        if (c.from != TLife::lfOpening)
+            cutSession();
+        ASSERT_TRUE(gui.RunUntil([&] { return doneRuns > 0 && q->Life() != c.from; }));
+        break;
+    case Poke::Stop: q->StopFetching(); break;
+    case Poke::Close: q->Close(); break;
+    case Poke::Destroy: q.reset(); break;
+    }
+
+    const TLife now = q ? q->Life() : TLife::lfClosed;
+    EXPECT_EQ(static_cast<int>(now), static_cast<int>(c.to));
+    EXPECT_EQ(link.heard.active, c.heard.active);
+    if (c.heard.rows > 0) {
+        EXPECT_GT(link.heard.rows, 0);
+    } else if (c.heard.rows == 0) {
+        EXPECT_EQ(link.heard.rows, 0);
+    }
+    if (q && c.from == TLife::lfStopped && now == TLife::lfStopped) {
+        EXPECT_EQ(q->RecordCount(), rowsBefore) << "a stopped stream shows the rows of its stop only";
+    }
+    if (c.from == TLife::lfOpening && c.poke == Poke::Failure) {
+        EXPECT_EQ(doneRuns, 1);
+        EXPECT_TRUE(openFailure);
+    }
+    if (c.from == TLife::lfOpening && (c.poke == Poke::Stop || c.poke == Poke::Close || c.poke == Poke::Destroy)) {
+        gui.RunFor(300ms);
+        EXPECT_EQ(doneRuns, 0) << "a stopped open's continuation never runs";
+    }
+}
+
+using L = TLife;
+const LifeCase kLife[] = {
+    {"closed_open", L::lfClosed, Poke::Open, L::lfOpening, {}},
+    {"closed_stop", L::lfClosed, Poke::Stop, L::lfClosed, {}},
+    {"closed_close", L::lfClosed, Poke::Close, L::lfClosed, {}},
+    {"closed_destroy", L::lfClosed, Poke::Destroy, L::lfClosed, {}},
+    {"opening_first_block", L::lfOpening, Poke::FirstBlock, L::lfStreaming, {1, -1}},
+    {"opening_failure", L::lfOpening, Poke::Failure, L::lfClosed, {}},
+    {"opening_open_again", L::lfOpening, Poke::Open, L::lfOpening, {}},
+    {"opening_stop", L::lfOpening, Poke::Stop, L::lfClosed, {}},
+    {"opening_close", L::lfOpening, Poke::Close, L::lfClosed, {}},
+    {"opening_destroy", L::lfOpening, Poke::Destroy, L::lfClosed, {}},
+    {"streaming_rows", L::lfStreaming, Poke::Rows, L::lfStreaming, {0, 1}},
+    {"streaming_end", L::lfStreaming, Poke::End, L::lfComplete, {0, 1}},
+    {"streaming_failure", L::lfStreaming, Poke::Failure, L::lfFailed, {0, -1}},
+    {"streaming_open", L::lfStreaming, Poke::Open, L::lfStreaming, {}},
+    {"streaming_stop", L::lfStreaming, Poke::Stop, L::lfStopped, {0, -1}},
+    {"streaming_close", L::lfStreaming, Poke::Close, L::lfClosed, {1, 0}},
+    {"streaming_destroy", L::lfStreaming, Poke::Destroy, L::lfClosed, {1, 0}},
+    {"complete_open", L::lfComplete, Poke::Open, L::lfComplete, {}},
+    {"complete_stop", L::lfComplete, Poke::Stop, L::lfComplete, {}},
+    {"complete_close", L::lfComplete, Poke::Close, L::lfClosed, {1, 0}},
+    {"stopped_rows", L::lfStopped, Poke::Rows, L::lfStopped, {}},
+    {"stopped_end", L::lfStopped, Poke::End, L::lfStopped, {}},
+    {"stopped_stop", L::lfStopped, Poke::Stop, L::lfStopped, {}},
+    {"stopped_open", L::lfStopped, Poke::Open, L::lfStopped, {}},
+    {"stopped_close", L::lfStopped, Poke::Close, L::lfClosed, {1, 0}},
+    {"failed_stop", L::lfFailed, Poke::Stop, L::lfFailed, {}},
+    {"failed_open", L::lfFailed, Poke::Open, L::lfFailed, {}},
+    {"failed_close", L::lfFailed, Poke::Close, L::lfClosed, {1, 0}},
+};
+
+INSTANTIATE_TEST_SUITE_P(StreamDb, Life, ::testing::ValuesIn(kLife),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

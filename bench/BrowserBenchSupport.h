@@ -5,6 +5,7 @@
 #include "BenchSupport.h"
 
 #include "windows/Unit1.h"
+#include "windows/TestAccess.h"
 
 #include <string>
 
@@ -13,14 +14,14 @@ namespace querlin::bench {
 inline void OfferTables(TForm1& window, const std::string& tablesSelect)
 {
     const BenchDatabase& db = RequireBenchDatabase();
-    window.qry1.SetConnectionString(db.AdoConnectionString());
-    window.qry2.SetConnectionString(db.AdoConnectionString());
-    window.qry4.SetConnectionString(db.AdoConnectionString());
+    test::Of(window).qry1.SetConnectionString(db.AdoConnectionString());
+    test::Of(window).qry2.SetConnectionString(db.AdoConnectionString());
+    test::Of(window).qry4.SetConnectionString(db.AdoConnectionString());
     // The user and table lists as the dictionary gives them.
-    window.qry1.SetSQL("SELECT 'QLBENCH' AS 用户");
-    window.qry1.Open();
-    window.qry2.SetSQL(tablesSelect);
-    window.qry2.Open();
+    test::Of(window).qry1.SetSQL("SELECT 'QLBENCH' AS 用户");
+    test::Of(window).qry1.Open();
+    test::Of(window).qry2.SetSQL(tablesSelect);
+    test::Of(window).qry2.Open();
     window.show();
 }
 

@@ -13,6 +13,7 @@
 #include "BrowserBenchSupport.h"
 
 #include "windows/Unit1.h"
+#include "windows/TestAccess.h"
 #include "data/DataSet.h"
 #include "data/Provider.h"
 #include "windows/BrowserSql.h"
@@ -46,14 +47,14 @@ int main(int argc, char** argv)
         double bestBrowse = 1e9, bestBare = 1e9;
         for (int round = 0; round < kRounds; ++round) {
             double start = NowSeconds();
-            window.dbgrd2CellClick(nullptr);
-            window.dbgrd4->viewport()->repaint();
+            test::Of(window).dbgrd2CellClick(nullptr);
+            test::Of(window).dbgrd4->viewport()->repaint();
             const double browse = NowSeconds() - start;
-            if (window.qry4.RecordCount() != kOpenTableRows) {
-                std::cerr << "browse_bench: the click showed " << window.qry4.RecordCount() << " rows\n";
+            if (test::Of(window).qry4.RecordCount() != kOpenTableRows) {
+                std::cerr << "browse_bench: the click showed " << test::Of(window).qry4.RecordCount() << " rows\n";
                 return 1;
             }
-            window.qry4.Close();
+            test::Of(window).qry4.Close();
 
             start = NowSeconds();
             data::TADOQuery bare("qry4");

@@ -30,6 +30,7 @@
 #include "BenchSupport.h"
 
 #include "windows/Globals.h"
+#include "windows/TestAccess.h"
 #include "windows/Unit1.h"
 #include "data/DataSet.h"
 #include "data/Provider.h"
@@ -200,10 +201,10 @@ double GuiStallMs(const std::string& connection, const std::string& table, const
 {
     QApplication app(argc, argv);
     TForm1 form;
-    form.FormCreate();
-    form.qry4.SetConnectionString(connection);
-    form.qry4.SetSQL("SELECT * FROM " + table);
-    form.qry4.Open();
+    form->FormCreate();
+    test::Of(form).qry4.SetConnectionString(connection);
+    test::Of(form).qry4.SetSQL("SELECT * FROM " + table);
+    test::Of(form).qry4.Open();
     TSaveDialog::SetAnswerForTesting([&](const std::string&) { return std::optional<std::string>(fileName); });
 
     QElapsedTimer clock;
@@ -223,7 +224,7 @@ double GuiStallMs(const std::string& connection, const std::string& table, const
         clock.start();
         expected = 10;
         timer.start();
-        form.S1Click();
+        test::Of(form).S1Click();
     });
     app.exec();
     std::filesystem::remove(fileName);

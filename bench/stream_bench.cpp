@@ -50,6 +50,7 @@
 #include "data/DataSet.h"
 #include "grid/TDataGrid.h"
 #include "windows/BrowserSql.h"
+#include "windows/TestAccess.h"
 #include "windows/Shell.h"
 #include "windows/Unit1.h"
 
@@ -119,32 +120,32 @@ public:
     }
     ~Browser()
     {
-        window.qry4.Close();
+        test::Of(window).qry4.Close();
         data::SetGuiPoster({});
     }
 
     // Makes the table the current row of the table list.
     void Pick(const std::string& table)
     {
-        data::TADOQuery& tables = window.qry2;
+        data::TADOQuery& tables = test::Of(window).qry2;
         for (tables.MoveFirst(); !tables.AtEnd(); tables.MoveNext())
             if (tables.FieldNamed(browser::kTableColumn).PlainText() == table)
                 return;
         throw std::runtime_error("no table " + table + " in the list");
     }
 
-    bool FirstRowsIn() const { return window.qry4.Active() && !window.qry4.Opening(); }
+    bool FirstRowsIn() const { return test::Of(window).qry4.Active() && !test::Of(window).qry4.Opening(); }
 
     // A click on the table until its first rows are painted; seconds.
     double ClickUntilPainted(const std::string& table)
     {
         Pick(table);
         const double start = NowSeconds();
-        window.dbgrd2CellClick(nullptr);
+        test::Of(window).dbgrd2CellClick(nullptr);
         ProcessUntil([this] { return FirstRowsIn(); });
-        window.dbgrd4->viewport()->repaint();
+        test::Of(window).dbgrd4->viewport()->repaint();
         const double seconds = NowSeconds() - start;
-        if (window.qry4.RecordCount() <= 0)
+        if (test::Of(window).qry4.RecordCount() <= 0)
             throw std::runtime_error("the click on " + table + " showed no rows");
         return seconds;
     }
@@ -155,14 +156,14 @@ public:
     {
         const double start = NowSeconds();
         QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QApplication::sendEvent(window.dbgrd4, &press);
+        QApplication::sendEvent(test::Of(window).dbgrd4, &press);
         bool handled = false;
         QTimer::singleShot(0, [&handled] { handled = true; });
         ProcessUntil([&handled] { return handled; });
         const double seconds = NowSeconds() - start;
         QKeyEvent release(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
-        QApplication::sendEvent(window.dbgrd4, &release);
-        if (window.qry4.FetchState() != data::TFetchState::fsStopped)
+        QApplication::sendEvent(test::Of(window).dbgrd4, &release);
+        if (test::Of(window).qry4.FetchState() != data::TFetchState::fsStopped)
             throw std::runtime_error("Esc did not stop the fetch");
         return seconds;
     }
@@ -219,7 +220,7 @@ void RawChild(Figures& out)
 void StreamChild(Figures& out)
 {
     Browser browser;
-    data::TADOQuery& rows = browser.window.qry4;
+    data::TADOQuery& rows = browser.test::Of(window).qry4;
     browser.Pick("OPEN10M");
     ResetPeakRss();
     const long long base = CurrentRssBytes();
@@ -241,7 +242,7 @@ void StreamChild(Figures& out)
     // own time counts as a stall.
     QTimer::singleShot(0, [&] {
         start = NowSeconds();
-        browser.window.dbgrd2CellClick(nullptr);
+        browser.test::Of(window).dbgrd2CellClick(nullptr);
     });
     ProcessUntil([&] {
         if (firstRows == 0 && start != 0 && browser.FirstRowsIn())
@@ -266,7 +267,7 @@ void StreamChild(Figures& out)
 void ClicksChild(Figures& out)
 {
     Browser browser;
-    data::TADOQuery& rows = browser.window.qry4;
+    data::TADOQuery& rows = browser.test::Of(window).qry4;
     auto settle = [&] {
         rows.Close();
         ProcessFor(0.3);

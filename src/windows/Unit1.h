@@ -30,6 +30,10 @@ class QMenu;
 
 namespace querlin {
 
+namespace test {
+struct BrowserAccess;
+}
+
 class TForm1 : public QWidget {
     Q_OBJECT
 
@@ -37,6 +41,30 @@ public:
     explicit TForm1(QWidget* parent = nullptr);
     // Stops a running export (it leaves no file) and waits for its thread.
     ~TForm1() override;
+
+    // The Login's opening of the database: ensures and opens the favourites
+    // store (its failure raises here), gives qry1, qry2 and qry4 the
+    // read-only connection for the user (a string that cannot be set shows
+    // "eooor"), and signs on with the users' query on a worker: returns at
+    // once when rows stream. Once signed on it runs the first queries, so
+    // that the window comes up with the users, the first user's tables, the
+    // favourites and the first favourite's rows, its frame naming that
+    // favourite. done runs on the GUI thread with the data::ConnectionFailed
+    // of a sign-on that failed, or with none (later failures end the first
+    // queries silently); never, when the sign-on is stopped.
+    void OpenDatabase(const std::string& password, const std::string& user, const std::string& sid,
+                      std::function<void(std::exception_ptr)> done);
+    // The creation handler, run by the shell once the global names the
+    // window.
+    void FormCreate();
+    // A sign-on under way, and stopping it (the window stays as it was).
+    bool SigningOn() const;
+    void StopSigningOn();
+
+private:
+    // The tests reach the window's own members through one access.
+    friend struct test::BrowserAccess;
+
 
     // The users, the tables of one user, the favourites and the rows of the
     // table being viewed; each connects by itself with its own connection
@@ -78,7 +106,6 @@ public:
     TSaveDialog dlgSave1{this};
 
     // Event handlers; each runs inside the application's guard.
-    void FormCreate();
     void FormClose();
     // A user was selected: list that user's tables.
     void dbgrd1CellClick(grid::TGridColumn* Column);
@@ -107,22 +134,6 @@ public:
     // names head the sheet (always dbgrd4, the viewed table's). Runs on the
     // worker; reaches the window only through queued calls.
     void CopyDbDataToExcel(grid::TDataGrid& grid);
-
-    // The Login's opening of the database: ensures and opens the favourites
-    // store (its failure raises here), gives qry1, qry2 and qry4 the
-    // read-only connection for the user (a string that cannot be set shows
-    // "eooor"), and signs on with the users' query on a worker: returns at
-    // once when rows stream. Once signed on it runs the first queries, so
-    // that the window comes up with the users, the first user's tables, the
-    // favourites and the first favourite's rows, its frame naming that
-    // favourite. done runs on the GUI thread with the data::ConnectionFailed
-    // of a sign-on that failed, or with none (later failures end the first
-    // queries silently); never, when the sign-on is stopped.
-    void OpenDatabase(const std::string& password, const std::string& user, const std::string& sid,
-                      std::function<void(std::exception_ptr)> done);
-    // A sign-on under way, and stopping it (the window stays as it was).
-    bool SigningOn() const;
-    void StopSigningOn();
 
     // Whether the connection lists the table, system tables included.
     bool TableExist(data::TADOConnection& connection, const std::string& tableName);

@@ -17,11 +17,22 @@ class QPushButton;
 
 namespace querlin {
 
+namespace test {
+struct LoginAccess;
+}
+
 class Tfrmmain : public QWidget {
     Q_OBJECT
 
 public:
     explicit Tfrmmain(QWidget* parent = nullptr);
+
+    // The creation handler, run by the shell once the global names the
+    // window.
+    void FormCreate();
+private:
+    // The tests reach the window's own members through one access.
+    friend struct test::LoginAccess;
 
     QGroupBox* grp1;
     QLabel* Label1;
@@ -39,7 +50,6 @@ public:
     QPushButton* btn2;
 
     // Event handlers; each runs inside the application's guard.
-    void FormCreate();
     void ipaddKeyPress(char16_t& Key);
     void ipportKeyPress(char16_t& Key);
     void ipsidKeyPress(char16_t& Key);

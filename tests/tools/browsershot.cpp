@@ -7,6 +7,7 @@
 //
 // scripts/screenshot runs it on the demo under a virtual display.
 #include "windows/Globals.h"
+#include "windows/TestAccess.h"
 #include "windows/Shell.h"
 #include "windows/Unit1.h"
 #include "windows/main.h"
@@ -46,8 +47,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "The login window was not shown\n");
         return 1;
     }
-    frmmain->upass->setText(password);
-    QTest::mouseClick(frmmain->btn1, Qt::LeftButton);
+    test::Of(*frmmain).upass->setText(password);
+    QTest::mouseClick(test::Of(*frmmain).btn1, Qt::LeftButton);
     if (!Form1->isVisible()) {
         std::fprintf(stderr, "Login did not show the browser window\n");
         return 1;
@@ -56,13 +57,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "The browser window was not shown\n");
         return 1;
     }
-    if (userRow > 0 && Form1->qry1.Active()) {
-        Form1->qry1.MoveRows(userRow);
-        Form1->dbgrd1CellClick(nullptr);
+    if (userRow > 0 && test::Of(*Form1).qry1.Active()) {
+        test::Of(*Form1).qry1.MoveRows(userRow);
+        test::Of(*Form1).dbgrd1CellClick(nullptr);
     }
-    if (tableRow > 0 && Form1->qry2.Active()) {
-        Form1->qry2.MoveRows(tableRow);
-        Form1->dbgrd2CellClick(nullptr);
+    if (tableRow > 0 && test::Of(*Form1).qry2.Active()) {
+        test::Of(*Form1).qry2.MoveRows(tableRow);
+        test::Of(*Form1).dbgrd2CellClick(nullptr);
     }
     QTest::qWait(300);
     const bool saved = Form1->grab().save(out);

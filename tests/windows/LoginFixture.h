@@ -5,6 +5,7 @@
 #include "ShellFixture.h"
 
 #include "windows/MessageBox.h"
+#include "windows/TestAccess.h"
 #include "data/DataSet.h"
 #include "data/Provider.h"
 #include "favourites/Favourites.h"
@@ -115,14 +116,14 @@ protected:
     void Login(const std::string& user, const std::string& password)
     {
         Start();
-        frmmain->ipadd->setText(QString::fromStdString(host_));
-        ASSERT_EQ(frmmain->ipport->text(), "1521");
-        frmmain->ipsid->setText(QString::fromStdString(sid_));
-        frmmain->uname->setText(QString::fromUtf8(user));
-        frmmain->upass->clear();
-        QTest::keyClicks(frmmain->upass, QString::fromUtf8(password));
-        ASSERT_EQ(frmmain->upass->text(), QString::fromUtf8(password));
-        QTest::mouseClick(frmmain->btn1, Qt::LeftButton);
+        test::Of(*frmmain).ipadd->setText(QString::fromStdString(host_));
+        ASSERT_EQ(test::Of(*frmmain).ipport->text(), "1521");
+        test::Of(*frmmain).ipsid->setText(QString::fromStdString(sid_));
+        test::Of(*frmmain).uname->setText(QString::fromUtf8(user));
+        test::Of(*frmmain).upass->clear();
+        QTest::keyClicks(test::Of(*frmmain).upass, QString::fromUtf8(password));
+        ASSERT_EQ(test::Of(*frmmain).upass->text(), QString::fromUtf8(password));
+        QTest::mouseClick(test::Of(*frmmain).btn1, Qt::LeftButton);
     }
 
     static std::vector<std::string> Column(data::TADOQuery& q, const char* field)
@@ -136,7 +137,7 @@ protected:
         return values;
     }
 
-    static std::string Caption() { return Form1->grp1->title().toStdString(); }
+    static std::string Caption() { return test::Of(*Form1).grp1->title().toStdString(); }
 
     void ExpectBrowserShownWithoutReports()
     {
@@ -147,9 +148,9 @@ protected:
 
     void ExpectNothingFromTheDatabase()
     {
-        EXPECT_FALSE(Form1->qry1.Active());
-        EXPECT_FALSE(Form1->qry2.Active());
-        EXPECT_FALSE(Form1->qry4.Active());
+        EXPECT_FALSE(test::Of(*Form1).qry1.Active());
+        EXPECT_FALSE(test::Of(*Form1).qry2.Active());
+        EXPECT_FALSE(test::Of(*Form1).qry4.Active());
         EXPECT_EQ(Caption(), "数据表");
     }
 

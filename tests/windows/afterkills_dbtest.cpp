@@ -3,6 +3,7 @@
 // program directory are each changed by a writer (crashwriter) that is
 // killed at random moments; then the program starts on them, a Login reads,
 // rewrites and opens them, and the browser window shows what they hold.
+#include "windows/TestAccess.h"
 #include "LoginFixture.h"
 
 #include "testsupport/CrashStates.h"
@@ -52,22 +53,22 @@ TEST_F(ProgramAfterKills, StartsAndLogsInOnTheHiveNetServiceFileAndFavouritesThe
 
     Login("system", "manager");
     ExpectBrowserShownWithoutReports();
-    EXPECT_EQ(Column(Form1->qry1, "用户"), (std::vector<std::string>{"BRAVEL", "HR", "OUTLN", "SCOTT", "TELMIR"}));
+    EXPECT_EQ(Column(test::Of(*Form1).qry1, "用户"), (std::vector<std::string>{"BRAVEL", "HR", "OUTLN", "SCOTT", "TELMIR"}));
     // The seeds, and the favourite the writer adds and removes when the
     // last kill left it in.
-    std::vector<std::string> favourites = Column(Form1->qry3, "常用数据表");
+    std::vector<std::string> favourites = Column(test::Of(*Form1).qry3, "常用数据表");
     const auto added = std::find(favourites.begin(), favourites.end(), crash::FavouriteName());
     if (added != favourites.end())
         favourites.erase(added);
     EXPECT_EQ(favourites, kSeedsInNameOrder);
-    ASSERT_TRUE(Form1->qry4.Active());
+    ASSERT_TRUE(test::Of(*Form1).qry4.Active());
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
 
     // The Login rewrote the net service file and registered the data
     // source, keeping the killed writer's last value beside it.
     const auto entry = login::ReadNetServiceFile(netService);
     ASSERT_TRUE(entry.host.has_value());
-    EXPECT_EQ(*entry.host, platform::AsciiUpper(frmmain->ipadd->text().toStdString()));
+    EXPECT_EQ(*entry.host, platform::AsciiUpper(test::Of(*frmmain).ipadd->text().toStdString()));
     const auto hive = platform::hive::Parse(ReadFile(hiveFile), hiveFile);
     EXPECT_NE(hive.FindKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBC.INI\\" + sid_), nullptr);
     const auto* probe = hive.FindKey(std::string("HKEY_LOCAL_MACHINE\\") + crash::kHiveKey);
@@ -77,13 +78,13 @@ TEST_F(ProgramAfterKills, StartsAndLogsInOnTheHiveNetServiceFileAndFavouritesThe
 
     // And the favourites still change: the viewed user's second table is
     // added, and stays once the list is read again.
-    Form1->qry2.MoveLast();
-    ASSERT_EQ(Form1->qry2.FieldNamed("用户表").PlainText(), "T_RUREPORT");
-    app::Guard([] { Form1->N2Click(); });
+    test::Of(*Form1).qry2.MoveLast();
+    ASSERT_EQ(test::Of(*Form1).qry2.FieldNamed("用户表").PlainText(), "T_RUREPORT");
+    app::Guard([] { test::Of(*Form1).N2Click(); });
     EXPECT_TRUE(reports.empty()) << (reports.empty() ? "" : reports[0].text.toStdString());
-    Form1->qry3.Close();
-    Form1->qry3.Open();
-    const auto stored = Column(Form1->qry3, "常用数据表");
+    test::Of(*Form1).qry3.Close();
+    test::Of(*Form1).qry3.Open();
+    const auto stored = Column(test::Of(*Form1).qry3, "常用数据表");
     EXPECT_NE(std::find(stored.begin(), stored.end(), "BRAVEL.T_RUREPORT"), stored.end());
 }
 

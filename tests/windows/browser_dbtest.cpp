@@ -1,6 +1,7 @@
 // The browser window after a real Login against the PostgreSQL test server:
 // its four grids, the drill-down from user to table to rows, the red and
 // blue rows and the favourites menus.
+#include "windows/TestAccess.h"
 #include "LoginFixture.h"
 
 #include "grid/TDataGrid.h"
@@ -84,10 +85,10 @@ TEST(BrowserWindowLayout, WindowGroupBoxesGridsAndMenusAsDeclared)
         bool alwaysShowSelection;
     };
     const Box boxes[] = {
-        {window.grp2, "用户列表", {0, 0, 209, 169}, window.dbgrd1, {4, 16, 201, 145}, true},
-        {window.grp3, "用户数据表", {207, 0, 250, 169}, window.dbgrd2, {3, 16, 243, 145}, true},
-        {window.grp4, "常用数据表", {455, 0, 322, 169}, window.dbgrd3, {3, 16, 314, 145}, true},
-        {window.grp1, "数据表", {0, 172, 777, 377}, window.dbgrd4, {8, 16, 761, 353}, false},
+        {test::Of(window).grp2, "用户列表", {0, 0, 209, 169}, test::Of(window).dbgrd1, {4, 16, 201, 145}, true},
+        {test::Of(window).grp3, "用户数据表", {207, 0, 250, 169}, test::Of(window).dbgrd2, {3, 16, 243, 145}, true},
+        {test::Of(window).grp4, "常用数据表", {455, 0, 322, 169}, test::Of(window).dbgrd3, {3, 16, 314, 145}, true},
+        {test::Of(window).grp1, "数据表", {0, 172, 777, 377}, test::Of(window).dbgrd4, {8, 16, 761, 353}, false},
     };
     for (const Box& b : boxes) {
         SCOPED_TRACE(b.caption);
@@ -100,34 +101,34 @@ TEST(BrowserWindowLayout, WindowGroupBoxesGridsAndMenusAsDeclared)
         EXPECT_TRUE(b.grid->Options().Contains(grid::dgTabs));
         EXPECT_TRUE(b.grid->Options().Contains(grid::dgIndicator));
     }
-    EXPECT_EQ(window.dbgrd1->DataSource(), &window.ds1);
-    EXPECT_EQ(window.dbgrd4->DataSource(), &window.ds4);
-    EXPECT_EQ(window.ds3.DataSet(), &window.qry3);
+    EXPECT_EQ(test::Of(window).dbgrd1->DataSource(), &test::Of(window).ds1);
+    EXPECT_EQ(test::Of(window).dbgrd4->DataSource(), &test::Of(window).ds4);
+    EXPECT_EQ(test::Of(window).ds3.DataSet(), &test::Of(window).qry3);
 
-    EXPECT_EQ(window.lbl1->parentWidget(), window.grp1);
-    EXPECT_EQ(window.lbl1->pos(), QPoint(416, 0));
-    EXPECT_TRUE(window.lbl1->text().isEmpty());
+    EXPECT_EQ(test::Of(window).lbl1->parentWidget(), test::Of(window).grp1);
+    EXPECT_EQ(test::Of(window).lbl1->pos(), QPoint(416, 0));
+    EXPECT_TRUE(test::Of(window).lbl1->text().isEmpty());
 
-    EXPECT_EQ(window.N2->text(), QString::fromUtf8("添加此表到常用记录"));
-    EXPECT_EQ(window.N3->text(), QString::fromUtf8("取消此常用表记录"));
-    EXPECT_EQ(window.S1->text(), QString::fromUtf8("保存数据到(&S)"));
-    EXPECT_EQ(window.pm2->parentWidget(), window.grp3);
-    EXPECT_EQ(window.pm3->parentWidget(), window.grp4);
-    EXPECT_EQ(window.pm4->parentWidget(), window.grp1);
-    EXPECT_EQ(window.grp2->contextMenuPolicy(), Qt::DefaultContextMenu) << "the user list has no menu";
-    EXPECT_EQ(window.grp2->findChildren<QMenu*>().size(), 0);
-    EXPECT_EQ(window.grp3->contextMenuPolicy(), Qt::CustomContextMenu);
+    EXPECT_EQ(test::Of(window).N2->text(), QString::fromUtf8("添加此表到常用记录"));
+    EXPECT_EQ(test::Of(window).N3->text(), QString::fromUtf8("取消此常用表记录"));
+    EXPECT_EQ(test::Of(window).S1->text(), QString::fromUtf8("保存数据到(&S)"));
+    EXPECT_EQ(test::Of(window).pm2->parentWidget(), test::Of(window).grp3);
+    EXPECT_EQ(test::Of(window).pm3->parentWidget(), test::Of(window).grp4);
+    EXPECT_EQ(test::Of(window).pm4->parentWidget(), test::Of(window).grp1);
+    EXPECT_EQ(test::Of(window).grp2->contextMenuPolicy(), Qt::DefaultContextMenu) << "the user list has no menu";
+    EXPECT_EQ(test::Of(window).grp2->findChildren<QMenu*>().size(), 0);
+    EXPECT_EQ(test::Of(window).grp3->contextMenuPolicy(), Qt::CustomContextMenu);
 }
 
 TEST_F(Browser, LoginFillsTheFourGrids)
 {
     LoginOnTheSite();
-    EXPECT_EQ(Titles(*Form1->dbgrd1), (std::vector<std::string>{"用户"}));
-    EXPECT_EQ(Titles(*Form1->dbgrd2), (std::vector<std::string>{"用户表"}));
-    EXPECT_EQ(Titles(*Form1->dbgrd3), (std::vector<std::string>{"常用数据表", "ID"}));
-    EXPECT_EQ(Titles(*Form1->dbgrd4), (std::vector<std::string>{"typeid", "typename"}));
-    EXPECT_EQ(Column(Form1->qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR", "ZZEMPTY"}));
-    EXPECT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"T_OTHER", "T_RUDATASOURCETYPE"}));
+    EXPECT_EQ(Titles(*test::Of(*Form1).dbgrd1), (std::vector<std::string>{"用户"}));
+    EXPECT_EQ(Titles(*test::Of(*Form1).dbgrd2), (std::vector<std::string>{"用户表"}));
+    EXPECT_EQ(Titles(*test::Of(*Form1).dbgrd3), (std::vector<std::string>{"常用数据表", "ID"}));
+    EXPECT_EQ(Titles(*test::Of(*Form1).dbgrd4), (std::vector<std::string>{"typeid", "typename"}));
+    EXPECT_EQ(Column(test::Of(*Form1).qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR", "ZZEMPTY"}));
+    EXPECT_EQ(Column(test::Of(*Form1).qry2, "用户表"), (std::vector<std::string>{"T_OTHER", "T_RUDATASOURCETYPE"}));
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy pointer is gone";
 }
@@ -135,24 +136,24 @@ TEST_F(Browser, LoginFillsTheFourGrids)
 TEST_F(Browser, UserClickListsItsTablesAndLeavesTheRowsAlone)
 {
     LoginOnTheSite();
-    Select(Form1->qry1, 2);
-    Form1->dbgrd1CellClick(nullptr);
-    EXPECT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"KJBASEUNITINFO", "MIXED CASE", "SECRET"}));
-    EXPECT_EQ(Form1->qry2.RecordNumber(), 1);
+    Select(test::Of(*Form1).qry1, 2);
+    test::Of(*Form1).dbgrd1CellClick(nullptr);
+    EXPECT_EQ(Column(test::Of(*Form1).qry2, "用户表"), (std::vector<std::string>{"KJBASEUNITINFO", "MIXED CASE", "SECRET"}));
+    EXPECT_EQ(test::Of(*Form1).qry2.RecordNumber(), 1);
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
-    EXPECT_EQ(Form1->qry4.RecordCount(), 3);
+    EXPECT_EQ(test::Of(*Form1).qry4.RecordCount(), 3);
 }
 
 TEST_F(Browser, TableClickShowsItsRowsAndNamesIt)
 {
     LoginOnTheSite();
-    Select(Form1->qry1, 2);
-    Form1->dbgrd1CellClick(nullptr);
-    Form1->dbgrd2CellClick(nullptr);
+    Select(test::Of(*Form1).qry1, 2);
+    test::Of(*Form1).dbgrd1CellClick(nullptr);
+    test::Of(*Form1).dbgrd2CellClick(nullptr);
     EXPECT_EQ(Caption(), "数据表：TELMIR.KJBASEUNITINFO");
-    ASSERT_TRUE(Form1->qry4.Active());
-    EXPECT_EQ(Column(Form1->qry4, "unitname"), (std::vector<std::string>{"总公司", "分公司"}));
-    EXPECT_EQ(Titles(*Form1->dbgrd4), (std::vector<std::string>{"unitid", "unitname"}));
+    ASSERT_TRUE(test::Of(*Form1).qry4.Active());
+    EXPECT_EQ(Column(test::Of(*Form1).qry4, "unitname"), (std::vector<std::string>{"总公司", "分公司"}));
+    EXPECT_EQ(Titles(*test::Of(*Form1).dbgrd4), (std::vector<std::string>{"unitid", "unitname"}));
 }
 
 TEST_F(Browser, TableThatCannotBeOpenedEmptiesTheRowsAndKeepsTheCaption)
@@ -170,9 +171,9 @@ TEST_F(Browser, TableThatCannotBeOpenedEmptiesTheRowsAndKeepsTheCaption)
     app::DestroyWindows();
     app::ResetTerminationForTesting();
     Login("browse_reader", "pw");
-    ASSERT_TRUE(Form1->qry1.Active());
-    Select(Form1->qry1, 2);
-    Form1->dbgrd1CellClick(nullptr);
+    ASSERT_TRUE(test::Of(*Form1).qry1.Active());
+    Select(test::Of(*Form1).qry1, 2);
+    test::Of(*Form1).dbgrd1CellClick(nullptr);
     struct Case {
         const char* label;
         int tableRow;
@@ -180,14 +181,14 @@ TEST_F(Browser, TableThatCannotBeOpenedEmptiesTheRowsAndKeepsTheCaption)
     for (const Case& c : {Case{"name that needs quotes", 2}, Case{"no rights", 3}}) {
         SCOPED_TRACE(c.label);
         // A table that opens first, so the caption has something to keep.
-        Select(Form1->qry2, 1);
-        Form1->dbgrd2CellClick(nullptr);
+        Select(test::Of(*Form1).qry2, 1);
+        test::Of(*Form1).dbgrd2CellClick(nullptr);
         ASSERT_EQ(Caption(), "数据表：TELMIR.KJBASEUNITINFO");
-        ASSERT_TRUE(Form1->qry4.Active());
-        Select(Form1->qry2, c.tableRow);
-        Form1->dbgrd2CellClick(nullptr);
-        EXPECT_FALSE(Form1->qry4.Active());
-        EXPECT_TRUE(Form1->dbgrd4->VisibleColumns().size() <= 1u) << "the data grid is empty";
+        ASSERT_TRUE(test::Of(*Form1).qry4.Active());
+        Select(test::Of(*Form1).qry2, c.tableRow);
+        test::Of(*Form1).dbgrd2CellClick(nullptr);
+        EXPECT_FALSE(test::Of(*Form1).qry4.Active());
+        EXPECT_TRUE(test::Of(*Form1).dbgrd4->VisibleColumns().size() <= 1u) << "the data grid is empty";
         EXPECT_EQ(Caption(), "数据表：TELMIR.KJBASEUNITINFO");
         EXPECT_TRUE(reports.empty());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -197,12 +198,12 @@ TEST_F(Browser, TableThatCannotBeOpenedEmptiesTheRowsAndKeepsTheCaption)
 TEST_F(Browser, UserWithoutTablesAndAClickOnItsEmptyList)
 {
     LoginOnTheSite();
-    Select(Form1->qry1, 3);
-    Form1->dbgrd1CellClick(nullptr);
-    ASSERT_TRUE(Form1->qry2.Active());
-    EXPECT_EQ(Form1->qry2.RecordCount(), 0);
-    Form1->dbgrd2CellClick(nullptr);
-    EXPECT_FALSE(Form1->qry4.Active());
+    Select(test::Of(*Form1).qry1, 3);
+    test::Of(*Form1).dbgrd1CellClick(nullptr);
+    ASSERT_TRUE(test::Of(*Form1).qry2.Active());
+    EXPECT_EQ(test::Of(*Form1).qry2.RecordCount(), 0);
+    test::Of(*Form1).dbgrd2CellClick(nullptr);
+    EXPECT_FALSE(test::Of(*Form1).qry4.Active());
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
     EXPECT_TRUE(reports.empty());
 }
@@ -213,10 +214,10 @@ TEST_F(Browser, FavouriteClickShowsItsRows)
     Favourites({"BRAVEL.T_OTHER", "TELMIR.KJBASEUNITINFO"});
     Login("system", "manager");
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_OTHER");
-    Select(Form1->qry3, 2);
-    Form1->dbgrd3CellClick(nullptr);
+    Select(test::Of(*Form1).qry3, 2);
+    test::Of(*Form1).dbgrd3CellClick(nullptr);
     EXPECT_EQ(Caption(), "数据表：TELMIR.KJBASEUNITINFO");
-    EXPECT_EQ(Form1->qry4.RecordCount(), 2);
+    EXPECT_EQ(test::Of(*Form1).qry4.RecordCount(), 2);
 }
 
 TEST_F(Browser, OnlyTheMovingKeysRefreshOnTheirRelease)
@@ -230,32 +231,32 @@ TEST_F(Browser, OnlyTheMovingKeysRefreshOnTheirRelease)
                           {35, false}, {36, false}, {37, false}, {39, false}, {13, false}, {65, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key);
-        Select(Form1->qry1, 1);
-        Form1->dbgrd1CellClick(nullptr);
-        Select(Form1->qry1, 2);
+        Select(test::Of(*Form1).qry1, 1);
+        test::Of(*Form1).dbgrd1CellClick(nullptr);
+        Select(test::Of(*Form1).qry1, 2);
         std::uint16_t key = c.key;
-        Form1->dbgrd1KeyUp(key, {});
-        EXPECT_EQ(Form1->qry2.FieldNamed("用户表").PlainText(), c.refreshes ? "KJBASEUNITINFO" : "T_OTHER");
+        test::Of(*Form1).dbgrd1KeyUp(key, {});
+        EXPECT_EQ(test::Of(*Form1).qry2.FieldNamed("用户表").PlainText(), c.refreshes ? "KJBASEUNITINFO" : "T_OTHER");
     }
     // The table list refreshes the rows the same way.
-    Select(Form1->qry1, 1);
-    Form1->dbgrd1CellClick(nullptr);
-    Select(Form1->qry2, 2);
+    Select(test::Of(*Form1).qry1, 1);
+    test::Of(*Form1).dbgrd1CellClick(nullptr);
+    Select(test::Of(*Form1).qry2, 2);
     std::uint16_t down = 40;
-    Form1->dbgrd2KeyUp(down, {});
+    test::Of(*Form1).dbgrd2KeyUp(down, {});
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
-    Select(Form1->qry2, 1);
+    Select(test::Of(*Form1).qry2, 1);
     std::uint16_t tab = 9;
-    Form1->dbgrd2KeyUp(tab, {});
+    test::Of(*Form1).dbgrd2KeyUp(tab, {});
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_OTHER");
 }
 
 TEST_F(Browser, EveryGridPaintsOddRowsRedAndEvenRowsBlueFocusedOrNot)
 {
     LoginOnTheSite();
-    Select(Form1->qry1, 2);  // a selected, highlighted row among the others
+    Select(test::Of(*Form1).qry1, 2);  // a selected, highlighted row among the others
     for (bool focused : {false, true}) {
-        for (grid::TDataGrid* grid : {Form1->dbgrd1, Form1->dbgrd2, Form1->dbgrd3, Form1->dbgrd4}) {
+        for (grid::TDataGrid* grid : {test::Of(*Form1).dbgrd1, test::Of(*Form1).dbgrd2, test::Of(*Form1).dbgrd3, test::Of(*Form1).dbgrd4}) {
             SCOPED_TRACE(grid->objectName().toStdString() + (focused ? " focused" : " unfocused"));
             if (focused) {
                 grid->setFocus();
@@ -276,36 +277,36 @@ TEST_F(Browser, EveryGridPaintsOddRowsRedAndEvenRowsBlueFocusedOrNot)
 TEST_F(Browser, WhileAFavouriteIsAppendedEveryFavouriteRowIsRed)
 {
     LoginOnTheSite();
-    Form1->qry3.AppendRow();
+    test::Of(*Form1).qry3.AppendRow();
     QApplication::processEvents();
-    const QImage shot = Shot(*Form1->dbgrd3);
+    const QImage shot = Shot(*test::Of(*Form1).dbgrd3);
     for (int row = 1; row <= 4; ++row) {
-        EXPECT_GT(CountPixels(shot, FirstCell(*Form1->dbgrd3, row), IsRed), 3) << "row " << row;
-        EXPECT_EQ(CountPixels(shot, FirstCell(*Form1->dbgrd3, row), IsBlue), 0) << "row " << row;
+        EXPECT_GT(CountPixels(shot, FirstCell(*test::Of(*Form1).dbgrd3, row), IsRed), 3) << "row " << row;
+        EXPECT_EQ(CountPixels(shot, FirstCell(*test::Of(*Form1).dbgrd3, row), IsBlue), 0) << "row " << row;
     }
-    Form1->qry3.DeleteRow();  // drops the pending row
+    test::Of(*Form1).qry3.DeleteRow();  // drops the pending row
 }
 
 TEST_F(Browser, AddingTwiceStoresTwoRowsAndRemovingTheShownFavouriteKeepsItsRows)
 {
     LoginOnTheSite();
-    Select(Form1->qry2, 1);
-    Form1->N2->trigger();
-    Form1->N2->trigger();
+    Select(test::Of(*Form1).qry2, 1);
+    test::Of(*Form1).N2->trigger();
+    test::Of(*Form1).N2->trigger();
     EXPECT_TRUE(reports.empty());
     std::vector<std::string> expected = kSeedsInNameOrder;
     expected.push_back("BRAVEL.T_OTHER");
     expected.push_back("BRAVEL.T_OTHER");
-    EXPECT_EQ(Column(Form1->qry3, "常用数据表"), expected);
+    EXPECT_EQ(Column(test::Of(*Form1).qry3, "常用数据表"), expected);
 
     // The favourite whose rows are shown goes; its rows and caption stay.
-    Select(Form1->qry3, 1);
+    Select(test::Of(*Form1).qry3, 1);
     ASSERT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
-    Form1->N3->trigger();
+    test::Of(*Form1).N3->trigger();
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(Column(Form1->qry3, "常用数据表").size(), 5u);
+    EXPECT_EQ(Column(test::Of(*Form1).qry3, "常用数据表").size(), 5u);
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
-    EXPECT_EQ(Form1->qry4.RecordCount(), 3);
+    EXPECT_EQ(test::Of(*Form1).qry4.RecordCount(), 3);
 }
 
 TEST_F(Browser, RemovingWithNoFavouritesReportsTheRecordSetsMessage)
@@ -313,8 +314,8 @@ TEST_F(Browser, RemovingWithNoFavouritesReportsTheRecordSetsMessage)
     Psql(database_, kSite);
     Favourites({});
     Login("system", "manager");
-    ASSERT_TRUE(Form1->qry3.Active());
-    Form1->N3->trigger();
+    ASSERT_TRUE(test::Of(*Form1).qry3.Active());
+    test::Of(*Form1).N3->trigger();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].text, QStringLiteral("qry3: Cannot perform this operation on an empty dataset."));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -325,37 +326,37 @@ TEST_F(Browser, RemovingWithNoFavouritesReportsTheRecordSetsMessage)
 TEST_F(Browser, DownInTheUserListListsTheNextUsersTablesHomeAndEndDoNot)
 {
     LoginOnTheSite();
-    Form1->dbgrd1->setFocus();
-    QTest::keyClick(Form1->dbgrd1, Qt::Key_Down);
-    EXPECT_EQ(Form1->qry1.RecordNumber(), 2);
-    EXPECT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"KJBASEUNITINFO", "MIXED CASE", "SECRET"}));
+    test::Of(*Form1).dbgrd1->setFocus();
+    QTest::keyClick(test::Of(*Form1).dbgrd1, Qt::Key_Down);
+    EXPECT_EQ(test::Of(*Form1).qry1.RecordNumber(), 2);
+    EXPECT_EQ(Column(test::Of(*Form1).qry2, "用户表"), (std::vector<std::string>{"KJBASEUNITINFO", "MIXED CASE", "SECRET"}));
     // With one data column End and Home go to the last and the first record;
     // they are no refreshing keys.
-    QTest::keyClick(Form1->dbgrd1, Qt::Key_End);
-    EXPECT_EQ(Form1->qry1.RecordNumber(), 3);
-    EXPECT_EQ(Form1->qry2.FieldNamed("用户表").PlainText(), "KJBASEUNITINFO") << "no refresh after End";
-    QTest::keyClick(Form1->dbgrd1, Qt::Key_Home);
-    EXPECT_EQ(Form1->qry1.RecordNumber(), 1);
-    EXPECT_EQ(Form1->qry2.FieldNamed("用户表").PlainText(), "KJBASEUNITINFO") << "no refresh after Home";
-    QTest::keyClick(Form1->dbgrd1, Qt::Key_PageDown);
-    EXPECT_EQ(Form1->qry1.RecordNumber(), 3);
-    EXPECT_EQ(Form1->qry2.RecordCount(), 0) << "ZZEMPTY has no tables";
+    QTest::keyClick(test::Of(*Form1).dbgrd1, Qt::Key_End);
+    EXPECT_EQ(test::Of(*Form1).qry1.RecordNumber(), 3);
+    EXPECT_EQ(test::Of(*Form1).qry2.FieldNamed("用户表").PlainText(), "KJBASEUNITINFO") << "no refresh after End";
+    QTest::keyClick(test::Of(*Form1).dbgrd1, Qt::Key_Home);
+    EXPECT_EQ(test::Of(*Form1).qry1.RecordNumber(), 1);
+    EXPECT_EQ(test::Of(*Form1).qry2.FieldNamed("用户表").PlainText(), "KJBASEUNITINFO") << "no refresh after Home";
+    QTest::keyClick(test::Of(*Form1).dbgrd1, Qt::Key_PageDown);
+    EXPECT_EQ(test::Of(*Form1).qry1.RecordNumber(), 3);
+    EXPECT_EQ(test::Of(*Form1).qry2.RecordCount(), 0) << "ZZEMPTY has no tables";
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE") << "the rows are not touched";
 }
 
 TEST_F(Browser, TabInTheTableListShowsTheNextTableAndNamesIt)
 {
     LoginOnTheSite();
-    Form1->dbgrd2->setFocus();
-    ASSERT_EQ(Form1->qry2.RecordNumber(), 1);
-    QTest::keyClick(Form1->dbgrd2, Qt::Key_Tab);
-    EXPECT_EQ(Form1->qry2.RecordNumber(), 2);
+    test::Of(*Form1).dbgrd2->setFocus();
+    ASSERT_EQ(test::Of(*Form1).qry2.RecordNumber(), 1);
+    QTest::keyClick(test::Of(*Form1).dbgrd2, Qt::Key_Tab);
+    EXPECT_EQ(test::Of(*Form1).qry2.RecordNumber(), 2);
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
-    QTest::keyClick(Form1->dbgrd2, Qt::Key_Backtab, Qt::ShiftModifier);
-    EXPECT_EQ(Form1->qry2.RecordNumber(), 1);
+    QTest::keyClick(test::Of(*Form1).dbgrd2, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(test::Of(*Form1).qry2.RecordNumber(), 1);
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_OTHER");
-    EXPECT_EQ(Form1->qry4.RecordCount(), 1);
-    EXPECT_EQ(Form1->focusWidget(), Form1->dbgrd2) << "Tab stays in the grid";
+    EXPECT_EQ(test::Of(*Form1).qry4.RecordCount(), 1);
+    EXPECT_EQ(Form1->focusWidget(), test::Of(*Form1).dbgrd2) << "Tab stays in the grid";
 }
 
 namespace {
@@ -385,30 +386,30 @@ bool ReadyForInput(QWidget& grid)
 TEST_F(Browser, ClickingAUserThenATableWithTheMouse)
 {
     LoginOnTheSite();
-    ASSERT_TRUE(ReadyForInput(*Form1->dbgrd1));
-    QTest::mouseClick(Form1->dbgrd1->viewport(), Qt::LeftButton, {}, DataCell(*Form1->dbgrd1, 2));
-    EXPECT_EQ(Form1->qry1.RecordNumber(), 2);
-    EXPECT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"KJBASEUNITINFO", "MIXED CASE", "SECRET"}));
+    ASSERT_TRUE(ReadyForInput(*test::Of(*Form1).dbgrd1));
+    QTest::mouseClick(test::Of(*Form1).dbgrd1->viewport(), Qt::LeftButton, {}, DataCell(*test::Of(*Form1).dbgrd1, 2));
+    EXPECT_EQ(test::Of(*Form1).qry1.RecordNumber(), 2);
+    EXPECT_EQ(Column(test::Of(*Form1).qry2, "用户表"), (std::vector<std::string>{"KJBASEUNITINFO", "MIXED CASE", "SECRET"}));
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE") << "a user click leaves the rows alone";
 
-    QTest::mouseClick(Form1->dbgrd2->viewport(), Qt::LeftButton, {}, DataCell(*Form1->dbgrd2, 3));
+    QTest::mouseClick(test::Of(*Form1).dbgrd2->viewport(), Qt::LeftButton, {}, DataCell(*test::Of(*Form1).dbgrd2, 3));
     EXPECT_EQ(Caption(), "数据表：TELMIR.SECRET");
-    EXPECT_EQ(Form1->qry4.RecordCount(), 0);
-    QTest::mouseClick(Form1->dbgrd2->viewport(), Qt::LeftButton, {}, DataCell(*Form1->dbgrd2, 1));
+    EXPECT_EQ(test::Of(*Form1).qry4.RecordCount(), 0);
+    QTest::mouseClick(test::Of(*Form1).dbgrd2->viewport(), Qt::LeftButton, {}, DataCell(*test::Of(*Form1).dbgrd2, 1));
     EXPECT_EQ(Caption(), "数据表：TELMIR.KJBASEUNITINFO");
-    EXPECT_EQ(Column(Form1->qry4, "unitname"), (std::vector<std::string>{"总公司", "分公司"}));
+    EXPECT_EQ(Column(test::Of(*Form1).qry4, "unitname"), (std::vector<std::string>{"总公司", "分公司"}));
     // A second click on the current cell opens the cell editor and refreshes
     // nothing.
-    Form1->qry4.Close();
-    QTest::mouseClick(Form1->dbgrd2->viewport(), Qt::LeftButton, {}, DataCell(*Form1->dbgrd2, 1));
-    EXPECT_FALSE(Form1->qry4.Active());
+    test::Of(*Form1).qry4.Close();
+    QTest::mouseClick(test::Of(*Form1).dbgrd2->viewport(), Qt::LeftButton, {}, DataCell(*test::Of(*Form1).dbgrd2, 1));
+    EXPECT_FALSE(test::Of(*Form1).qry4.Active());
 
     // A favourite's click shows its rows the same way.
-    Form1->qry4.Open();
-    QTest::mouseClick(Form1->dbgrd3->viewport(), Qt::LeftButton, {}, DataCell(*Form1->dbgrd3, 2));
+    test::Of(*Form1).qry4.Open();
+    QTest::mouseClick(test::Of(*Form1).dbgrd3->viewport(), Qt::LeftButton, {}, DataCell(*test::Of(*Form1).dbgrd3, 2));
     // This one names no table of the site: the rows go, the caption stays.
-    EXPECT_EQ(Form1->qry3.RecordNumber(), 2);
-    EXPECT_FALSE(Form1->qry4.Active());
+    EXPECT_EQ(test::Of(*Form1).qry3.RecordNumber(), 2);
+    EXPECT_FALSE(test::Of(*Form1).qry4.Active());
     EXPECT_EQ(Caption(), "数据表：TELMIR.KJBASEUNITINFO");
     EXPECT_TRUE(reports.empty());
 }
@@ -416,30 +417,30 @@ TEST_F(Browser, ClickingAUserThenATableWithTheMouse)
 TEST_F(Browser, RightClickOnATableMakesItCurrentWithoutItsRowsAndTheMenuAddsIt)
 {
     LoginOnTheSite();
-    ASSERT_TRUE(ReadyForInput(*Form1->dbgrd2));
-    QTest::mouseClick(Form1->dbgrd2->viewport(), Qt::LeftButton, {}, DataCell(*Form1->dbgrd2, 2));
+    ASSERT_TRUE(ReadyForInput(*test::Of(*Form1).dbgrd2));
+    QTest::mouseClick(test::Of(*Form1).dbgrd2->viewport(), Qt::LeftButton, {}, DataCell(*test::Of(*Form1).dbgrd2, 2));
     ASSERT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
-    Form1->qry4.Close();
+    test::Of(*Form1).qry4.Close();
 
-    const QPoint first = DataCell(*Form1->dbgrd2, 1);
-    QTest::mousePress(Form1->dbgrd2->viewport(), Qt::RightButton, {}, first);
-    QTest::mouseRelease(Form1->dbgrd2->viewport(), Qt::RightButton, {}, first);
-    EXPECT_EQ(Form1->qry2.RecordNumber(), 1);
-    EXPECT_FALSE(Form1->qry4.Active()) << "no refresh on a right click";
+    const QPoint first = DataCell(*test::Of(*Form1).dbgrd2, 1);
+    QTest::mousePress(test::Of(*Form1).dbgrd2->viewport(), Qt::RightButton, {}, first);
+    QTest::mouseRelease(test::Of(*Form1).dbgrd2->viewport(), Qt::RightButton, {}, first);
+    EXPECT_EQ(test::Of(*Form1).qry2.RecordNumber(), 1);
+    EXPECT_FALSE(test::Of(*Form1).qry4.Active()) << "no refresh on a right click";
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
-    EXPECT_TRUE(Form1->pm2->isVisible()) << "the table box's menu is open";
-    Form1->N2->trigger();
-    Form1->pm2->hide();
+    EXPECT_TRUE(test::Of(*Form1).pm2->isVisible()) << "the table box's menu is open";
+    test::Of(*Form1).N2->trigger();
+    test::Of(*Form1).pm2->hide();
     EXPECT_TRUE(reports.empty());
     std::vector<std::string> expected = kSeedsInNameOrder;
     expected.push_back("BRAVEL.T_OTHER");
-    EXPECT_EQ(Column(Form1->qry3, "常用数据表"), expected);
+    EXPECT_EQ(Column(test::Of(*Form1).qry3, "常用数据表"), expected);
 
     // The user list has no menu: a right click there only moves the record.
-    QTest::mousePress(Form1->dbgrd1->viewport(), Qt::RightButton, {}, DataCell(*Form1->dbgrd1, 3));
-    QTest::mouseRelease(Form1->dbgrd1->viewport(), Qt::RightButton, {}, DataCell(*Form1->dbgrd1, 3));
-    EXPECT_EQ(Form1->qry1.RecordNumber(), 3);
-    EXPECT_EQ(Form1->qry2.RecordCount(), 2) << "no refresh";
-    EXPECT_FALSE(Form1->pm2->isVisible());
-    EXPECT_FALSE(Form1->pm3->isVisible());
+    QTest::mousePress(test::Of(*Form1).dbgrd1->viewport(), Qt::RightButton, {}, DataCell(*test::Of(*Form1).dbgrd1, 3));
+    QTest::mouseRelease(test::Of(*Form1).dbgrd1->viewport(), Qt::RightButton, {}, DataCell(*test::Of(*Form1).dbgrd1, 3));
+    EXPECT_EQ(test::Of(*Form1).qry1.RecordNumber(), 3);
+    EXPECT_EQ(test::Of(*Form1).qry2.RecordCount(), 2) << "no refresh";
+    EXPECT_FALSE(test::Of(*Form1).pm2->isVisible());
+    EXPECT_FALSE(test::Of(*Form1).pm3->isVisible());
 }

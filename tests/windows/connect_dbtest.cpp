@@ -2,6 +2,7 @@
 // host, SID, user and password the user types reaches the connection. The
 // Login registers the data source with the driver manager itself, from the
 // net service entry it wrote, and a sign-on that fails is told.
+#include "windows/TestAccess.h"
 #include "LoginFixture.h"
 #include "testsupport/SilentListener.h"
 
@@ -52,7 +53,7 @@ TEST_F(Connect, LoginRegistersTheDataSourceFromTheNetServiceEntryAndASecondLogin
     Psql(database_, kSmallSite);
     Login("system", "manager");
     ExpectBrowserShownWithoutReports();
-    EXPECT_EQ(Column(Form1->qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR"}));
+    EXPECT_EQ(Column(test::Of(*Form1).qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR"}));
 
     const auto sections = Sections(MachineOdbcIni());
     ASSERT_EQ(sections.count(sid_), 1u) << ReadFile(MachineOdbcIni());
@@ -100,7 +101,7 @@ TEST_F(Connect, SecondSidOnAnotherAddressIsRegisteredBesideTheFirst)
     sid_ = "QUERLIN";
     Login("system", "otherpw");
     ExpectBrowserShownWithoutReports();
-    EXPECT_EQ(Column(Form1->qry1, "用户"), (std::vector<std::string>{"ONLYHERE"}));
+    EXPECT_EQ(Column(test::Of(*Form1).qry1, "用户"), (std::vector<std::string>{"ONLYHERE"}));
 
     const auto sections = Sections(MachineOdbcIni());
     ASSERT_EQ(sections.count(database_), 1u);
@@ -126,7 +127,7 @@ TEST_F(Connect, NoDriverInstalledSaysWhatToInstallAndKeepsTheLoginWindow)
     // Once the driver is there, the next Login goes through.
     UseOdbcMachineFiles(true);
     reports.clear();
-    QTest::mouseClick(frmmain->btn1, Qt::LeftButton);
+    QTest::mouseClick(test::Of(*frmmain).btn1, Qt::LeftButton);
     ExpectBrowserShownWithoutReports();
 }
 

@@ -1,5 +1,6 @@
 // The demo that scripts/run serves: the login window comes up filled from
 // the prepared program directory, and the password from the README logs in.
+#include "windows/TestAccess.h"
 #include "ShellFixture.h"
 
 #include <QGroupBox>
@@ -62,34 +63,34 @@ protected:
 TEST_F(Demo, LoginWindowComesUpFilledAndTheReadmePasswordLogsIn)
 {
     Start();
-    EXPECT_EQ(frmmain->ipadd->text().toStdString(), test::SideAddress(7));
-    EXPECT_EQ(frmmain->ipport->text(), QStringLiteral("1521"));
-    EXPECT_EQ(frmmain->ipsid->text(), QStringLiteral("site042"));
-    EXPECT_EQ(frmmain->uname->text(), QStringLiteral("system"));
-    EXPECT_TRUE(frmmain->upass->text().isEmpty());
+    EXPECT_EQ(test::Of(*frmmain).ipadd->text().toStdString(), test::SideAddress(7));
+    EXPECT_EQ(test::Of(*frmmain).ipport->text(), QStringLiteral("1521"));
+    EXPECT_EQ(test::Of(*frmmain).ipsid->text(), QStringLiteral("site042"));
+    EXPECT_EQ(test::Of(*frmmain).uname->text(), QStringLiteral("system"));
+    EXPECT_TRUE(test::Of(*frmmain).upass->text().isEmpty());
 
-    QTest::keyClicks(frmmain->upass, QStringLiteral("manager"));
-    QTest::mouseClick(frmmain->btn1, Qt::LeftButton);
+    QTest::keyClicks(test::Of(*frmmain).upass, QStringLiteral("manager"));
+    QTest::mouseClick(test::Of(*frmmain).btn1, Qt::LeftButton);
 
     EXPECT_TRUE(reports.empty()) << (reports.empty() ? "" : reports[0].text.toStdString());
     EXPECT_TRUE(Form1->isVisible());
-    ASSERT_TRUE(Form1->qry1.Active());
-    EXPECT_EQ(Form1->qry1.RecordCount(), 5);
-    EXPECT_EQ(Form1->qry1.FieldNamed("用户").PlainText(), "BRAVEL");
-    ASSERT_TRUE(Form1->qry2.Active());
-    EXPECT_EQ(Form1->qry2.FieldNamed("用户表").PlainText(), "T_RUDATASOURCETYPE");
-    ASSERT_TRUE(Form1->qry4.Active());
-    EXPECT_EQ(Form1->qry4.RecordCount(), 5);
-    EXPECT_EQ(Form1->grp1->title(), QString::fromUtf8("数据表：BRAVEL.T_RUDATASOURCETYPE"));
+    ASSERT_TRUE(test::Of(*Form1).qry1.Active());
+    EXPECT_EQ(test::Of(*Form1).qry1.RecordCount(), 5);
+    EXPECT_EQ(test::Of(*Form1).qry1.FieldNamed("用户").PlainText(), "BRAVEL");
+    ASSERT_TRUE(test::Of(*Form1).qry2.Active());
+    EXPECT_EQ(test::Of(*Form1).qry2.FieldNamed("用户表").PlainText(), "T_RUDATASOURCETYPE");
+    ASSERT_TRUE(test::Of(*Form1).qry4.Active());
+    EXPECT_EQ(test::Of(*Form1).qry4.RecordCount(), 5);
+    EXPECT_EQ(test::Of(*Form1).grp1->title(), QString::fromUtf8("数据表：BRAVEL.T_RUDATASOURCETYPE"));
     EXPECT_TRUE(fs::exists(app_ + "/table.mdb"));
 
     // Every favourite out of the box names a table of the demo, the big one
     // included.
-    for (Form1->qry3.MoveFirst(); !Form1->qry3.AtEnd(); Form1->qry3.MoveNext()) {
-        const std::string favourite = Form1->qry3.FieldNamed("常用数据表").PlainText();
+    for (test::Of(*Form1).qry3.MoveFirst(); !test::Of(*Form1).qry3.AtEnd(); test::Of(*Form1).qry3.MoveNext()) {
+        const std::string favourite = test::Of(*Form1).qry3.FieldNamed("常用数据表").PlainText();
         SCOPED_TRACE(favourite);
         data::TADOQuery rows;
-        rows.SetConnectionString(Form1->qry4.ConnectionString());
+        rows.SetConnectionString(test::Of(*Form1).qry4.ConnectionString());
         rows.SetSQL("SELECT * FROM " + favourite);
         ASSERT_NO_THROW(rows.Open());
         EXPECT_GT(rows.RecordCount(), 0);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "windows/Globals.h"
+#include "windows/TestAccess.h"
 #include "windows/Guard.h"
 #include "windows/Unit1.h"
 #include "testsupport/LocalStoreFile.h"
@@ -33,10 +34,10 @@ protected:
         store.MakeNumbered(3);
         form = std::make_unique<TForm1>();
         form->FormCreate();
-        form->qry4.SetConnectionString(store.ConnectionString());
-        form->qry4.SetSQL("SELECT n, name FROM t ORDER BY n");
-        form->qry4.Open();
-        form->grp1->setTitle(QStringLiteral("数据表：SCOTT.T"));
+        test::Of(*form).qry4.SetConnectionString(store.ConnectionString());
+        test::Of(*form).qry4.SetSQL("SELECT n, name FROM t ORDER BY n");
+        test::Of(*form).qry4.Open();
+        test::Of(*form).grp1->setTitle(QStringLiteral("数据表：SCOTT.T"));
     }
 
     void TearDown() override
@@ -63,7 +64,7 @@ protected:
         QTest::qWait(50);
     }
 
-    std::string Label() const { return form->lbl1->text().toStdString(); }
+    std::string Label() const { return test::Of(*form).lbl1->text().toStdString(); }
 
     LocalStoreFile store;
     TempDir dir;
@@ -76,28 +77,28 @@ protected:
 
 TEST_F(BrowserExport, SaveWritesTheViewedTableOnTheWorker)
 {
-    EXPECT_EQ(form->lbl1->parentWidget(), form->grp1);
-    EXPECT_EQ(form->lbl1->pos(), QPoint(416, 0));
+    EXPECT_EQ(test::Of(*form).lbl1->parentWidget(), test::Of(*form).grp1);
+    EXPECT_EQ(test::Of(*form).lbl1->pos(), QPoint(416, 0));
     EXPECT_EQ(Label(), "");
-    ASSERT_EQ(form->pm4->actions().size(), 1);
-    EXPECT_EQ(form->pm4->actions().front(), form->S1);
-    EXPECT_EQ(form->S1->text(), QStringLiteral("保存数据到(&S)"));
+    ASSERT_EQ(test::Of(*form).pm4->actions().size(), 1);
+    EXPECT_EQ(test::Of(*form).pm4->actions().front(), test::Of(*form).S1);
+    EXPECT_EQ(test::Of(*form).S1->text(), QStringLiteral("保存数据到(&S)"));
 
     Answer(dir.File("t.csv"));
-    form->S1->trigger();
+    test::Of(*form).S1->trigger();
     WaitForExport();
     EXPECT_EQ(proposals, std::vector<std::string>{"oracle导出数据表.xls"});
     EXPECT_EQ(ReadFile(dir.File("t.csv")),
               "\xEF\xBB\xBF数据表：SCOTT.T导出之数据,\r\nn,name\r\n1,row 1\r\n2,row 2\r\n3,row 3\r\n");
     EXPECT_EQ(Label(), "导出完成！");
-    EXPECT_EQ(form->lbl1->width(), form->lbl1->sizeHint().width());
+    EXPECT_EQ(test::Of(*form).lbl1->width(), test::Of(*form).lbl1->sizeHint().width());
     EXPECT_TRUE(reports.empty());
 }
 
 TEST_F(BrowserExport, CancelledDialogDoesNothing)
 {
     Answer(std::nullopt);
-    form->S1Click();
+    test::Of(*form).S1Click();
     EXPECT_TRUE(ExportIdle);
     QTest::qWait(50);
     EXPECT_EQ(Label(), "");
@@ -107,12 +108,12 @@ TEST_F(BrowserExport, CancelledDialogDoesNothing)
 TEST_F(BrowserExport, SaveWhileAnExportRunsShowsTheDialogAndDoesNothing)
 {
     store.MakeNumbered(40000, "big");
-    form->qry4.SetSQL("SELECT * FROM big");
+    test::Of(*form).qry4.SetSQL("SELECT * FROM big");
     Answer(dir.File("first.csv"));
-    form->S1Click();
+    test::Of(*form).S1Click();
     ASSERT_FALSE(ExportIdle);
     Answer(dir.File("second.csv"));
-    form->S1Click();
+    test::Of(*form).S1Click();
     EXPECT_EQ(proposals.size(), 2u);
     WaitForExport();
     EXPECT_TRUE(std::filesystem::exists(dir.File("first.csv")));
@@ -125,7 +126,7 @@ TEST_F(BrowserExport, FailureGoesToTheErrorReportAndTheProgramGoesOn)
 {
     const std::string target = dir.File("missing/t.xls");
     Answer(target);
-    form->S1Click();
+    test::Of(*form).S1Click();
     WaitForExport();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].text.toStdString(), "Cannot create file \"" + target + "\". No such file or directory.");
@@ -134,7 +135,7 @@ TEST_F(BrowserExport, FailureGoesToTheErrorReportAndTheProgramGoesOn)
 
     // And the next export works.
     Answer(dir.File("t.xlsx"));
-    form->S1Click();
+    test::Of(*form).S1Click();
     WaitForExport();
     EXPECT_TRUE(std::filesystem::exists(dir.File("t.xlsx")));
     EXPECT_EQ(reports.size(), 1u);
@@ -144,7 +145,7 @@ TEST_F(BrowserExport, NoSpreadsheetApplicationIsSilent)
 {
     platform::SetAutomationClassHidden(exports::kSpreadsheetApplicationProgId, true);
     Answer(dir.File("t.xls"));
-    form->S1Click();
+    test::Of(*form).S1Click();
     WaitForExport();
     platform::SetAutomationClassHidden(exports::kSpreadsheetApplicationProgId, false);
     EXPECT_TRUE(reports.empty());
@@ -155,9 +156,9 @@ TEST_F(BrowserExport, NoSpreadsheetApplicationIsSilent)
 TEST_F(BrowserExport, ClosingTheWindowDuringAnExportLeavesNoFile)
 {
     store.MakeNumbered(40000, "big");
-    form->qry4.SetSQL("SELECT * FROM big");
+    test::Of(*form).qry4.SetSQL("SELECT * FROM big");
     Answer(dir.File("gone.xlsx"));
-    form->S1Click();
+    test::Of(*form).S1Click();
     form.reset();
     EXPECT_TRUE(ExportIdle);
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));

@@ -7,6 +7,7 @@
 #include "LoginFixture.h"
 
 #include "windows/TSaveDialog.h"
+#include "windows/TestAccess.h"
 #include "testsupport/WorkbookReaders.h"
 #include "grid/GridPainter.h"
 #include "grid/TDataGrid.h"
@@ -280,11 +281,11 @@ protected:
         app::InitialiseApplication(*static_cast<QApplication*>(QCoreApplication::instance()));
         // The HOSTILE user is the second in name order: Down onto it lists
         // its tables on the key's release.
-        ASSERT_EQ(Column(Form1->qry1, "用户"),
+        ASSERT_EQ(Column(test::Of(*Form1).qry1, "用户"),
                   (std::vector<std::string>{"BRAVEL", "HOSTILE", "QLTEST", "TELMIR", "ZZEMPTY"}));
-        Form1->dbgrd1->setFocus();
-        QTest::keyClick(Form1->dbgrd1, Qt::Key_Down);
-        ASSERT_EQ(Column(Form1->qry2, "用户表"),
+        test::Of(*Form1).dbgrd1->setFocus();
+        QTest::keyClick(test::Of(*Form1).dbgrd1, Qt::Key_Down);
+        ASSERT_EQ(Column(test::Of(*Form1).qry2, "用户表"),
                   (std::vector<std::string>{"BADBYTES", "BIGTEXT", "CONTROLS", "DATES", "NOCOLS", "NULLS", "NUMBERS",
                                             "OTHERTYPES", "SCRIPTS", "WIDE"}));
         ASSERT_TRUE(reports.empty());
@@ -302,23 +303,23 @@ protected:
     // of the key opens the rows.
     static void ShowTable(const std::string& name)
     {
-        const std::vector<std::string> names = Column(Form1->qry2, "用户表");
+        const std::vector<std::string> names = Column(test::Of(*Form1).qry2, "用户表");
         const auto at = std::find(names.begin(), names.end(), name);
         ASSERT_NE(at, names.end()) << name;
         const int row = static_cast<int>(at - names.begin()) + 1;
-        Form1->dbgrd2->setFocus();
-        Form1->qry2.MoveFirst();
+        test::Of(*Form1).dbgrd2->setFocus();
+        test::Of(*Form1).qry2.MoveFirst();
         if (row == 1) {
-            Form1->qry2.MoveRows(1);
-            QTest::keyClick(Form1->dbgrd2, Qt::Key_Up);
+            test::Of(*Form1).qry2.MoveRows(1);
+            QTest::keyClick(test::Of(*Form1).dbgrd2, Qt::Key_Up);
         } else {
-            Form1->qry2.MoveRows(row - 2);
-            QTest::keyClick(Form1->dbgrd2, Qt::Key_Down);
+            test::Of(*Form1).qry2.MoveRows(row - 2);
+            QTest::keyClick(test::Of(*Form1).dbgrd2, Qt::Key_Down);
         }
-        ASSERT_EQ(Form1->qry2.RecordNumber(), row);
+        ASSERT_EQ(test::Of(*Form1).qry2.RecordNumber(), row);
     }
 
-    static grid::TDataGrid& Grid() { return *Form1->dbgrd4; }
+    static grid::TDataGrid& Grid() { return *test::Of(*Form1).dbgrd4; }
 
     static QImage Shot()
     {
@@ -391,7 +392,7 @@ protected:
             dialog->reject();
         });
         Key(Qt::Key_F, Qt::ControlModifier);
-        result.record = Form1->qry4.RecordNumber();
+        result.record = test::Of(*Form1).qry4.RecordNumber();
         if (data::TField* field = CurrentField())
             result.column = field->FieldName();
         return result;
@@ -417,22 +418,22 @@ TEST_F(Hostile, EveryCellShowsTheTextItsKindGivesWhileTheGridIsPagedThrough)
         SCOPED_TRACE(table.name);
         ShowTable(table.name);
         EXPECT_EQ(Caption(), "数据表：HOSTILE." + table.name);
-        ASSERT_TRUE(Form1->qry4.Active());
+        ASSERT_TRUE(test::Of(*Form1).qry4.Active());
         EXPECT_EQ(Titles(), table.fields);
-        ASSERT_EQ(Form1->qry4.RecordCount(), static_cast<std::int64_t>(table.shown.size()));
+        ASSERT_EQ(test::Of(*Form1).qry4.RecordCount(), static_cast<std::int64_t>(table.shown.size()));
         ExpectPaintedWithoutReports("opened");
 
         Grid().setFocus();
         Key(Qt::Key_Home, Qt::ControlModifier);
         for (std::size_t r = 0; r < table.shown.size(); ++r) {
             SCOPED_TRACE("row " + std::to_string(r + 1));
-            ASSERT_EQ(Form1->qry4.RecordNumber(), static_cast<int>(r + 1));
+            ASSERT_EQ(test::Of(*Form1).qry4.RecordNumber(), static_cast<int>(r + 1));
             EXPECT_EQ(CurrentTexts(), table.shown[r]);
             // The plain text is the display text, but for the kinds with a
             // type label (the value whole) and fixed-point values beyond
             // their range (an error, never a made-up number).
-            for (int k = 0; k < Form1->qry4.FieldCount(); ++k) {
-                data::TField& field = Form1->qry4.FieldAt(k);
+            for (int k = 0; k < test::Of(*Form1).qry4.FieldCount(); ++k) {
+                data::TField& field = test::Of(*Form1).qry4.FieldAt(k);
                 if (HasTypeLabel(field.DataType()))
                     continue;
                 if (field.DisplayText() == "BCD overflow") {
@@ -445,7 +446,7 @@ TEST_F(Hostile, EveryCellShowsTheTextItsKindGivesWhileTheGridIsPagedThrough)
             Key(Qt::Key_Down);
             QApplication::processEvents();
         }
-        EXPECT_EQ(Form1->qry4.RecordNumber(), static_cast<int>(table.shown.size())) << "Down stops at the last row";
+        EXPECT_EQ(test::Of(*Form1).qry4.RecordNumber(), static_cast<int>(table.shown.size())) << "Down stops at the last row";
         ExpectPaintedWithoutReports("walked down");
 
         for (auto [key, modifiers] : std::initializer_list<std::pair<Qt::Key, Qt::KeyboardModifiers>>{
@@ -472,7 +473,7 @@ TEST_F(Hostile, ATableWithoutColumnsCannotBeOpenedAndLeavesTheCaption)
     ShowTable("DATES");
     ASSERT_EQ(Caption(), "数据表：HOSTILE.DATES");
     ShowTable("NOCOLS");
-    EXPECT_FALSE(Form1->qry4.Active());
+    EXPECT_FALSE(test::Of(*Form1).qry4.Active());
     EXPECT_EQ(Caption(), "数据表：HOSTILE.DATES");
     EXPECT_LE(Grid().VisibleColumns().size(), 1u) << "the data grid is empty";
     Shot();
@@ -491,7 +492,7 @@ TEST_F(Hostile, ATenMillionCharacterCellPaintsOpensInTheEditorAndIsFound)
     Grid().setFocus();
     Key(Qt::Key_Down);
     Key(Qt::Key_Right);
-    ASSERT_EQ(Form1->qry4.RecordNumber(), 2);
+    ASSERT_EQ(test::Of(*Form1).qry4.RecordNumber(), 2);
     ASSERT_NE(CurrentField(), nullptr);
     ASSERT_EQ(CurrentField()->FieldName(), "big");
     Key(Qt::Key_Up);
@@ -689,7 +690,7 @@ TEST_F(Hostile, FindReachesEveryKindOfText)
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.table) + " " + c.text);
         ShowTable(c.table);
-        ASSERT_TRUE(Form1->qry4.Active());
+        ASSERT_TRUE(test::Of(*Form1).qry4.Active());
         Grid().setFocus();
         Key(Qt::Key_Home, Qt::ControlModifier);
         Key(Qt::Key_Home);
@@ -763,7 +764,7 @@ TEST_F(Hostile, ExportWritesWhatTheGridShowsOrRefusesWithAClearError)
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.table) + c.extension);
         ShowTable(c.table);
-        ASSERT_TRUE(Form1->qry4.Active());
+        ASSERT_TRUE(test::Of(*Form1).qry4.Active());
         const Table& table = TableNamed(c.table);
 
         // What the grid shows, cell by cell, as the sheet places it.
@@ -775,7 +776,7 @@ TEST_F(Hostile, ExportWritesWhatTheGridShowsOrRefusesWithAClearError)
             std::size_t labelled = 0;
             for (std::size_t k = 0; k < table.shown[r].size(); ++k) {
                 std::string text = table.shown[r][k];
-                if (HasTypeLabel(Form1->qry4.FieldAt(static_cast<int>(k)).DataType()))
+                if (HasTypeLabel(test::Of(*Form1).qry4.FieldAt(static_cast<int>(k)).DataType()))
                     text = table.labelled.at(r).at(labelled++);
                 if (!text.empty())
                     expected[{static_cast<int>(r + 3), static_cast<int>(k + 1)}] = text;
@@ -784,7 +785,7 @@ TEST_F(Hostile, ExportWritesWhatTheGridShowsOrRefusesWithAClearError)
 
         const std::string target = folder + "/t" + std::to_string(++n) + c.extension;
         TSaveDialog::SetAnswerForTesting([target](const std::string&) { return target; });
-        Form1->S1->trigger();
+        test::Of(*Form1).S1->trigger();
         WaitForExport();
         if (!c.error.empty()) {
             std::string error = c.error;

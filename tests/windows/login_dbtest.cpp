@@ -2,6 +2,7 @@
 // the PostgreSQL test server, reached through an ODBC data source named
 // like the SID: what the browser window holds afterwards, for good and bad
 // passwords, odd dictionaries and odd favourites.
+#include "windows/TestAccess.h"
 #include "LoginFixture.h"
 
 #include <algorithm>
@@ -15,23 +16,23 @@ TEST_F(LoginEndToEnd, RightPasswordFillsAllFourListsAndTheCaption)
     PsqlFile(database_, SourceFile("scripts/demo-fixture.sql"));
     Login("system", "manager");
     ExpectBrowserShownWithoutReports();
-    EXPECT_EQ(Column(Form1->qry1, "用户"),
+    EXPECT_EQ(Column(test::Of(*Form1).qry1, "用户"),
               (std::vector<std::string>{"BRAVEL", "HR", "OUTLN", "SCOTT", "TELMIR"}));
-    EXPECT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"T_RUDATASOURCETYPE", "T_RUREPORT"}));
-    EXPECT_EQ(Column(Form1->qry3, "常用数据表"), kSeedsInNameOrder);
-    ASSERT_TRUE(Form1->qry4.Active());
-    EXPECT_EQ(Form1->qry4.RecordCount(), 5);
-    EXPECT_EQ(Form1->qry4.FieldNamed("typename").PlainText(), "Oracle 数据库");
+    EXPECT_EQ(Column(test::Of(*Form1).qry2, "用户表"), (std::vector<std::string>{"T_RUDATASOURCETYPE", "T_RUREPORT"}));
+    EXPECT_EQ(Column(test::Of(*Form1).qry3, "常用数据表"), kSeedsInNameOrder);
+    ASSERT_TRUE(test::Of(*Form1).qry4.Active());
+    EXPECT_EQ(test::Of(*Form1).qry4.RecordCount(), 5);
+    EXPECT_EQ(test::Of(*Form1).qry4.FieldNamed("typename").PlainText(), "Oracle 数据库");
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
-    EXPECT_EQ(Form1->qry4.SQL(), "SELECT * FROM BRAVEL.T_RUDATASOURCETYPE");
+    EXPECT_EQ(test::Of(*Form1).qry4.SQL(), "SELECT * FROM BRAVEL.T_RUDATASOURCETYPE");
     EXPECT_EQ(FavouritesFileName, "table.mdb");
     EXPECT_TRUE(fs::exists(dir.File("table.mdb")));
     // Each of the three has its own copy of the same connection string.
-    EXPECT_EQ(Form1->qry1.ConnectionString(),
+    EXPECT_EQ(test::Of(*Form1).qry1.ConnectionString(),
               "Provider=MSDASQL.1;Password=manager;Persist Security Info=True;User ID=system;Mode=Read;"
               "Extended Properties=\"DSN=" + sid_ + ";UID=system;PWD=manager;SERVER=" + sid_ + ";\"");
-    EXPECT_EQ(Form1->qry2.ConnectionString(), Form1->qry1.ConnectionString());
-    EXPECT_EQ(Form1->qry4.ConnectionString(), Form1->qry1.ConnectionString());
+    EXPECT_EQ(test::Of(*Form1).qry2.ConnectionString(), test::Of(*Form1).qry1.ConnectionString());
+    EXPECT_EQ(test::Of(*Form1).qry4.ConnectionString(), test::Of(*Form1).qry1.ConnectionString());
 }
 
 // A sign-on that fails is reported in the server's words, never with the
@@ -44,14 +45,14 @@ TEST_F(LoginEndToEnd, WrongPasswordIsReportedAndTheNextLoginTriesAgain)
     const std::string report = reports[0].text.toStdString();
     EXPECT_NE(report.find("password authentication failed"), std::string::npos) << report;
     EXPECT_EQ(report.find("wrong-Pa55word"), std::string::npos);
-    EXPECT_EQ(frmmain->uname->text(), "system") << "the fields stay";
+    EXPECT_EQ(test::Of(*frmmain).uname->text(), "system") << "the fields stay";
 
     reports.clear();
-    frmmain->upass->clear();
-    QTest::keyClicks(frmmain->upass, "manager");
-    QTest::mouseClick(frmmain->btn1, Qt::LeftButton);
+    test::Of(*frmmain).upass->clear();
+    QTest::keyClicks(test::Of(*frmmain).upass, "manager");
+    QTest::mouseClick(test::Of(*frmmain).btn1, Qt::LeftButton);
     ExpectBrowserShownWithoutReports();
-    EXPECT_EQ(Column(Form1->qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR"}));
+    EXPECT_EQ(Column(test::Of(*Form1).qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR"}));
     EXPECT_FALSE(app::TerminationRequested());
 
     // Closing the browser window ends the program.
@@ -75,11 +76,11 @@ TEST_F(LoginEndToEnd, FirstUserWithoutTablesStillShowsTheFirstFavourite)
     Psql(database_, std::string(kSmallSite) + "CREATE SCHEMA aaa_empty;");
     Login("system", "manager");
     ExpectBrowserShownWithoutReports();
-    EXPECT_EQ(Column(Form1->qry1, "用户"), (std::vector<std::string>{"AAA_EMPTY", "BRAVEL", "TELMIR"}));
-    ASSERT_TRUE(Form1->qry2.Active());
-    EXPECT_EQ(Form1->qry2.RecordCount(), 0);
-    ASSERT_TRUE(Form1->qry4.Active());
-    EXPECT_EQ(Form1->qry4.RecordCount(), 2);
+    EXPECT_EQ(Column(test::Of(*Form1).qry1, "用户"), (std::vector<std::string>{"AAA_EMPTY", "BRAVEL", "TELMIR"}));
+    ASSERT_TRUE(test::Of(*Form1).qry2.Active());
+    EXPECT_EQ(test::Of(*Form1).qry2.RecordCount(), 0);
+    ASSERT_TRUE(test::Of(*Form1).qry4.Active());
+    EXPECT_EQ(test::Of(*Form1).qry4.RecordCount(), 2);
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
 }
 
@@ -88,9 +89,9 @@ TEST_F(LoginEndToEnd, QuoteInTheFirstUserNameStillListsItsTables)
     Psql(database_, std::string(kSmallSite) + "CREATE SCHEMA \"a'b\"; CREATE TABLE \"a'b\".t1 (x integer);");
     Login("system", "manager");
     ExpectBrowserShownWithoutReports();
-    ASSERT_FALSE(Column(Form1->qry1, "用户").empty());
-    EXPECT_EQ(Column(Form1->qry1, "用户")[0], "A'B");
-    EXPECT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"T1"}));
+    ASSERT_FALSE(Column(test::Of(*Form1).qry1, "用户").empty());
+    EXPECT_EQ(Column(test::Of(*Form1).qry1, "用户")[0], "A'B");
+    EXPECT_EQ(Column(test::Of(*Form1).qry2, "用户表"), (std::vector<std::string>{"T1"}));
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
 }
 
@@ -100,11 +101,11 @@ TEST_F(LoginEndToEnd, EmptyFavouritesLeaveTheRowsEmpty)
     Favourites({});
     Login("system", "manager");
     ExpectBrowserShownWithoutReports();
-    EXPECT_EQ(Column(Form1->qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR"}));
-    EXPECT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"T_OTHER", "T_RUDATASOURCETYPE"}));
-    EXPECT_TRUE(Form1->qry3.Active());
-    EXPECT_EQ(Form1->qry3.RecordCount(), 0);
-    EXPECT_FALSE(Form1->qry4.Active());
+    EXPECT_EQ(Column(test::Of(*Form1).qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR"}));
+    EXPECT_EQ(Column(test::Of(*Form1).qry2, "用户表"), (std::vector<std::string>{"T_OTHER", "T_RUDATASOURCETYPE"}));
+    EXPECT_TRUE(test::Of(*Form1).qry3.Active());
+    EXPECT_EQ(test::Of(*Form1).qry3.RecordCount(), 0);
+    EXPECT_FALSE(test::Of(*Form1).qry4.Active());
     EXPECT_EQ(Caption(), "数据表");
 }
 
@@ -126,11 +127,11 @@ TEST_F(LoginEndToEnd, FirstFavouriteThatIsNoTableLeavesTheRowsEmpty)
         Favourites({c.favourite, "BRAVEL.T_RUDATASOURCETYPE"});
         Login("system", "manager");
         ExpectBrowserShownWithoutReports();
-        EXPECT_EQ(Column(Form1->qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR"}));
-        EXPECT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"T_OTHER", "T_RUDATASOURCETYPE"}));
-        EXPECT_FALSE(Form1->qry4.Active());
+        EXPECT_EQ(Column(test::Of(*Form1).qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR"}));
+        EXPECT_EQ(Column(test::Of(*Form1).qry2, "用户表"), (std::vector<std::string>{"T_OTHER", "T_RUDATASOURCETYPE"}));
+        EXPECT_FALSE(test::Of(*Form1).qry4.Active());
         EXPECT_EQ(Caption(), "数据表");
-        EXPECT_EQ(Column(Form1->qry3, "常用数据表").size(), 2u);
+        EXPECT_EQ(Column(test::Of(*Form1).qry3, "常用数据表").size(), 2u);
         app::DestroyWindows();
         app::ResetTerminationForTesting();
     }
@@ -142,51 +143,51 @@ TEST_F(LoginEndToEnd, SecondOpeningWithAnotherPasswordSaysEooorAndKeepsTheLists)
     std::vector<app::MessageBoxRecord> boxes;
     app::SetMessageBoxRecorder(&boxes);
     Login("system", "manager");
-    ASSERT_TRUE(Form1->qry1.Active());
-    const std::string before = Form1->qry1.ConnectionString();
-    frmmain->upass->setText(QStringLiteral("other"));
-    frmmain->setora();
+    ASSERT_TRUE(test::Of(*Form1).qry1.Active());
+    const std::string before = test::Of(*Form1).qry1.ConnectionString();
+    test::Of(*frmmain).upass->setText(QStringLiteral("other"));
+    test::Of(*frmmain).setora();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, QStringLiteral("Querlin"));
     EXPECT_EQ(boxes[0].text, QStringLiteral("eooor"));
-    EXPECT_EQ(Form1->qry1.ConnectionString(), before);
-    EXPECT_EQ(Form1->qry2.ConnectionString(), before) << "the steps after the failed one did not run";
-    EXPECT_TRUE(Form1->qry1.Active());
-    EXPECT_TRUE(Form1->qry2.Active());
+    EXPECT_EQ(test::Of(*Form1).qry1.ConnectionString(), before);
+    EXPECT_EQ(test::Of(*Form1).qry2.ConnectionString(), before) << "the steps after the failed one did not run";
+    EXPECT_TRUE(test::Of(*Form1).qry1.Active());
+    EXPECT_TRUE(test::Of(*Form1).qry2.Active());
 }
 
 TEST_F(LoginEndToEnd, BrowserWindowAddsAndRemovesFavourites)
 {
     Psql(database_, kSmallSite);
     Login("system", "manager");
-    ASSERT_EQ(Form1->qry2.FieldNamed("用户表").PlainText(), "T_OTHER");
+    ASSERT_EQ(test::Of(*Form1).qry2.FieldNamed("用户表").PlainText(), "T_OTHER");
 
-    app::Guard([] { Form1->N2Click(); });
+    app::Guard([] { test::Of(*Form1).N2Click(); });
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(Form1->qry3.FieldNamed("常用数据表").PlainText(), "BRAVEL.T_OTHER") << "the new favourite is current";
+    EXPECT_EQ(test::Of(*Form1).qry3.FieldNamed("常用数据表").PlainText(), "BRAVEL.T_OTHER") << "the new favourite is current";
     std::vector<std::string> expected = kSeedsInNameOrder;
     expected.push_back("BRAVEL.T_OTHER");
-    EXPECT_EQ(Column(Form1->qry3, "常用数据表"), expected) << "shown last until the list is reopened";
+    EXPECT_EQ(Column(test::Of(*Form1).qry3, "常用数据表"), expected) << "shown last until the list is reopened";
 
-    Form1->qry3.MoveLast();
-    app::Guard([] { Form1->N3Click(); });
+    test::Of(*Form1).qry3.MoveLast();
+    app::Guard([] { test::Of(*Form1).N3Click(); });
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(Column(Form1->qry3, "常用数据表"), kSeedsInNameOrder);
+    EXPECT_EQ(Column(test::Of(*Form1).qry3, "常用数据表"), kSeedsInNameOrder);
 
     // The table list failed to refresh: the add is reported and its empty
     // row stays pending until the remove drops it; no favourite is lost.
-    Form1->qry2.Close();
-    app::Guard([] { Form1->N2Click(); });
+    test::Of(*Form1).qry2.Close();
+    app::Guard([] { test::Of(*Form1).N2Click(); });
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].text, QString::fromUtf8("qry2: Field '用户表' not found."));
     EXPECT_EQ(reports[0].caption, QStringLiteral("Querlin"));
-    EXPECT_EQ(Form1->qry3.State(), data::TDataSetState::dsInsert);
-    app::Guard([] { Form1->N3Click(); });
+    EXPECT_EQ(test::Of(*Form1).qry3.State(), data::TDataSetState::dsInsert);
+    app::Guard([] { test::Of(*Form1).N3Click(); });
     EXPECT_EQ(reports.size(), 1u);
-    EXPECT_EQ(Column(Form1->qry3, "常用数据表"), kSeedsInNameOrder);
-    Form1->qry3.Close();
-    Form1->qry3.Open();
-    EXPECT_EQ(Column(Form1->qry3, "常用数据表"), kSeedsInNameOrder) << "as stored";
+    EXPECT_EQ(Column(test::Of(*Form1).qry3, "常用数据表"), kSeedsInNameOrder);
+    test::Of(*Form1).qry3.Close();
+    test::Of(*Form1).qry3.Open();
+    EXPECT_EQ(Column(test::Of(*Form1).qry3, "常用数据表"), kSeedsInNameOrder) << "as stored";
 }
 
 TEST_F(LoginEndToEnd, FavouritesFileThatIsNoStoreStopsLoginWithAReport)
@@ -199,14 +200,14 @@ TEST_F(LoginEndToEnd, FavouritesFileThatIsNoStoreStopsLoginWithAReport)
     EXPECT_FALSE(reports[0].text.isEmpty());
     EXPECT_TRUE(frmmain->isVisible()) << "the login window stays";
     EXPECT_FALSE(Form1->isVisible());
-    EXPECT_TRUE(Form1->qry1.ConnectionString().empty()) << "no database connection string set yet";
+    EXPECT_TRUE(test::Of(*Form1).qry1.ConnectionString().empty()) << "no database connection string set yet";
     EXPECT_EQ(ReadFile(dir.File("table.mdb")), garbage);
     // The program is still usable: with the file out of the way, Login works.
     fs::rename(dir.File("table.mdb"), dir.File("table.bad"));
-    QTest::mouseClick(frmmain->btn1, Qt::LeftButton);
+    QTest::mouseClick(test::Of(*frmmain).btn1, Qt::LeftButton);
     EXPECT_EQ(reports.size(), 1u);
     EXPECT_TRUE(Form1->isVisible());
-    EXPECT_EQ(Column(Form1->qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR"}));
+    EXPECT_EQ(Column(test::Of(*Form1).qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR"}));
 }
 
 // A favourite's text goes into the rows query as it stands; as the owner of
@@ -222,13 +223,13 @@ TEST_F(LoginEndToEnd, FavouriteCarryingASecondStatementLeavesTheDatabaseAlone)
     Favourites({"ZED.X;DROP TABLE ZED.VICTIM", "ZED.Y"});
     Login("ZED", "zedpw");
     ExpectBrowserShownWithoutReports();
-    EXPECT_EQ(Column(Form1->qry3, "常用数据表").front(), "ZED.X;DROP TABLE ZED.VICTIM");
-    EXPECT_FALSE(Form1->qry4.Active()) << "the refused text fails as any failing query does";
+    EXPECT_EQ(Column(test::Of(*Form1).qry3, "常用数据表").front(), "ZED.X;DROP TABLE ZED.VICTIM");
+    EXPECT_FALSE(test::Of(*Form1).qry4.Active()) << "the refused text fails as any failing query does";
     EXPECT_EQ(Caption(), "数据表");
 
     // The victim is still there, as the owner sees it.
     data::TADOQuery check("check");
-    check.SetConnectionString(Form1->qry4.ConnectionString());
+    check.SetConnectionString(test::Of(*Form1).qry4.ConnectionString());
     check.SetSQL("SELECT v FROM ZED.VICTIM");
     ASSERT_NO_THROW(check.Open());
     EXPECT_EQ(Column(check, "v"), (std::vector<std::string>{"alive"}));
@@ -238,19 +239,19 @@ TEST_F(LoginEndToEnd, FavouriteCarryingASecondStatementLeavesTheDatabaseAlone)
     const std::string refused = "qry4: only a single SELECT statement can run on a read-only connection";
     for (const char* sql : {"UPDATE ZED.VICTIM SET V = 'gone'", "SELECT 1; UPDATE ZED.VICTIM SET V = 'gone'"}) {
         SCOPED_TRACE(sql);
-        Form1->qry4.SetSQL(sql);
-        EXPECT_EQ(test::ErrorOf([] { Form1->qry4.Open(); }), refused);
-        EXPECT_FALSE(Form1->qry4.Active());
-        EXPECT_EQ(test::ErrorOf([] { Form1->qry4.Execute(); }), refused);
+        test::Of(*Form1).qry4.SetSQL(sql);
+        EXPECT_EQ(test::ErrorOf([] { test::Of(*Form1).qry4.Open(); }), refused);
+        EXPECT_FALSE(test::Of(*Form1).qry4.Active());
+        EXPECT_EQ(test::ErrorOf([] { test::Of(*Form1).qry4.Execute(); }), refused);
     }
     check.Close();
     check.Open();
     EXPECT_EQ(Column(check, "v"), (std::vector<std::string>{"alive"}));
 
     // A single query on the same connection string runs.
-    Form1->qry4.SetSQL("SELECT * FROM ZED.X;");
-    ASSERT_NO_THROW(Form1->qry4.Open());
-    EXPECT_EQ(Form1->qry4.RecordCount(), 1);
+    test::Of(*Form1).qry4.SetSQL("SELECT * FROM ZED.X;");
+    ASSERT_NO_THROW(test::Of(*Form1).qry4.Open());
+    EXPECT_EQ(test::Of(*Form1).qry4.RecordCount(), 1);
 }
 
 // One SELECT can call a function that writes. The session is read-only at
@@ -277,32 +278,32 @@ TEST_F(LoginEndToEnd, FunctionsReachedThroughAFavouriteOrAUserNameWriteNothing)
     Favourites({"ZED.X WHERE zed.evil() = 1", "ZED.X WHERE zed.unlock() = 1"});
     Login("ZED", "zedpw");
     ExpectBrowserShownWithoutReports();
-    EXPECT_EQ(Column(Form1->qry3, "常用数据表").front(), "ZED.X WHERE zed.evil() = 1");
-    EXPECT_FALSE(Form1->qry4.Active()) << "the server's refusal fails the query as any failing query does";
+    EXPECT_EQ(Column(test::Of(*Form1).qry3, "常用数据表").front(), "ZED.X WHERE zed.evil() = 1");
+    EXPECT_FALSE(test::Of(*Form1).qry4.Active()) << "the server's refusal fails the query as any failing query does";
     EXPECT_EQ(Caption(), "数据表");
 
     // The second favourite turns the session's default off and returns: its
     // rows show, and the next query still cannot write.
-    Form1->qry3.MoveFirst();
-    Form1->qry3.MoveRows(1);
-    Form1->dbgrd3CellClick(nullptr);
-    ASSERT_TRUE(Form1->qry4.Active());
-    EXPECT_EQ(Form1->qry4.RecordCount(), 1);
+    test::Of(*Form1).qry3.MoveFirst();
+    test::Of(*Form1).qry3.MoveRows(1);
+    test::Of(*Form1).dbgrd3CellClick(nullptr);
+    ASSERT_TRUE(test::Of(*Form1).qry4.Active());
+    EXPECT_EQ(test::Of(*Form1).qry4.RecordCount(), 1);
     EXPECT_EQ(Caption(), "数据表：ZED.X WHERE zed.unlock() = 1");
 
     // The user whose name carries a quote and a call lists its own table.
-    const std::vector<std::string> users = Column(Form1->qry1, "用户");
+    const std::vector<std::string> users = Column(test::Of(*Form1).qry1, "用户");
     const auto hostile = std::find(users.begin(), users.end(), "X' OR ZED.EVIL() = 1 OR 'A' = 'B");
     ASSERT_NE(hostile, users.end());
-    Form1->qry1.MoveFirst();
-    Form1->qry1.MoveRows(static_cast<int>(hostile - users.begin()));
-    Form1->dbgrd1CellClick(nullptr);
+    test::Of(*Form1).qry1.MoveFirst();
+    test::Of(*Form1).qry1.MoveRows(static_cast<int>(hostile - users.begin()));
+    test::Of(*Form1).dbgrd1CellClick(nullptr);
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"T1"}));
+    EXPECT_EQ(Column(test::Of(*Form1).qry2, "用户表"), (std::vector<std::string>{"T1"}));
 
     // Nothing was called, nothing is gone.
     data::TADOQuery check("check");
-    check.SetConnectionString(Form1->qry4.ConnectionString());
+    check.SetConnectionString(test::Of(*Form1).qry4.ConnectionString());
     check.SetSQL("SELECT v FROM ZED.VICTIM");
     ASSERT_NO_THROW(check.Open());
     EXPECT_EQ(Column(check, "v"), (std::vector<std::string>{"alive"}));
@@ -357,7 +358,7 @@ TEST_P(LoginWithHostileCredentials, ConnectWhenRight)
     AddRole(c.user, c.password);
     Login(c.user, c.password);
     ExpectBrowserShownWithoutReports();
-    EXPECT_EQ(Column(Form1->qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR"}));
+    EXPECT_EQ(Column(test::Of(*Form1).qry1, "用户"), (std::vector<std::string>{"BRAVEL", "TELMIR"}));
     EXPECT_EQ(Caption(), "数据表：BRAVEL.T_RUDATASOURCETYPE");
 }
 

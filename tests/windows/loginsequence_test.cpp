@@ -2,6 +2,7 @@
 // the fields filled from "tnsnames.ora" at creation, and the file and the
 // registration written by Login, with failures reported and the window left
 // usable.
+#include "windows/TestAccess.h"
 #include "ShellFixture.h"
 
 #include "login/NetServiceFile.h"
@@ -44,10 +45,10 @@ protected:
     }
     void FillAndLogin(const QString& host, const QString& sid, const QString& user)
     {
-        Type(frmmain->ipadd, host);
-        Type(frmmain->ipsid, sid);
-        Type(frmmain->uname, user);
-        QTest::mouseClick(frmmain->btn1, Qt::LeftButton);
+        Type(test::Of(*frmmain).ipadd, host);
+        Type(test::Of(*frmmain).ipsid, sid);
+        Type(test::Of(*frmmain).uname, user);
+        QTest::mouseClick(test::Of(*frmmain).btn1, Qt::LeftButton);
     }
 };
 
@@ -61,9 +62,9 @@ TEST_F(LoginSequence, CreationFillsHostPortAndSidFromTheFile)
     login::WriteNetServiceFile(NetServiceFile(), "dbserver", "1522", "orcl");
     Start();
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(frmmain->ipadd->text(), "DBSERVER");
-    EXPECT_EQ(frmmain->ipport->text(), "1522");
-    EXPECT_EQ(frmmain->ipsid->text(), "ORCL");
+    EXPECT_EQ(test::Of(*frmmain).ipadd->text(), "DBSERVER");
+    EXPECT_EQ(test::Of(*frmmain).ipport->text(), "1522");
+    EXPECT_EQ(test::Of(*frmmain).ipsid->text(), "ORCL");
 }
 
 TEST_F(LoginSequence, CreationWithoutFileKeepsTheDefaults)
@@ -72,9 +73,9 @@ TEST_F(LoginSequence, CreationWithoutFileKeepsTheDefaults)
     UseHive(dir.File("notafolder") + "/registry.reg");
     Start();
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(frmmain->ipadd->text(), "192.168.10.42");
-    EXPECT_EQ(frmmain->ipport->text(), "1521");
-    EXPECT_EQ(frmmain->ipsid->text(), "site042");
+    EXPECT_EQ(test::Of(*frmmain).ipadd->text(), "192.168.10.42");
+    EXPECT_EQ(test::Of(*frmmain).ipport->text(), "1521");
+    EXPECT_EQ(test::Of(*frmmain).ipsid->text(), "site042");
 }
 
 TEST_F(LoginSequence, FileThatCannotBeOpenedEndsCreationBeforeTheRegistryStep)
@@ -85,8 +86,8 @@ TEST_F(LoginSequence, FileThatCannotBeOpenedEndsCreationBeforeTheRegistryStep)
     EXPECT_EQ(reports[0].text.toStdString(),
               "Cannot open file \"" + NetServiceFile().string() + "\". Is a directory.");
     EXPECT_TRUE(frmmain->isVisible());
-    EXPECT_EQ(frmmain->ipsid->text(), "site042");
-    EXPECT_EQ(frmmain->uname->text(), "system");
+    EXPECT_EQ(test::Of(*frmmain).ipsid->text(), "site042");
+    EXPECT_EQ(test::Of(*frmmain).uname->text(), "system");
     EXPECT_FALSE(fs::exists(hive->FileName())) << "the data-source key was not created";
 }
 
@@ -135,7 +136,7 @@ TEST_P(LoginSequenceFailure, IsReportedAndASecondLoginStartsAgain)
     EXPECT_EQ(reports[0].text.toStdString(), c.report(NetServiceFile()));
     EXPECT_TRUE(frmmain->isVisible());
     EXPECT_FALSE(Form1->isVisible());
-    EXPECT_EQ(frmmain->ipsid->text(), "orcl");
+    EXPECT_EQ(test::Of(*frmmain).ipsid->text(), "orcl");
     EXPECT_EQ(fs::is_regular_file(NetServiceFile()), c.fileWritten);
     EXPECT_EQ(Text(kDataSourceList, "orcl"), "<absent>");
     if (!c.fileWritten) {

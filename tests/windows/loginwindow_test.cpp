@@ -1,3 +1,4 @@
+#include "windows/TestAccess.h"
 #include "ShellFixture.h"
 
 #include "platform/Error.h"
@@ -31,20 +32,20 @@ TEST(LoginWindowLayout, ControlsSitWhereTheyBelong)
         QRect rect;
         const char* text;
     } cases[] = {
-        {"grp1", w.grp1, &w, {0, 0, 249, 167}, "数据库连接设置"},
-        {"Label1", w.Label1, w.grp1, {7, 22, 63, 13}, "主机地址:"},
-        {"Label2", w.Label2, w.grp1, {15, 51, 55, 13}, "端口:"},
-        {"Label5", w.Label5, w.grp1, {15, 80, 55, 13}, "SID:"},
-        {"Label4", w.Label4, w.grp1, {19, 109, 51, 13}, "\u3000用户名:"},
-        {"Label3", w.Label3, w.grp1, {15, 138, 55, 13}, "密码:"},
-        {"ipadd", w.ipadd, w.grp1, {72, 16, 169, 21}, "192.168.10.42"},
-        {"ipport", w.ipport, w.grp1, {72, 48, 169, 21}, "1521"},
-        {"ipsid", w.ipsid, w.grp1, {72, 76, 169, 21}, "site042"},
-        {"uname", w.uname, w.grp1, {72, 104, 169, 21}, "system"},
-        {"upass", w.upass, w.grp1, {72, 134, 169, 21}, ""},
-        {"grp2", w.grp2, &w, {0, 167, 249, 49}, ""},
-        {"btn1", w.btn1, w.grp2, {8, 11, 114, 33}, "登录(&L)"},
-        {"btn2", w.btn2, w.grp2, {125, 10, 114, 33}, "取消(&C)"},
+        {"grp1", test::Of(w).grp1, &w, {0, 0, 249, 167}, "数据库连接设置"},
+        {"Label1", test::Of(w).Label1, test::Of(w).grp1, {7, 22, 63, 13}, "主机地址:"},
+        {"Label2", test::Of(w).Label2, test::Of(w).grp1, {15, 51, 55, 13}, "端口:"},
+        {"Label5", test::Of(w).Label5, test::Of(w).grp1, {15, 80, 55, 13}, "SID:"},
+        {"Label4", test::Of(w).Label4, test::Of(w).grp1, {19, 109, 51, 13}, "\u3000用户名:"},
+        {"Label3", test::Of(w).Label3, test::Of(w).grp1, {15, 138, 55, 13}, "密码:"},
+        {"ipadd", test::Of(w).ipadd, test::Of(w).grp1, {72, 16, 169, 21}, "192.168.10.42"},
+        {"ipport", test::Of(w).ipport, test::Of(w).grp1, {72, 48, 169, 21}, "1521"},
+        {"ipsid", test::Of(w).ipsid, test::Of(w).grp1, {72, 76, 169, 21}, "site042"},
+        {"uname", test::Of(w).uname, test::Of(w).grp1, {72, 104, 169, 21}, "system"},
+        {"upass", test::Of(w).upass, test::Of(w).grp1, {72, 134, 169, 21}, ""},
+        {"grp2", test::Of(w).grp2, &w, {0, 167, 249, 49}, ""},
+        {"btn1", test::Of(w).btn1, test::Of(w).grp2, {8, 11, 114, 33}, "登录(&L)"},
+        {"btn2", test::Of(w).btn2, test::Of(w).grp2, {125, 10, 114, 33}, "取消(&C)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -81,10 +82,10 @@ TEST(LoginWindowLayout, WindowProperties)
     EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(w.font().family(), "MS Sans Serif");
     EXPECT_EQ(w.font().pointSize(), 8);
-    EXPECT_TRUE(w.ipport->isReadOnly());
-    EXPECT_EQ(w.ipport->focusPolicy(), Qt::StrongFocus);
-    EXPECT_EQ(w.upass->echoMode(), QLineEdit::Password);
-    for (QPushButton* b : {w.btn1, w.btn2}) {
+    EXPECT_TRUE(test::Of(w).ipport->isReadOnly());
+    EXPECT_EQ(test::Of(w).ipport->focusPolicy(), Qt::StrongFocus);
+    EXPECT_EQ(test::Of(w).upass->echoMode(), QLineEdit::Password);
+    for (QPushButton* b : {test::Of(w).btn1, test::Of(w).btn2}) {
         EXPECT_FALSE(b->autoDefault());
         EXPECT_FALSE(b->isDefault());
     }
@@ -95,18 +96,18 @@ TEST(LoginWindowLayout, PasswordShowsAsStars)
     Tfrmmain w;
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-    QTest::keyClicks(w.upass, "s3cret");
-    EXPECT_EQ(w.upass->text(), "s3cret");
-    EXPECT_EQ(w.upass->displayText(), "******");
+    QTest::keyClicks(test::Of(w).upass, "s3cret");
+    EXPECT_EQ(test::Of(w).upass->text(), "s3cret");
+    EXPECT_EQ(test::Of(w).upass->displayText(), "******");
 
     // What is painted is what a plain field showing stars paints.
-    QLineEdit plain(w.grp1);
-    plain.setStyleSheet(w.upass->styleSheet());
-    plain.setGeometry(w.upass->geometry().translated(0, 200));
+    QLineEdit plain(test::Of(w).grp1);
+    plain.setStyleSheet(test::Of(w).upass->styleSheet());
+    plain.setGeometry(test::Of(w).upass->geometry().translated(0, 200));
     plain.setText("******");
     plain.show();
-    w.ipadd->setFocus();
-    QImage painted = w.upass->grab().toImage();
+    test::Of(w).ipadd->setFocus();
+    QImage painted = test::Of(w).upass->grab().toImage();
     QImage expected = plain.grab().toImage();
     EXPECT_EQ(painted, expected);
 }
@@ -127,14 +128,14 @@ TEST_F(LoginWindow, IsCentredOnTheScreen)
 TEST_F(LoginWindow, TabOrderRunsThroughAllSevenControls)
 {
     Start();
-    EXPECT_EQ(QApplication::focusWidget(), frmmain->ipadd);
+    EXPECT_EQ(QApplication::focusWidget(), test::Of(*frmmain).ipadd);
     std::vector<QWidget*> seen{QApplication::focusWidget()};
     for (int i = 0; i < 7; ++i) {
         Press(Qt::Key_Tab);
         seen.push_back(QApplication::focusWidget());
     }
-    std::vector<QWidget*> expected{frmmain->ipadd, frmmain->ipport, frmmain->ipsid, frmmain->uname,
-                                   frmmain->upass, frmmain->btn1,   frmmain->btn2,  frmmain->ipadd};
+    std::vector<QWidget*> expected{test::Of(*frmmain).ipadd, test::Of(*frmmain).ipport, test::Of(*frmmain).ipsid, test::Of(*frmmain).uname,
+                                   test::Of(*frmmain).upass, test::Of(*frmmain).btn1,   test::Of(*frmmain).btn2,  test::Of(*frmmain).ipadd};
     EXPECT_EQ(seen, expected);
 }
 
@@ -143,20 +144,20 @@ TEST_F(LoginWindow, EnterChainMovesThroughAllSixControlsWithoutLoggingIn)
     for (Qt::Key enter : {Qt::Key_Return, Qt::Key_Enter}) {
         SCOPED_TRACE(enter == Qt::Key_Return ? "Return" : "keypad Enter");
         Start();
-        frmmain->upass->setText("pw");
+        test::Of(*frmmain).upass->setText("pw");
         std::vector<QWidget*> seen{QApplication::focusWidget()};
         for (int i = 0; i < 5; ++i) {
             Press(enter);
             seen.push_back(QApplication::focusWidget());
         }
-        std::vector<QWidget*> expected{frmmain->ipadd, frmmain->ipport, frmmain->ipsid,
-                                       frmmain->uname, frmmain->upass,  frmmain->btn1};
+        std::vector<QWidget*> expected{test::Of(*frmmain).ipadd, test::Of(*frmmain).ipport, test::Of(*frmmain).ipsid,
+                                       test::Of(*frmmain).uname, test::Of(*frmmain).upass,  test::Of(*frmmain).btn1};
         EXPECT_EQ(seen, expected);
         EXPECT_TRUE(frmmain->isVisible());
         EXPECT_FALSE(Form1->isVisible());
-        EXPECT_EQ(frmmain->ipadd->text(), "192.168.10.42");
-        EXPECT_EQ(frmmain->ipport->text(), "1521");
-        EXPECT_EQ(frmmain->upass->text(), "pw");
+        EXPECT_EQ(test::Of(*frmmain).ipadd->text(), "192.168.10.42");
+        EXPECT_EQ(test::Of(*frmmain).ipport->text(), "1521");
+        EXPECT_EQ(test::Of(*frmmain).upass->text(), "pw");
 
         // On the focused Login button Enter logs in (and, with nobody at the
         // default host here, is told so).
@@ -171,16 +172,16 @@ TEST_F(LoginWindow, PortFieldTakesFocusButNoTyping)
 {
     Start();
     Press(Qt::Key_Tab);
-    ASSERT_EQ(QApplication::focusWidget(), frmmain->ipport);
-    QTest::keyClicks(frmmain->ipport, "99");
+    ASSERT_EQ(QApplication::focusWidget(), test::Of(*frmmain).ipport);
+    QTest::keyClicks(test::Of(*frmmain).ipport, "99");
     Press(Qt::Key_Backspace);
-    EXPECT_EQ(frmmain->ipport->text(), "1521");
+    EXPECT_EQ(test::Of(*frmmain).ipport->text(), "1521");
 }
 
 TEST_F(LoginWindow, SpaceOnTheFocusedLoginButtonLogsIn)
 {
     Start();
-    frmmain->btn1->setFocus();
+    test::Of(*frmmain).btn1->setFocus();
     Press(Qt::Key_Space);
     ExpectSignOnReported();
 }
@@ -188,7 +189,7 @@ TEST_F(LoginWindow, SpaceOnTheFocusedLoginButtonLogsIn)
 TEST_F(LoginWindow, EnterOnTheFocusedCancelButtonEndsTheProgram)
 {
     Start();
-    frmmain->btn2->setFocus();
+    test::Of(*frmmain).btn2->setFocus();
     Press(Qt::Key_Return);
     EXPECT_TRUE(app::TerminationRequested());
 }
@@ -196,9 +197,9 @@ TEST_F(LoginWindow, EnterOnTheFocusedCancelButtonEndsTheProgram)
 TEST_F(LoginWindow, EscapeDoesNothingAnywhere)
 {
     Start();
-    QWidget* controls[] = {frmmain->ipadd, frmmain->ipport, frmmain->ipsid, frmmain->uname,
-                           frmmain->upass, frmmain->btn1,   frmmain->btn2};
-    frmmain->upass->setText("pw");
+    QWidget* controls[] = {test::Of(*frmmain).ipadd, test::Of(*frmmain).ipport, test::Of(*frmmain).ipsid, test::Of(*frmmain).uname,
+                           test::Of(*frmmain).upass, test::Of(*frmmain).btn1,   test::Of(*frmmain).btn2};
+    test::Of(*frmmain).upass->setText("pw");
     for (QWidget* control : controls) {
         SCOPED_TRACE(control->objectName().toStdString() + " " + control->metaObject()->className());
         control->setFocus();
@@ -208,8 +209,8 @@ TEST_F(LoginWindow, EscapeDoesNothingAnywhere)
         EXPECT_FALSE(Form1->isVisible());
         EXPECT_FALSE(app::TerminationRequested());
     }
-    EXPECT_EQ(frmmain->ipadd->text(), "192.168.10.42");
-    EXPECT_EQ(frmmain->upass->text(), "pw");
+    EXPECT_EQ(test::Of(*frmmain).ipadd->text(), "192.168.10.42");
+    EXPECT_EQ(test::Of(*frmmain).upass->text(), "pw");
 }
 
 TEST_F(LoginWindow, AltLPressesLogin)
@@ -233,9 +234,9 @@ TEST_F(DataSourceFill, AbsentKeyIsCreatedAndEmptiesTheFields)
 {
     Start();
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(frmmain->ipsid->text(), "");
-    EXPECT_EQ(frmmain->uname->text(), "");
-    EXPECT_EQ(frmmain->ipadd->text(), "192.168.10.42");
+    EXPECT_EQ(test::Of(*frmmain).ipsid->text(), "");
+    EXPECT_EQ(test::Of(*frmmain).uname->text(), "");
+    EXPECT_EQ(test::Of(*frmmain).ipadd->text(), "192.168.10.42");
     auto parsed = platform::hive::Parse(ReadFile(hive->FileName()), hive->FileName());
     const auto* key = parsed.FindKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBC.INI\\site042");
     ASSERT_NE(key, nullptr);
@@ -251,8 +252,8 @@ TEST_F(DataSourceFill, RegisteredValuesWinWithTheirLetterCase)
     }
     Start();
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(frmmain->ipsid->text(), "Site042");
-    EXPECT_EQ(frmmain->uname->text(), "scott");
+    EXPECT_EQ(test::Of(*frmmain).ipsid->text(), "Site042");
+    EXPECT_EQ(test::Of(*frmmain).uname->text(), "scott");
 }
 
 TEST_F(DataSourceFill, WithoutRightsTheDefaultsStay)
@@ -261,8 +262,8 @@ TEST_F(DataSourceFill, WithoutRightsTheDefaultsStay)
     UseHive(dir.File("notafolder") + "/registry.reg");
     Start();
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(frmmain->ipsid->text(), "site042");
-    EXPECT_EQ(frmmain->uname->text(), "system");
+    EXPECT_EQ(test::Of(*frmmain).ipsid->text(), "site042");
+    EXPECT_EQ(test::Of(*frmmain).uname->text(), "system");
 }
 
 TEST_F(DataSourceFill, ValueOfAnotherTypeIsReportedAndTheWindowStillComesUp)
@@ -294,8 +295,8 @@ TEST_F(DataSourceFill, ValueOfAnotherTypeIsReportedAndTheWindowStillComesUp)
         EXPECT_NE(Form1, nullptr);
         EXPECT_TRUE(ExportIdle);
         // Filled as far as the handler got.
-        EXPECT_EQ(frmmain->ipsid->text(), c.sid);
-        EXPECT_EQ(frmmain->uname->text(), c.user);
+        EXPECT_EQ(test::Of(*frmmain).ipsid->text(), c.sid);
+        EXPECT_EQ(test::Of(*frmmain).uname->text(), c.user);
         app::DestroyWindows();
     }
 }
@@ -308,7 +309,7 @@ TEST_F(DataSourceFill, DamagedHiveIsReportedAndLeftAlone)
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].text.indexOf("is damaged"), -1);
     EXPECT_TRUE(frmmain->isVisible());
-    EXPECT_EQ(frmmain->ipsid->text(), "site042");
+    EXPECT_EQ(test::Of(*frmmain).ipsid->text(), "site042");
     EXPECT_EQ(ReadFile(hive->FileName()), damaged);
 }
 

@@ -5,6 +5,7 @@
 #include "LoginFixture.h"
 
 #include "windows/TSaveDialog.h"
+#include "windows/TestAccess.h"
 #include "export/Export.h"
 #include "grid/TDataGrid.h"
 #include "windows/BrowserSql.h"
@@ -66,10 +67,10 @@ void Click(grid::TDataGrid& grid, int dataRow)
 // is current already only opens the cell editor.
 void ClickFirstFavourite()
 {
-    Form1->qry3.MoveFirst();
-    Form1->qry3.MoveRows(1);
-    Click(*Form1->dbgrd3, 1);
-    EXPECT_EQ(Form1->qry3.RecordNumber(), 1);
+    test::Of(*Form1).qry3.MoveFirst();
+    test::Of(*Form1).qry3.MoveRows(1);
+    Click(*test::Of(*Form1).dbgrd3, 1);
+    EXPECT_EQ(test::Of(*Form1).qry3.RecordNumber(), 1);
 }
 
 class LostConnection : public LoginEndToEnd {
@@ -137,8 +138,8 @@ protected:
     // they were, showed nothing and gave the pointer back.
     void ExpectFailedSilently(const std::string& caption)
     {
-        EXPECT_FALSE(Form1->qry4.Active());
-        EXPECT_LE(Form1->dbgrd4->VisibleColumns().size(), 1u) << "the data grid is empty";
+        EXPECT_FALSE(test::Of(*Form1).qry4.Active());
+        EXPECT_LE(test::Of(*Form1).dbgrd4->VisibleColumns().size(), 1u) << "the data grid is empty";
         EXPECT_EQ(Caption(), caption);
         EXPECT_TRUE(reports.empty()) << reports[0].text.toStdString();
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -148,19 +149,19 @@ protected:
     // The grids still answer keys and paint, the database away or not.
     void ExpectGridsRespond()
     {
-        for (grid::TDataGrid* grid : {Form1->dbgrd1, Form1->dbgrd2, Form1->dbgrd3, Form1->dbgrd4})
+        for (grid::TDataGrid* grid : {test::Of(*Form1).dbgrd1, test::Of(*Form1).dbgrd2, test::Of(*Form1).dbgrd3, test::Of(*Form1).dbgrd4})
             EXPECT_FALSE(grid->viewport()->grab().isNull());
-        Form1->dbgrd2->setFocus();
-        const int table = Form1->qry2.RecordNumber();
-        QTest::keyClick(Form1->dbgrd2, Qt::Key_End);
-        EXPECT_EQ(Form1->qry2.RecordNumber(), 2) << "BRAVEL has two tables";
-        QTest::keyClick(Form1->dbgrd2, Qt::Key_Home);
-        EXPECT_EQ(Form1->qry2.RecordNumber(), 1);
-        Form1->qry2.MoveFirst();
-        Form1->qry2.MoveRows(table - 1);
-        Form1->dbgrd3->setFocus();
-        QTest::keyClick(Form1->dbgrd3, Qt::Key_Home, Qt::ControlModifier);
-        EXPECT_EQ(Form1->qry3.RecordNumber(), 1) << "the favourites are local";
+        test::Of(*Form1).dbgrd2->setFocus();
+        const int table = test::Of(*Form1).qry2.RecordNumber();
+        QTest::keyClick(test::Of(*Form1).dbgrd2, Qt::Key_End);
+        EXPECT_EQ(test::Of(*Form1).qry2.RecordNumber(), 2) << "BRAVEL has two tables";
+        QTest::keyClick(test::Of(*Form1).dbgrd2, Qt::Key_Home);
+        EXPECT_EQ(test::Of(*Form1).qry2.RecordNumber(), 1);
+        test::Of(*Form1).qry2.MoveFirst();
+        test::Of(*Form1).qry2.MoveRows(table - 1);
+        test::Of(*Form1).dbgrd3->setFocus();
+        QTest::keyClick(test::Of(*Form1).dbgrd3, Qt::Key_Home, Qt::ControlModifier);
+        EXPECT_EQ(test::Of(*Form1).qry3.RecordNumber(), 1) << "the favourites are local";
     }
 
     static inline std::unique_ptr<PrivateServer> server_;
@@ -180,30 +181,30 @@ TEST_F(LostConnection, DuringOpenOfALargeTable)
         {
             Saboteur saboteur([](const std::string& sql) { return server_->Psql(sql); },
                               [&] { Lose(c.loss, kTerminateSleepers); });
-            Click(*Form1->dbgrd3, 2);
+            Click(*test::Of(*Form1).dbgrd3, 2);
             saboteur.Join();
             ASSERT_TRUE(saboteur.Struck()) << "the fetch never reached the sleeping row";
         }
-        EXPECT_EQ(Form1->qry3.RecordNumber(), 2);
+        EXPECT_EQ(test::Of(*Form1).qry3.RecordNumber(), 2);
         ExpectFailedSilently("数据表：BRAVEL.A_SMALL");
         ExpectGridsRespond();
         if (c.loss != Loss::Terminated) {
             // Clicks while the server is away fail the same quiet way.
             ClickFirstFavourite();
             ExpectFailedSilently("数据表：BRAVEL.A_SMALL");
-            Click(*Form1->dbgrd1, 2);
-            EXPECT_FALSE(Form1->qry2.Active()) << "the tables cannot be listed";
+            Click(*test::Of(*Form1).dbgrd1, 2);
+            EXPECT_FALSE(test::Of(*Form1).qry2.Active()) << "the tables cannot be listed";
             server_->Resume();
-            Click(*Form1->dbgrd1, 1);
-            ASSERT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"A_SMALL", "B_OTHER"}));
+            Click(*test::Of(*Form1).dbgrd1, 1);
+            ASSERT_EQ(Column(test::Of(*Form1).qry2, "用户表"), (std::vector<std::string>{"A_SMALL", "B_OTHER"}));
         }
         // The next click after the server is back works.
-        Click(*Form1->dbgrd2, 2);
+        Click(*test::Of(*Form1).dbgrd2, 2);
         EXPECT_EQ(Caption(), "数据表：BRAVEL.B_OTHER");
-        EXPECT_EQ(Column(Form1->qry4, "x"), (std::vector<std::string>{"7", "8"}));
+        EXPECT_EQ(Column(test::Of(*Form1).qry4, "x"), (std::vector<std::string>{"7", "8"}));
         ClickFirstFavourite();
         EXPECT_EQ(Caption(), "数据表：BRAVEL.A_SMALL");
-        EXPECT_EQ(Column(Form1->qry4, "label"), (std::vector<std::string>{"one", "two", "three"}));
+        EXPECT_EQ(Column(test::Of(*Form1).qry4, "label"), (std::vector<std::string>{"one", "two", "three"}));
         EXPECT_TRUE(reports.empty());
     }
 }
@@ -216,27 +217,27 @@ TEST_F(LostConnection, BetweenTwoClicks)
         SCOPED_TRACE(c.label);
         LoginOnThePrivateServer();
         HangWatchdog watchdog(std::string("clicks around a lost connection: ") + c.label, 180);
-        Click(*Form1->dbgrd2, 2);
+        Click(*test::Of(*Form1).dbgrd2, 2);
         ASSERT_EQ(Caption(), "数据表：BRAVEL.B_OTHER");
 
         Lose(c.loss, kEndOtherSessions);
         if (c.loss != Loss::Terminated) {
-            Click(*Form1->dbgrd2, 1);
-            EXPECT_EQ(Form1->qry2.RecordNumber(), 1);
+            Click(*test::Of(*Form1).dbgrd2, 1);
+            EXPECT_EQ(test::Of(*Form1).qry2.RecordNumber(), 1);
             ExpectFailedSilently("数据表：BRAVEL.B_OTHER");
             ExpectGridsRespond();
             // A key that refreshes fails as quietly as a click.
-            Form1->dbgrd2->setFocus();
-            QTest::keyClick(Form1->dbgrd2, Qt::Key_Down);
-            EXPECT_EQ(Form1->qry2.RecordNumber(), 2);
+            test::Of(*Form1).dbgrd2->setFocus();
+            QTest::keyClick(test::Of(*Form1).dbgrd2, Qt::Key_Down);
+            EXPECT_EQ(test::Of(*Form1).qry2.RecordNumber(), 2);
             ExpectFailedSilently("数据表：BRAVEL.B_OTHER");
             server_->Resume();
         }
-        Click(*Form1->dbgrd2, 1);
+        Click(*test::Of(*Form1).dbgrd2, 1);
         EXPECT_EQ(Caption(), "数据表：BRAVEL.A_SMALL");
-        EXPECT_EQ(Column(Form1->qry4, "label"), (std::vector<std::string>{"one", "two", "three"}));
-        Click(*Form1->dbgrd1, 2);
-        EXPECT_EQ(Column(Form1->qry2, "用户表"), (std::vector<std::string>{"KJBASEUNITINFO"}));
+        EXPECT_EQ(Column(test::Of(*Form1).qry4, "label"), (std::vector<std::string>{"one", "two", "three"}));
+        Click(*test::Of(*Form1).dbgrd1, 2);
+        EXPECT_EQ(Column(test::Of(*Form1).qry2, "用户表"), (std::vector<std::string>{"KJBASEUNITINFO"}));
         EXPECT_TRUE(reports.empty());
     }
 }
@@ -255,13 +256,13 @@ TEST_F(LostConnection, DuringAnExport)
         WriteFile(target, "earlier export");
         TSaveDialog::SetAnswerForTesting([target](const std::string&) { return std::optional<std::string>(target); });
         // The large favourite as the viewed table.
-        Form1->qry4.SetSQL(browser::RowsSql("BRAVEL.DOOMED"));
-        Form1->grp1->setTitle(QString::fromUtf8(browser::DataCaptionFor("BRAVEL.DOOMED")));
-        const QString label = Form1->lbl1->text();
+        test::Of(*Form1).qry4.SetSQL(browser::RowsSql("BRAVEL.DOOMED"));
+        test::Of(*Form1).grp1->setTitle(QString::fromUtf8(browser::DataCaptionFor("BRAVEL.DOOMED")));
+        const QString label = test::Of(*Form1).lbl1->text();
         {
             Saboteur saboteur([](const std::string& sql) { return server_->Psql(sql); },
                               [&] { Lose(c.loss, kTerminateSleepers); });
-            Form1->S1->trigger();
+            test::Of(*Form1).S1->trigger();
             ASSERT_TRUE(QTest::qWaitFor([] { return ExportIdle.load(); }, 150000));
             QTest::qWait(50);
             saboteur.Join();
@@ -275,19 +276,19 @@ TEST_F(LostConnection, DuringAnExport)
             EXPECT_TRUE(entry.path().filename() == "lost.xls" ||
                         entry.path().filename().string().find("lost.xls") == std::string::npos)
                 << "left behind: " << entry.path();
-        EXPECT_EQ(Form1->lbl1->text(), label) << "the rows never came";
+        EXPECT_EQ(test::Of(*Form1).lbl1->text(), label) << "the rows never came";
         ExpectGridsRespond();
         reports.clear();
 
         if (c.loss != Loss::Terminated)
             server_->Resume();
-        Click(*Form1->dbgrd2, 2);
+        Click(*test::Of(*Form1).dbgrd2, 2);
         ASSERT_EQ(Caption(), "数据表：BRAVEL.B_OTHER");
-        Form1->S1->trigger();
+        test::Of(*Form1).S1->trigger();
         ASSERT_TRUE(QTest::qWaitFor([] { return ExportIdle.load(); }, 150000));
         QTest::qWait(50);
         EXPECT_TRUE(reports.empty()) << reports[0].text.toStdString();
-        EXPECT_EQ(Form1->lbl1->text().toStdString(), exports::kProgressDoneText);
+        EXPECT_EQ(test::Of(*Form1).lbl1->text().toStdString(), exports::kProgressDoneText);
         EXPECT_NE(ReadFile(target), "earlier export");
     }
 }

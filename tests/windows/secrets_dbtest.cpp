@@ -6,6 +6,7 @@
 #include "LoginFixture.h"
 
 #include "windows/Globals.h"
+#include "windows/TestAccess.h"
 #include "windows/TSaveDialog.h"
 #include "platform/Utf8.h"
 
@@ -136,13 +137,13 @@ protected:
 TEST_F(Secrets, RightPasswordIsInNoFileAndNoText)
 {
     Login("secret_keeper", kPassword);
-    ASSERT_TRUE(Form1->qry1.Active()) << "the login failed";
+    ASSERT_TRUE(test::Of(*Form1).qry1.Active()) << "the login failed";
     // The viewed rows saved to a workbook: the worker opens its own record
     // set with the window's connection string.
-    ASSERT_TRUE(Form1->qry4.Active());
+    ASSERT_TRUE(test::Of(*Form1).qry4.Active());
     TSaveDialog::SetAnswerForTesting(
         [&](const std::string&) { return std::optional<std::string>(dir.File("oracle导出数据表.xls")); });
-    Form1->S1Click();
+    test::Of(*Form1).S1Click();
     EXPECT_TRUE(QTest::qWaitFor([] { return ExportIdle.load(); }, 60000));
     QTest::qWait(50);
     TSaveDialog::SetAnswerForTesting(nullptr);
@@ -152,7 +153,7 @@ TEST_F(Secrets, RightPasswordIsInNoFileAndNoText)
 TEST_F(Secrets, WrongPasswordIsInNoFileAndNoText)
 {
     Login("secret_keeper", kWrongPassword);
-    EXPECT_FALSE(Form1->qry1.Active());
+    EXPECT_FALSE(test::Of(*Form1).qry1.Active());
     ExpectNowhere({kPassword, kWrongPassword});
 }
 
@@ -162,24 +163,24 @@ TEST_F(Secrets, QueryErrorsAfterTheLoginCarryNoPassword)
     // open: the login itself meets a failing query.
     Favourites({"AAA.NOSUCH_TABLE", "BRAVEL.T_OTHER"});
     Login("secret_keeper", kPassword);
-    ASSERT_TRUE(Form1->qry1.Active());
-    EXPECT_FALSE(Form1->qry4.Active());
+    ASSERT_TRUE(test::Of(*Form1).qry1.Active());
+    EXPECT_FALSE(test::Of(*Form1).qry4.Active());
     std::vector<std::string> raised;
     // And the record set's own errors, as a handler would show them: a
     // missing table, a syntax error, a statement the read-only connection
     // refuses, and a second opening with another password.
     for (const char* sql : {"SELECT * FROM nosuch.table_of_nothing", "SELEC broken", "DELETE FROM bravel.t_other"}) {
-        Form1->qry4.Close();
-        Form1->qry4.SetSQL(sql);
+        test::Of(*Form1).qry4.Close();
+        test::Of(*Form1).qry4.SetSQL(sql);
         try {
-            Form1->qry4.Open();
+            test::Of(*Form1).qry4.Open();
             ADD_FAILURE() << sql << " opened";
         } catch (const std::exception& e) {
             raised.push_back(e.what());
         }
     }
-    frmmain->upass->setText(QString::fromUtf8(kWrongPassword));
-    frmmain->setora();
+    test::Of(*frmmain).upass->setText(QString::fromUtf8(kWrongPassword));
+    test::Of(*frmmain).setora();
     ExpectNowhere({kPassword, kWrongPassword}, raised);
 }
 

@@ -1,3 +1,4 @@
+#include "windows/TestAccess.h"
 #include "ShellFixture.h"
 
 #include "testsupport/GridTestSupport.h"
@@ -55,10 +56,10 @@ TEST_F(StartUp, GroupBoxesOfBothWindowsDrawAnEtchedFrameRoundTheirCaption)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1));
     ExpectEtchedFrames(*Form1);
     // The progress line sits on the data frame's top line and covers it.
-    Form1->lbl1->setText(QStringLiteral("            "));
-    Form1->lbl1->adjustSize();
+    test::Of(*Form1).lbl1->setText(QStringLiteral("            "));
+    test::Of(*Form1).lbl1->adjustSize();
     const QImage shot = Form1->grab().toImage();
-    const QRect label(Form1->lbl1->mapTo(Form1, QPoint(0, 0)), Form1->lbl1->size());
+    const QRect label(test::Of(*Form1).lbl1->mapTo(Form1, QPoint(0, 0)), test::Of(*Form1).lbl1->size());
     const QRgb face = shot.pixel(label.left() - 30, label.top() + 1);
     ASSERT_GT(label.width(), 10);
     for (int x = label.left(); x < label.right(); ++x)
@@ -128,7 +129,7 @@ using Shutdown = ShellFixture;
 TEST_F(Shutdown, CancelEndsTheProgram)
 {
     Start();
-    QTest::mouseClick(frmmain->btn2, Qt::LeftButton);
+    QTest::mouseClick(test::Of(*frmmain).btn2, Qt::LeftButton);
     EXPECT_TRUE(app::TerminationRequested());
     EXPECT_FALSE(frmmain->isVisible());
 }
@@ -156,7 +157,7 @@ TEST_F(Shutdown, HidingEitherWindowNeverEndsTheProgram)
 TEST_F(Shutdown, FailedSignOnKeepsTheLoginWindowAndClosingItEndsTheProgram)
 {
     Start();
-    QTest::mouseClick(frmmain->btn1, Qt::LeftButton);
+    QTest::mouseClick(test::Of(*frmmain).btn1, Qt::LeftButton);
     ExpectSignOnReported();
     EXPECT_FALSE(app::TerminationRequested());
 
@@ -170,7 +171,7 @@ TEST_F(Shutdown, FailedSignOnKeepsTheLoginWindowAndClosingItEndsTheProgram)
 TEST_F(Shutdown, MessageLoopEndsAfterCancel)
 {
     app::CreateWindows();
-    QTimer::singleShot(0, [] { frmmain->btn2->click(); });
+    QTimer::singleShot(0, [] { test::Of(*frmmain).btn2->click(); });
     // Only reached when the program fails to end.
     QTimer::singleShot(20000, [] { QCoreApplication::exit(99); });
     EXPECT_EQ(app::RunMessageLoop(), 0);
@@ -180,7 +181,7 @@ TEST_F(Shutdown, MessageLoopEndsWhenTheBrowserWindowIsClosed)
 {
     app::CreateWindows();
     QTimer::singleShot(0, [] {
-        frmmain->btn1->click();
+        test::Of(*frmmain).btn1->click();
         QTimer::singleShot(0, [] { Form1->close(); });
     });
     QTimer::singleShot(20000, [] { QCoreApplication::exit(99); });

@@ -7,6 +7,7 @@
 #include "grid/TDataGrid.h"
 #include "grid/TGridFindDlg.h"
 #include "windows/BrowserSql.h"
+#include "windows/TestAccess.h"
 #include "windows/Shell.h"
 
 #include <QApplication>
@@ -60,10 +61,10 @@ protected:
         // The sign-on is made on a worker: the Login returns at once.
         ASSERT_TRUE(WaitFor([] { return Form1->isVisible(); }));
         ASSERT_TRUE(reports.empty());
-        ASSERT_TRUE(Find(Form1->qry1, browser::kUserColumn, "BRAVEL"));
+        ASSERT_TRUE(Find(test::Of(*Form1).qry1, browser::kUserColumn, "BRAVEL"));
         // The tables' query is made on a worker too.
-        Form1->dbgrd1CellClick(nullptr);
-        ASSERT_TRUE(WaitFor([] { return Form1->qry2.Active(); }));
+        test::Of(*Form1).dbgrd1CellClick(nullptr);
+        ASSERT_TRUE(WaitFor([] { return test::Of(*Form1).qry2.Active(); }));
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     }
 
@@ -80,13 +81,13 @@ protected:
     void ShowTable(const char* table)
     {
         ClickTable(table);
-        ASSERT_TRUE(WaitFor([] { return !Form1->qry4.Opening(); }));
+        ASSERT_TRUE(WaitFor([] { return !test::Of(*Form1).qry4.Opening(); }));
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     }
     void ClickTable(const char* table)
     {
-        ASSERT_TRUE(Find(Form1->qry2, browser::kTableColumn, table));
-        Form1->dbgrd2CellClick(nullptr);
+        ASSERT_TRUE(Find(test::Of(*Form1).qry2, browser::kTableColumn, table));
+        test::Of(*Form1).dbgrd2CellClick(nullptr);
     }
 
     static bool WaitFor(const std::function<bool()>& done, int ms = 30000)
@@ -119,7 +120,7 @@ protected:
         return pids;
     }
 
-    static std::string Status() { return Form1->lbl2->isVisible() ? Form1->lbl2->text().toStdString() : ""; }
+    static std::string Status() { return test::Of(*Form1).lbl2->isVisible() ? test::Of(*Form1).lbl2->text().toStdString() : ""; }
 };
 
 } // namespace
@@ -128,7 +129,7 @@ TEST_F(Streaming, FirstRowsShowAtOnceTheRestArriveAndEscKeepsThemSaying)
 {
     LoginOnTheSite();
     ShowTable("BIG");
-    data::TADOQuery& q = Form1->qry4;
+    data::TADOQuery& q = test::Of(*Form1).qry4;
     ASSERT_TRUE(q.Active());
     EXPECT_EQ(Caption(), "数据表：BRAVEL.BIG");
     // The handler returned with the first block: the grid paints it while
@@ -138,19 +139,19 @@ TEST_F(Streaming, FirstRowsShowAtOnceTheRestArriveAndEscKeepsThemSaying)
     EXPECT_GE(first, 1024);
     EXPECT_LT(first, 2000000);
     EXPECT_NE(Status().find("正在读取"), std::string::npos) << Status();
-    EXPECT_EQ(Form1->dbgrd4->verticalScrollBar()->maximum() > 0, true);
+    EXPECT_EQ(test::Of(*Form1).dbgrd4->verticalScrollBar()->maximum() > 0, true);
 
     // Rows arrive while the user moves: the current row stays, the bar grows.
-    Form1->dbgrd4->setFocus();
-    QTest::keyClick(Form1->dbgrd4, Qt::Key_Down);
-    QTest::keyClick(Form1->dbgrd4, Qt::Key_Down);
-    const int barBefore = Form1->dbgrd4->verticalScrollBar()->maximum();
+    test::Of(*Form1).dbgrd4->setFocus();
+    QTest::keyClick(test::Of(*Form1).dbgrd4, Qt::Key_Down);
+    QTest::keyClick(test::Of(*Form1).dbgrd4, Qt::Key_Down);
+    const int barBefore = test::Of(*Form1).dbgrd4->verticalScrollBar()->maximum();
     ASSERT_TRUE(WaitFor([&] { return q.RecordCount() > first; }));
     EXPECT_EQ(q.RecordNumber(), 3);
-    EXPECT_GE(Form1->dbgrd4->verticalScrollBar()->maximum(), barBefore);
+    EXPECT_GE(test::Of(*Form1).dbgrd4->verticalScrollBar()->maximum(), barBefore);
 
     // Esc stops the fetch; the rows so far stay, and the window says so.
-    QTest::keyClick(Form1->dbgrd4, Qt::Key_Escape);
+    QTest::keyClick(test::Of(*Form1).dbgrd4, Qt::Key_Escape);
     if (q.FetchState() != data::TFetchState::fsComplete) {
         EXPECT_EQ(q.FetchState(), data::TFetchState::fsStopped);
         EXPECT_NE(Status().find("仅显示部分数据"), std::string::npos) << Status();
@@ -158,7 +159,7 @@ TEST_F(Streaming, FirstRowsShowAtOnceTheRestArriveAndEscKeepsThemSaying)
         QTest::qWait(300);
         EXPECT_EQ(q.RecordCount(), kept);
         EXPECT_EQ(q.RecordNumber(), 3);
-        QTest::keyClick(Form1->dbgrd4, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(test::Of(*Form1).dbgrd4, Qt::Key_End, Qt::ControlModifier);
         EXPECT_EQ(q.RecordNumber(), kept);
     }
     EXPECT_TRUE(reports.empty());
@@ -168,22 +169,22 @@ TEST_F(Streaming, AnotherClickMidStreamShowsItsOwnRowsOnly)
 {
     LoginOnTheSite();
     ShowTable("BIG");
-    ASSERT_EQ(Form1->qry4.FetchState(), data::TFetchState::fsFetching);
+    ASSERT_EQ(test::Of(*Form1).qry4.FetchState(), data::TFetchState::fsFetching);
     ShowTable("SMALL");
     EXPECT_EQ(Caption(), "数据表：BRAVEL.SMALL");
-    EXPECT_EQ(Form1->qry4.RecordCount(), 1);
+    EXPECT_EQ(test::Of(*Form1).qry4.RecordCount(), 1);
     EXPECT_EQ(Status(), "");
     QTest::qWait(300);
-    EXPECT_EQ(Form1->qry4.RecordCount(), 1);
-    EXPECT_EQ(Form1->qry4.FieldNamed("X").PlainText(), "7");
+    EXPECT_EQ(test::Of(*Form1).qry4.RecordCount(), 1);
+    EXPECT_EQ(test::Of(*Form1).qry4.FieldNamed("X").PlainText(), "7");
 
     // The same table again, mid-stream: a query of its own starts at once.
     ShowTable("BIG");
     ShowTable("BIG");
-    EXPECT_EQ(Form1->qry4.FetchState(), data::TFetchState::fsFetching);
-    EXPECT_LT(Form1->qry4.RecordCount(), 2000000);
-    ASSERT_TRUE(WaitFor([] { return Form1->qry4.FetchState() == data::TFetchState::fsComplete; }, 120000));
-    EXPECT_EQ(Form1->qry4.RecordCount(), 2000000);
+    EXPECT_EQ(test::Of(*Form1).qry4.FetchState(), data::TFetchState::fsFetching);
+    EXPECT_LT(test::Of(*Form1).qry4.RecordCount(), 2000000);
+    ASSERT_TRUE(WaitFor([] { return test::Of(*Form1).qry4.FetchState() == data::TFetchState::fsComplete; }, 120000));
+    EXPECT_EQ(test::Of(*Form1).qry4.RecordCount(), 2000000);
     EXPECT_EQ(Status(), "");
     EXPECT_TRUE(reports.empty());
 }
@@ -194,11 +195,11 @@ TEST_F(Streaming, FindWaitsForRowsStillComingAndMissesNoMatch)
 {
     LoginOnTheSite();
     ShowTable("BIG");
-    data::TADOQuery& q = Form1->qry4;
+    data::TADOQuery& q = test::Of(*Form1).qry4;
     ASSERT_EQ(q.FetchState(), data::TFetchState::fsFetching);
-    QTest::keyClick(Form1->dbgrd4, Qt::Key_Down);
+    QTest::keyClick(test::Of(*Form1).dbgrd4, Qt::Key_Down);
     // In the current column, the numbers: only one of them holds it.
-    grid::TGridFindDlg::ShowFor(*Form1->dbgrd4, "1999999", {}, false);
+    grid::TGridFindDlg::ShowFor(*test::Of(*Form1).dbgrd4, "1999999", {}, false);
     grid::TGridFindDlg& dialog = *grid::TGridFindDlg::Instance();
     dialog.cbFindDirection->setCurrentIndex(1);  // down from the current row
     ASSERT_EQ(dialog.Request(false).Direction, grid::TLocateDirection::Down);
@@ -226,21 +227,21 @@ TEST_F(Streaming, EscWhileTheQueryIsMadeStopsItAndFreesThePointer)
     LoginOnTheSite();
     ShowTable("SMALL");
     ClickTable("BIG");
-    EXPECT_TRUE(Form1->qry4.Opening());
-    EXPECT_FALSE(Form1->qry4.Active());
+    EXPECT_TRUE(test::Of(*Form1).qry4.Opening());
+    EXPECT_FALSE(test::Of(*Form1).qry4.Active());
     ASSERT_NE(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-    Form1->dbgrd4->setFocus();
-    QTest::keyClick(Form1->dbgrd4, Qt::Key_Escape);
-    EXPECT_FALSE(Form1->qry4.Opening());
-    EXPECT_FALSE(Form1->qry4.Active());
+    test::Of(*Form1).dbgrd4->setFocus();
+    QTest::keyClick(test::Of(*Form1).dbgrd4, Qt::Key_Escape);
+    EXPECT_FALSE(test::Of(*Form1).qry4.Opening());
+    EXPECT_FALSE(test::Of(*Form1).qry4.Active());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     QTest::qWait(300);
-    EXPECT_FALSE(Form1->qry4.Active());  // the stopped open never comes back
+    EXPECT_FALSE(test::Of(*Form1).qry4.Active());  // the stopped open never comes back
     EXPECT_EQ(Caption(), "数据表：BRAVEL.SMALL");
     // The next click works as ever.
     ShowTable("SMALL");
-    EXPECT_EQ(Form1->qry4.RecordCount(), 1);
+    EXPECT_EQ(test::Of(*Form1).qry4.RecordCount(), 1);
     EXPECT_TRUE(reports.empty());
 }
 
@@ -248,10 +249,10 @@ TEST_F(Streaming, ClosingTheWindowMidStreamEndsAtOnce)
 {
     LoginOnTheSite();
     ShowTable("BIG");
-    ASSERT_EQ(Form1->qry4.FetchState(), data::TFetchState::fsFetching);
+    ASSERT_EQ(test::Of(*Form1).qry4.FetchState(), data::TFetchState::fsFetching);
     QElapsedTimer timer;
     timer.start();
-    Form1->qry4.Close();
+    test::Of(*Form1).qry4.Close();
     Form1->close();
     QTest::qWait(50);
     EXPECT_LT(timer.elapsed(), kAtOnceMs);
@@ -265,7 +266,7 @@ TEST_F(Streaming, AStoppedServerProcessHoldsNeitherEscNorTheNextClick)
     LoginOnTheSite();
     const std::set<long> before = Sessions();
     ShowTable("BIG");
-    data::TADOQuery& q = Form1->qry4;
+    data::TADOQuery& q = test::Of(*Form1).qry4;
     ASSERT_EQ(q.FetchState(), data::TFetchState::fsFetching);
     std::set<long> rows;
     for (long pid : Sessions())
@@ -280,10 +281,10 @@ TEST_F(Streaming, AStoppedServerProcessHoldsNeitherEscNorTheNextClick)
     ASSERT_EQ(q.RecordCount(), kept);  // nothing comes any more
     EXPECT_EQ(q.FetchState(), data::TFetchState::fsFetching);
 
-    Form1->dbgrd4->setFocus();
+    test::Of(*Form1).dbgrd4->setFocus();
     QElapsedTimer timer;
     timer.start();
-    QTest::keyClick(Form1->dbgrd4, Qt::Key_Escape);
+    QTest::keyClick(test::Of(*Form1).dbgrd4, Qt::Key_Escape);
     QTest::qWait(0);
     EXPECT_LT(timer.elapsed(), kAtOnceMs);
     EXPECT_EQ(q.FetchState(), data::TFetchState::fsStopped);
@@ -313,18 +314,18 @@ TEST_F(Streaming, ASignOnOnAWorkerReportsARefusalAndKeepsTheLoginWindow)
     EXPECT_EQ(report.find("wrong-Pa55word"), std::string::npos);
     EXPECT_TRUE(frmmain->isVisible());
     EXPECT_FALSE(Form1->isVisible());
-    EXPECT_EQ(frmmain->uname->text(), "system");
+    EXPECT_EQ(test::Of(*frmmain).uname->text(), "system");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
     reports.clear();
-    frmmain->upass->clear();
-    QTest::keyClicks(frmmain->upass, "manager");
-    QTest::mouseClick(frmmain->btn1, Qt::LeftButton);
+    test::Of(*frmmain).upass->clear();
+    QTest::keyClicks(test::Of(*frmmain).upass, "manager");
+    QTest::mouseClick(test::Of(*frmmain).btn1, Qt::LeftButton);
     ASSERT_TRUE(WaitFor([] { return Form1->isVisible(); }));
     EXPECT_FALSE(frmmain->isVisible());
     // The first user's tables, then the first favourite's rows.
-    ASSERT_TRUE(WaitFor([] { return Form1->qry2.Active() && !Form1->qry4.Opening(); }));
-    EXPECT_TRUE(Find(Form1->qry1, browser::kUserColumn, "BRAVEL"));
+    ASSERT_TRUE(WaitFor([] { return test::Of(*Form1).qry2.Active() && !test::Of(*Form1).qry4.Opening(); }));
+    EXPECT_TRUE(Find(test::Of(*Form1).qry1, browser::kUserColumn, "BRAVEL"));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(reports.empty()) << (reports.empty() ? "" : reports[0].text.toStdString());
 }
@@ -343,10 +344,10 @@ TEST_F(Streaming, LoginToAHostThatNeverAnswersCanBeStopped)
     EXPECT_FALSE(Form1->isVisible());
     EXPECT_NE(QApplication::overrideCursor(), nullptr);
     QTest::qWait(200);  // the window paints meanwhile
-    frmmain->upass->setFocus();
+    test::Of(*frmmain).upass->setFocus();
     QElapsedTimer timer;
     timer.start();
-    QTest::keyClick(frmmain->upass, Qt::Key_Escape);
+    QTest::keyClick(test::Of(*frmmain).upass, Qt::Key_Escape);
     EXPECT_LT(timer.elapsed(), kAtOnceMs);
     EXPECT_FALSE(Form1->SigningOn());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);

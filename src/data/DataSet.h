@@ -17,6 +17,7 @@
 // poster runs the worker's task; without one, Open waits the whole result
 // out on its caller's thread.
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -51,6 +52,14 @@ using TGuiPoster = std::function<void(int delayMs, std::function<void()> task)>;
 // Installs the poster that record sets opened afterwards stream through; an
 // empty one makes Open fetch every row itself again. GUI thread.
 void SetGuiPoster(TGuiPoster poster);
+
+// The record sets' workers still running, let go or not; and a wait for
+// them to end, false when some are left after the time (one still in a
+// driver's call to a server that no longer answers). Any thread. A program
+// ends without its libraries' tear-down while one is left, since that
+// tear-down would run under the worker's call.
+int WorkersAlive();
+bool WaitForWorkers(std::chrono::milliseconds limit);
 
 enum class TFieldType {
     ftUnknown, ftString, ftSmallint, ftInteger, ftWord, ftBoolean, ftFloat,

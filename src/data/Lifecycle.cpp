@@ -52,10 +52,34 @@ TGuiPoster CurrentPoster()
     return Poster();
 }
 
+// The workers running: counted up before a worker starts, down as it ends.
+std::mutex workersLock;
+std::condition_variable workersEnded;
+int workersAlive = 0;
+
+void WorkerEnds()
+{
+    std::lock_guard<std::mutex> hold(workersLock);
+    --workersAlive;
+    workersEnded.notify_all();
+}
+
 // Links hear of new rows at most this often.
 constexpr auto kWakeInterval = std::chrono::milliseconds(50);
 
 } // namespace
+
+int WorkersAlive()
+{
+    std::lock_guard<std::mutex> hold(workersLock);
+    return workersAlive;
+}
+
+bool WaitForWorkers(std::chrono::milliseconds limit)
+{
+    std::unique_lock<std::mutex> hold(workersLock);
+    return workersEnded.wait_for(hold, limit, [] { return workersAlive == 0; });
+}
 
 void SetGuiPoster(TGuiPoster poster)
 {
@@ -250,7 +274,7 @@ EndedNews FetchRest(const std::shared_ptr<Inbox>& inbox, Snapshot& rows, ResultR
     }
 }
 
-void Work(std::shared_ptr<Inbox> inbox, std::string connectionString, std::string sql)
+void Fetch(const std::shared_ptr<Inbox>& inbox, const std::string& connectionString, const std::string& sql)
 {
     std::unique_ptr<ResultReader> reader;
     std::unique_ptr<Loader> loader;
@@ -273,6 +297,13 @@ void Work(std::shared_ptr<Inbox> inbox, std::string connectionString, std::strin
     loader.reset();
     Release(reader, connection);
     Post(inbox, Message{std::move(ended)}, true);
+}
+
+void Work(std::shared_ptr<Inbox> inbox, std::string connectionString, std::string sql)
+{
+    Fetch(inbox, connectionString, sql);
+    inbox.reset();
+    WorkerEnds();
 }
 
 } // namespace
@@ -327,7 +358,16 @@ void TADOQuery::Impl::StartWorker()
 {
     auto inbox = std::make_shared<Inbox>(CurrentPoster());
     inbox->owner = this;
-    std::thread(Work, inbox, connectionString, sql).detach();
+    {
+        std::lock_guard<std::mutex> hold(workersLock);
+        ++workersAlive;
+    }
+    try {
+        std::thread(Work, inbox, connectionString, sql).detach();
+    } catch (...) {
+        WorkerEnds();
+        throw;
+    }
     worker = std::move(inbox);
 }
 

@@ -1,7 +1,12 @@
 // Program entry. The command line is ignored.
+#include "data/DataSet.h"
 #include "windows/Shell.h"
 
 #include <QApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 #ifdef _WIN32
 #include <objbase.h>
@@ -26,5 +31,12 @@ int main(int argc, char** argv)
 #ifdef _WIN32
     CoUninitialize();
 #endif
+    // A record set's worker let go may still sit in a driver's call to a
+    // server that no longer answers: the libraries' tear-down must not run
+    // under it.
+    if (!querlin::data::WaitForWorkers(std::chrono::milliseconds(200))) {
+        std::fflush(nullptr);
+        std::_Exit(result);
+    }
     return result;
 }

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -174,8 +175,14 @@ CacheFile::~CacheFile()
 unsigned char* CacheFile::Extend(std::size_t bytes)
 {
     bytes = (bytes + kGrain - 1) / kGrain * kGrain;
+    // Past the process's file size limit the system would send SIGXFSZ,
+    // which ends the program: that limit is a full disk too.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        size_ + bytes > static_cast<std::uint64_t>(limit.rlim_cur))
+        throw CacheFileError(true, "the process's file size limit");
     // Blocks taken now: a full disk is this error, not SIGBUS on a page
-    // written later. (With RLIMIT_FSIZE the system also sends SIGXFSZ.)
+    // written later.
     const int error = ::posix_fallocate(handle_->fd, static_cast<off_t>(size_), static_cast<off_t>(bytes));
     if (error != 0) {
         // What was taken of the part is given back.

@@ -16,6 +16,7 @@
 #ifndef _WIN32
 #include <csignal>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -162,6 +163,28 @@ TEST(CacheFile, AFullFileSystemIsAnErrorNeverAFaultOnAPage)
     }
     EXPECT_TRUE(FilesIn(dir.Path()).empty());
     ::umount(dir.Path().c_str());
+}
+
+// The process's file size limit: a full disk as well, and never SIGXFSZ
+// (left to end the test program here, as it would end the program).
+TEST(CacheFile, AFileSizeLimitIsAFullDiskNotASignal)
+{
+    TempDir dir;
+    CacheFile file(dir.Path().string());
+    file.Extend(CacheFile::kGrain);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 1024 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool diskFull = false;
+    try {
+        file.Extend(2 * 1024 * 1024);
+    } catch (const CacheFileError& e) {
+        diskFull = e.DiskFull();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_TRUE(diskFull);
 }
 
 TEST(CacheFile, AKilledProgramLeavesNothingBehind)

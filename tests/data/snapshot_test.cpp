@@ -38,13 +38,21 @@ public:
 
 // In memory, past the budget part-way (the rest in the cache file), and all
 // in the cache file: the same values read back.
-class SnapshotStorage : public ::testing::TestWithParam<std::uint64_t> {};
+struct StorageCase {
+    const char* name;
+    std::uint64_t budget;  // bytes beyond those in use
+};
 
-INSTANTIATE_TEST_SUITE_P(Budgets, SnapshotStorage, ::testing::Values(std::uint64_t(1) << 40, 200000, 1));
+class SnapshotStorage : public ::testing::TestWithParam<StorageCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Budgets, SnapshotStorage,
+                         ::testing::Values(StorageCase{"InMemory", std::uint64_t(1) << 40},
+                                           StorageCase{"PartlySpilled", 200000}, StorageCase{"AllSpilled", 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(SnapshotStorage, ValuesSurviveGrowth)
 {
-    Budget budget(GetParam());
+    Budget budget(GetParam().budget);
     Snapshot s({SlotKind::Int32, SlotKind::Int64, SlotKind::Float64, SlotKind::Ref});
     const std::int64_t rows = 10000;  // past the first chunk's doublings and into the third chunk
     for (std::int64_t r = 0; r < rows; ++r) {
@@ -70,7 +78,7 @@ TEST_P(SnapshotStorage, ValuesSurviveGrowth)
         ASSERT_EQ(s.Float64(2, r), static_cast<double>(r) / 4);
         ASSERT_EQ(s.Ref(3, r), TextFor(r)) << r;
     }
-    if (GetParam() < 1000000)
+    if (GetParam().budget < 1000000)
         EXPECT_GT(s.SpilledBytes(), 0u);
     else
         EXPECT_EQ(s.SpilledBytes(), 0u);

@@ -14,13 +14,25 @@
 // the readers load it with acquire. Nothing published is ever moved or
 // freed while the snapshot lives: the chunk and arena directories are
 // replaced, never rewritten, and the arrays they replace are kept.
+//
+// The arrays live in memory while the process's row budget allows
+// (platform/RowMemory.h), past it in the snapshot's own cache file, mapped
+// (platform/CacheFile.h): readers see no difference. When neither can give
+// more, AddRow or SetRef throws (std::bad_alloc, or the cache file's
+// error) and the snapshot stays whole: the rows written before are kept,
+// the row being written is never published unless Publish is called.
 
 #include <atomic>
 #include <cstdint>
 #include <cstddef>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+namespace querlin::platform {
+class CacheFile;
+}
 
 namespace querlin::data {
 
@@ -29,6 +41,7 @@ enum class SlotKind : std::uint8_t { Int32, Int64, Float64, Ref };
 class Snapshot {
 public:
     explicit Snapshot(std::vector<SlotKind> columns);
+    ~Snapshot();
     Snapshot(const Snapshot&) = delete;
     Snapshot& operator=(const Snapshot&) = delete;
 
@@ -76,8 +89,10 @@ public:
     // Copies one row of another snapshot with the same columns into a row of this one.
     void CopyRow(const Snapshot& from, std::int64_t fromRow, std::int64_t toRow);
 
-    // Bytes allocated for slots, null bits and the arena.
+    // Bytes allocated for slots, null bits and the arena, and how many of
+    // them are in the cache file.
     std::size_t AllocatedBytes() const;
+    std::size_t SpilledBytes() const { return spilled_; }
 
 private:
     static constexpr int kChunkShift = 12;
@@ -85,6 +100,39 @@ private:
     static constexpr std::uint64_t kChunkMask = kChunkRows - 1;
     static constexpr std::int64_t kFirstChunkRows = 64;  // a multiple of 64: whole null words
     static constexpr std::size_t kArenaBlock = 256 * 1024;
+
+    // One allocation of the arrays: memory taken from the row budget, given
+    // back with it, or a part of the cache file, which goes with the file.
+    class Block {
+    public:
+        Block() = default;
+        Block(unsigned char* bytes, std::size_t size, bool inMemory)
+            : bytes_(bytes), size_(size), inMemory_(inMemory)
+        {
+        }
+        Block(Block&& other) noexcept
+            : bytes_(std::exchange(other.bytes_, nullptr)), size_(other.size_), inMemory_(other.inMemory_)
+        {
+        }
+        Block& operator=(Block&& other) noexcept
+        {
+            if (this != &other) {
+                Free();
+                bytes_ = std::exchange(other.bytes_, nullptr);
+                size_ = other.size_;
+                inMemory_ = other.inMemory_;
+            }
+            return *this;
+        }
+        ~Block() { Free(); }
+        unsigned char* Get() const { return bytes_; }
+
+    private:
+        void Free() noexcept;
+        unsigned char* bytes_ = nullptr;
+        std::size_t size_ = 0;
+        bool inMemory_ = false;
+    };
 
     struct Chunk {
         std::uint64_t* nulls = nullptr;  // null words, then the slots, in one allocation
@@ -146,17 +194,21 @@ private:
         SlotKind kind = SlotKind::Int32;
         int width = 4;
         Directory<Chunk> chunks;
-        std::vector<std::unique_ptr<unsigned char[]>> storage;  // every chunk's allocation, kept
+        std::vector<Block> storage;      // every chunk's allocation, kept
         std::int64_t firstCapacity = 0;  // rows; the first chunk grows up to kChunkRows
         std::size_t bytes = 0;           // of the chunks in use
     };
     struct ArenaBlock {
-        std::unique_ptr<char[]> bytes;
+        Block bytes;
         std::size_t size = 0;
         std::size_t used = 0;
     };
 
-    static Chunk NewChunk(Column& column, std::int64_t capacity);
+    Chunk NewChunk(Column& column, std::int64_t capacity);
+    // bytes of memory, or of the cache file past the budget; 8-byte aligned.
+    Block Allocate(std::size_t bytes);
+    unsigned char* Spill(std::size_t bytes);
+    void GrowFirstChunk(Column& column, std::int64_t capacity);
 
     // A null word holds the bits of 64 rows, published and not: the writer
     // changes it while a reader reads it, so both go through atomics
@@ -204,6 +256,13 @@ private:
     std::size_t fillingBlock_ = SIZE_MAX;  // the shared block that small values go to
     std::int64_t rowCount_ = 0;
     std::atomic<std::int64_t> published_{0};
+    // The cache file, made when the budget is first passed, and the part of
+    // its last piece not handed out yet.
+    std::unique_ptr<platform::CacheFile> file_;
+    unsigned char* fileNext_ = nullptr;
+    std::size_t fileLeft_ = 0;
+    std::size_t fileGrowth_ = 0;
+    std::size_t spilled_ = 0;
     bool shared_ = false;
 };
 

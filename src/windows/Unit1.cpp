@@ -3,6 +3,7 @@
 #include "data/Provider.h"
 #include "favourites/Favourites.h"
 #include "login/Database.h"
+#include "platform/CacheFile.h"
 #include "platform/Error.h"
 #include "platform/ProgramDirectory.h"
 #include "windows/BrowserSql.h"
@@ -222,9 +223,19 @@ void TForm1::ShowFetchState()
     case data::TFetchState::fsStopped:
         text = QString::fromUtf8("已停止读取，仅显示部分数据（%1 行）").arg(qry4.RecordCount());
         break;
-    case data::TFetchState::fsFailed:
-        text = QString::fromUtf8("读取中断，仅显示部分数据（%1 行）").arg(qry4.RecordCount());
+    case data::TFetchState::fsFailed: {
+        // Why the rows stopped, when it is this machine's doing.
+        const std::string& why = qry4.FetchFailure();
+        const char* reason = "读取中断";
+        if (why == "Out of memory")
+            reason = "内存不足";
+        else if (why.starts_with(platform::kCacheDiskFullText))
+            reason = "磁盘已满";
+        else if (why.starts_with(platform::kCacheUnwritableText))
+            reason = "缓存文件无法写入";
+        text = QString::fromUtf8("%1，仅显示部分数据（%2 行）").arg(QString::fromUtf8(reason)).arg(qry4.RecordCount());
         break;
+    }
     }
     lbl2->setText(text);
     lbl2->adjustSize();

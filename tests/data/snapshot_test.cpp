@@ -2,10 +2,15 @@
 // growth across chunk and arena boundaries, and nulls stay where they were.
 
 #include "data/Snapshot.h"
+#include "platform/CacheFile.h"
+#include "platform/RowMemory.h"
+#include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -22,8 +27,32 @@ std::string TextFor(std::int64_t row)
     return std::string(length, static_cast<char>('a' + row % 26));
 }
 
-TEST(Snapshot, ValuesSurviveGrowth)
+namespace platform = querlin::platform;
+
+// The process's row budget for one test: the bytes in use now and extra.
+class Budget {
+public:
+    explicit Budget(std::uint64_t extra) { platform::SetRowMemoryBudgetForTesting(platform::RowMemoryInUse() + extra); }
+    ~Budget() { platform::SetRowMemoryBudgetForTesting(0); }
+};
+
+// In memory, past the budget part-way (the rest in the cache file), and all
+// in the cache file: the same values read back.
+struct StorageCase {
+    const char* name;
+    std::uint64_t budget;  // bytes beyond those in use
+};
+
+class SnapshotStorage : public ::testing::TestWithParam<StorageCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Budgets, SnapshotStorage,
+                         ::testing::Values(StorageCase{"InMemory", std::uint64_t(1) << 40},
+                                           StorageCase{"PartlySpilled", 200000}, StorageCase{"AllSpilled", 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(SnapshotStorage, ValuesSurviveGrowth)
 {
+    Budget budget(GetParam().budget);
     Snapshot s({SlotKind::Int32, SlotKind::Int64, SlotKind::Float64, SlotKind::Ref});
     const std::int64_t rows = 10000;  // past the first chunk's doublings and into the third chunk
     for (std::int64_t r = 0; r < rows; ++r) {
@@ -49,7 +78,80 @@ TEST(Snapshot, ValuesSurviveGrowth)
         ASSERT_EQ(s.Float64(2, r), static_cast<double>(r) / 4);
         ASSERT_EQ(s.Ref(3, r), TextFor(r)) << r;
     }
+    if (GetParam().budget < 1000000)
+        EXPECT_GT(s.SpilledBytes(), 0u);
+    else
+        EXPECT_EQ(s.SpilledBytes(), 0u);
 }
+
+// Memory that runs out, whichever allocation it hits (a chunk, the first
+// chunk's growth, an arena block): what was written stays whole and
+// readable, and once memory is back the writer goes on where it stopped.
+TEST(Snapshot, AFailedAllocationKeepsEveryRowWrittenBefore)
+{
+    for (const std::uint64_t limit : {100u, 3000u, 40000u, 70000u, 300000u}) {
+        Snapshot s({SlotKind::Int32, SlotKind::Ref, SlotKind::Int64});
+        std::int64_t done = 0;
+        platform::FailRowAllocationsBeyondForTesting(limit);
+        try {
+            for (;; ++done) {
+                const std::int64_t row = s.AddRow();
+                s.SetInt32(0, row, static_cast<std::int32_t>(row));
+                s.SetRef(1, row, TextFor(row));
+                s.SetInt64(2, row, row * 3);
+            }
+        } catch (const std::bad_alloc&) {
+        }
+        platform::FailRowAllocationsBeyondForTesting(0);
+        // The row being written when memory ran out is dropped.
+        s.Truncate(done);
+        for (std::int64_t r = done; r < done + 5000; ++r) {
+            const std::int64_t row = s.AddRow();
+            ASSERT_EQ(row, r) << limit;
+            s.SetInt32(0, row, static_cast<std::int32_t>(row));
+            s.SetRef(1, row, TextFor(row));
+            s.SetInt64(2, row, row * 3);
+        }
+        ASSERT_EQ(s.RowCount(), done + 5000) << limit;
+        for (std::int64_t r = 0; r < s.RowCount(); ++r) {
+            ASSERT_EQ(s.Int32(0, r), r) << limit;
+            ASSERT_EQ(s.Ref(1, r), TextFor(r)) << limit << " row " << r;
+            ASSERT_EQ(s.Int64(2, r), r * 3) << limit;
+        }
+    }
+}
+
+#ifndef _WIN32
+// Past the budget with no cache file to be had: the writer hears why, and
+// the rows before stay.
+TEST(Snapshot, NoCacheFolderStopsTheWriterWithTheReason)
+{
+    querlin::test::TempDir dir;
+    querlin::test::WriteFile(dir.Path() / "plain", "not a folder");
+    const char* const old = std::getenv("XDG_CACHE_HOME");
+    const std::string kept = old ? old : "";
+    ::setenv("XDG_CACHE_HOME", (dir.Path() / "plain").c_str(), 1);
+    Snapshot s({SlotKind::Int64});
+    std::int64_t rows = 0;
+    {
+        Budget budget(100000);
+        try {
+            for (;; ++rows)
+                s.SetInt64(0, s.AddRow(), rows);
+        } catch (const platform::CacheFileError& e) {
+            EXPECT_FALSE(e.DiskFull());
+            EXPECT_EQ(std::string(e.what()).rfind(platform::kCacheUnwritableText, 0), 0u);
+        }
+    }
+    if (old)
+        ::setenv("XDG_CACHE_HOME", kept.c_str(), 1);
+    else
+        ::unsetenv("XDG_CACHE_HOME");
+    EXPECT_GT(rows, 4096);
+    for (std::int64_t r = 0; r < rows; ++r)
+        ASSERT_EQ(s.Int64(0, r), r);
+}
+#endif
 
 TEST(Snapshot, ShortResultsStaySmall)
 {

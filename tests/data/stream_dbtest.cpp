@@ -3,6 +3,9 @@
 // loop, so these tests need no Qt.
 
 #include "data/DataSet.h"
+#include "data/RecordScan.h"
+#include "platform/CacheFile.h"
+#include "platform/RowMemory.h"
 #include "testsupport/PrivateServer.h"
 #include "testsupport/TestSupport.h"
 
@@ -12,17 +15,22 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #ifndef _WIN32
 #include "testsupport/SilentListener.h"
 
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/types.h>
+#include <unistd.h>
 #endif
 
 using namespace querlin;
@@ -647,5 +655,158 @@ const LifeCase kLife[] = {
 
 INSTANTIATE_TEST_SUITE_P(StreamDb, Life, ::testing::ValuesIn(kLife),
                          [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+
+// Rows past the process's row budget go on in the cache file.
+namespace {
+
+// A budget of the bytes in use now and extra, for one test.
+class RowBudget {
+public:
+    explicit RowBudget(std::uint64_t extra)
+    {
+        platform::SetRowMemoryBudgetForTesting(platform::RowMemoryInUse() + extra);
+    }
+    ~RowBudget() { platform::SetRowMemoryBudgetForTesting(0); }
+};
+
+#ifndef _WIN32
+// The cache folder below another folder for one test.
+class CacheHome {
+public:
+    explicit CacheHome(const std::filesystem::path& home)
+    {
+        if (const char* old = std::getenv("XDG_CACHE_HOME"))
+            old_ = old;
+        ::setenv("XDG_CACHE_HOME", home.c_str(), 1);
+    }
+    ~CacheHome()
+    {
+        if (old_)
+            ::setenv("XDG_CACHE_HOME", old_->c_str(), 1);
+        else
+            ::unsetenv("XDG_CACHE_HOME");
+    }
+
+private:
+    std::optional<std::string> old_;
+};
+#endif
+
+const char* const kManyKinds =
+    "SELECT g AS n, 'row ' || g AS t, g * 1.5::float8 AS f, "
+    "CASE WHEN g % 7 = 0 THEN NULL ELSE timestamp '2020-01-01' + g * interval '1 second' END AS ts, "
+    "CASE WHEN g % 11 = 0 THEN NULL ELSE g::numeric / 8 END AS d, repeat(chr(19968 + g % 500), g % 300) AS long "
+    "FROM generate_series(1, 150000) g";
+
+TEST(StreamDb, RowsStreamedPastTheBudgetAreTheRowsOfAnOpenInMemory)
+{
+    const std::string connection = test::RequireTestDatabase().AdoConnectionString();
+    // Without a poster, in memory: the whole result at Open.
+    TADOQuery held;
+    {
+        RowBudget budget(std::uint64_t(1) << 40);
+        held.SetConnectionString(connection);
+        held.SetSQL(kManyKinds);
+        held.Open();
+    }
+    ASSERT_EQ(held.RecordCount(), 150000);
+
+    TaskQueue gui;
+    RowBudget budget(1);  // every row of the stream goes to the cache file
+    TADOQuery spilled;
+    spilled.SetConnectionString(connection);
+    spilled.SetSQL(kManyKinds);
+    spilled.Open();
+    ASSERT_TRUE(gui.RunUntil([&] { return spilled.FetchState() != TFetchState::fsFetching; }));
+    ASSERT_EQ(spilled.FetchState(), TFetchState::fsComplete);
+    ASSERT_EQ(spilled.RecordCount(), 150000);
+
+    // Read as the find reads them, display and plain text alike.
+    TRecordScan a(held), b(spilled);
+    TRecordScan::Row ra = a.First(), rb = b.First();
+    std::string sa, sb;
+    std::int64_t rows = 0;
+    do {
+        for (int f = 0; f < held.FieldCount(); ++f) {
+            for (const bool display : {true, false})
+                ASSERT_EQ(a.Text(f, ra, display, sa), b.Text(f, rb, display, sb)) << "row " << rows << " field " << f;
+        }
+        ++rows;
+    } while (a.Next(ra) && b.Next(rb));
+    EXPECT_EQ(rows, 150000);
+    // And through the record set's own moves.
+    spilled.MoveLast();
+    EXPECT_EQ(N(spilled), 150000);
+    EXPECT_EQ(spilled.FieldNamed("long").PlainText().size(), 3u * (150000 % 300));
+}
+
+// Memory runs out while rows stream: the rows so far stay, each of them
+// whole, the set says why, and it opens again once memory is back.
+TEST(StreamDb, MemoryRunningOutStopsTheStreamWithItsRowsSoFar)
+{
+    TaskQueue gui;
+    TADOQuery q;
+    q.SetConnectionString(test::RequireTestDatabase().AdoConnectionString());
+    q.SetSQL(Series(2000000, "short of memory"));
+    platform::FailRowAllocationsBeyondForTesting(3 << 20);
+    q.Open();
+    ASSERT_TRUE(gui.RunUntil([&] { return q.FetchState() != TFetchState::fsFetching; }));
+    platform::FailRowAllocationsBeyondForTesting(0);
+    EXPECT_EQ(q.FetchState(), TFetchState::fsFailed);
+    EXPECT_EQ(q.FetchFailure(), "Out of memory");
+    const int kept = q.RecordCount();
+    EXPECT_GT(kept, 1024);
+    EXPECT_LT(kept, 2000000);
+    q.MoveLast();
+    EXPECT_EQ(N(q), kept);
+    EXPECT_EQ(q.FieldNamed("t").PlainText(), "row " + std::to_string(kept));
+    EXPECT_EQ(q.FieldNamed("m").PlainText(), "short of memory");
+    q.SetSQL(Series(3000));
+    q.Open();
+    ASSERT_TRUE(gui.RunUntil([&] { return q.FetchState() != TFetchState::fsFetching; }));
+    EXPECT_EQ(q.FetchState(), TFetchState::fsComplete);
+    EXPECT_EQ(q.RecordCount(), 3000);
+}
+
+#ifndef _WIN32
+// The disk the cache file is on fills up (a small file system of the
+// test's own): the stream stops with the rows so far and says the disk is
+// full; the file's room is given back at Close.
+TEST(StreamDb, AFullDiskStopsTheStreamWithItsRowsSoFarAndSaysSo)
+{
+    ASSERT_EQ(geteuid(), 0u) << "mounting the small file system needs root";
+    test::TempDir dir;
+    ASSERT_EQ(::mount("tmpfs", dir.Path().c_str(), "tmpfs", 0, "size=8m"), 0) << std::strerror(errno);
+    {
+        CacheHome home(dir.Path());
+        TaskQueue gui;
+        RowBudget budget(1);
+        TADOQuery q;
+        q.SetConnectionString(test::RequireTestDatabase().AdoConnectionString());
+        q.SetSQL(Series(2000000, "full disk"));
+        q.Open();
+        ASSERT_TRUE(gui.RunUntil([&] { return q.FetchState() != TFetchState::fsFetching; }));
+        EXPECT_EQ(q.FetchState(), TFetchState::fsFailed);
+        EXPECT_EQ(q.FetchFailure().rfind(platform::kCacheDiskFullText, 0), 0u) << q.FetchFailure();
+        const int kept = q.RecordCount();
+        EXPECT_GT(kept, 1024);
+        EXPECT_LT(kept, 2000000);
+        q.MoveLast();
+        EXPECT_EQ(N(q), kept);
+        EXPECT_EQ(q.FieldNamed("m").PlainText(), "full disk");
+        // Closed, its room is free again: the next click works.
+        q.SetSQL(Series(50000, "again"));
+        q.Open();
+        ASSERT_TRUE(gui.RunUntil([&] { return q.FetchState() != TFetchState::fsFetching; }));
+        EXPECT_EQ(q.FetchState(), TFetchState::fsComplete);
+        EXPECT_EQ(q.RecordCount(), 50000);
+        q.Close();
+    }
+    EXPECT_TRUE(test::FilesIn(dir.Path() / "querlin").empty());
+    ::umount2(dir.Path().c_str(), MNT_DETACH);
+}
+#endif
 
 } // namespace

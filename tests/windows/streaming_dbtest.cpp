@@ -6,6 +6,7 @@
 
 #include "grid/TDataGrid.h"
 #include "grid/TGridFindDlg.h"
+#include "platform/RowMemory.h"
 #include "windows/BrowserSql.h"
 #include "windows/TestAccess.h"
 #include "windows/Shell.h"
@@ -18,9 +19,11 @@
 #include <QTest>
 
 #include <cstdio>
+#include <cstring>
 #include <set>
 
 #include <signal.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace querlin;
@@ -354,5 +357,50 @@ TEST_F(Streaming, LoginToAHostThatNeverAnswersCanBeStopped)
     QTest::qWait(200);
     EXPECT_TRUE(frmmain->isVisible());
     EXPECT_FALSE(Form1->isVisible());
+    EXPECT_TRUE(reports.empty());
+}
+
+// Memory or the disk runs out while a table's rows come: the line above
+// the grid says which, the rows so far stay, and the next click works.
+TEST_F(Streaming, RowsCutShortByMemoryOrTheDiskSayWhy)
+{
+    ASSERT_EQ(geteuid(), 0u) << "mounting the small file system needs root";
+    LoginOnTheSite();
+    data::TADOQuery& q = Form1->qry4;
+    auto cutShort = [&](const std::string& reason) {
+        ShowTable("BIG");
+        ASSERT_TRUE(WaitFor([&] { return q.FetchState() != data::TFetchState::fsFetching; }, 120000));
+        EXPECT_EQ(q.FetchState(), data::TFetchState::fsFailed);
+        const int kept = q.RecordCount();
+        EXPECT_GT(kept, 1024);
+        EXPECT_LT(kept, 2000000);
+        EXPECT_EQ(Status(), reason + "，仅显示部分数据（" + std::to_string(kept) + " 行）");
+        QTest::keyClick(Form1->dbgrd4, Qt::Key_End, Qt::ControlModifier);
+        EXPECT_EQ(q.RecordNumber(), kept);
+        // The last row is whole (the server's order need not be the ids').
+        EXPECT_EQ(q.FieldNamed("T").PlainText(), "row " + q.FieldNamed("ID").PlainText());
+    };
+    auto nextClickWorks = [&] {
+        ShowTable("SMALL");
+        EXPECT_EQ(q.RecordCount(), 1);
+        EXPECT_EQ(Status(), "");
+    };
+
+    platform::FailRowAllocationsBeyondForTesting(3 << 20);
+    cutShort("内存不足");
+    platform::FailRowAllocationsBeyondForTesting(0);
+    nextClickWorks();
+
+    // Past a budget of nothing, on a small file system of the test's own.
+    TempDir dir;
+    ASSERT_EQ(::mount("tmpfs", dir.Path().c_str(), "tmpfs", 0, "size=8m"), 0) << std::strerror(errno);
+    ::setenv("XDG_CACHE_HOME", dir.Path().c_str(), 1);
+    platform::SetRowMemoryBudgetForTesting(platform::RowMemoryInUse() + 1);
+    cutShort("磁盘已满");
+    nextClickWorks();
+    platform::SetRowMemoryBudgetForTesting(0);
+    ::unsetenv("XDG_CACHE_HOME");
+    q.Close();
+    ::umount2(dir.Path().c_str(), MNT_DETACH);
     EXPECT_TRUE(reports.empty());
 }

@@ -366,7 +366,7 @@ TEST_F(Streaming, RowsCutShortByMemoryOrTheDiskSayWhy)
 {
     ASSERT_EQ(geteuid(), 0u) << "mounting the small file system needs root";
     LoginOnTheSite();
-    data::TADOQuery& q = Form1->qry4;
+    data::TADOQuery& q = test::Of(*Form1).qry4;
     auto cutShort = [&](const std::string& reason) {
         ShowTable("BIG");
         ASSERT_TRUE(WaitFor([&] { return q.FetchState() != data::TFetchState::fsFetching; }, 120000));
@@ -375,7 +375,7 @@ TEST_F(Streaming, RowsCutShortByMemoryOrTheDiskSayWhy)
         EXPECT_GT(kept, 1024);
         EXPECT_LT(kept, 2000000);
         EXPECT_EQ(Status(), reason + "，仅显示部分数据（" + std::to_string(kept) + " 行）");
-        QTest::keyClick(Form1->dbgrd4, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(test::Of(*Form1).dbgrd4, Qt::Key_End, Qt::ControlModifier);
         EXPECT_EQ(q.RecordNumber(), kept);
         // The last row is whole (the server's order need not be the ids').
         EXPECT_EQ(q.FieldNamed("T").PlainText(), "row " + q.FieldNamed("ID").PlainText());

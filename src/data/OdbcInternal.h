@@ -26,11 +26,6 @@ namespace querlin::data::odbc {
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "ODBC's wide characters are UTF-16 units");
 
-// Text columns up to this many characters are bound and fetched in blocks;
-// longer ones (and memos) are read in pieces.
-constexpr SQLULEN kLongestBoundText = 4000;
-constexpr SQLULEN kLongestBoundBinary = 8000;
-
 // ---- Handles and diagnostics (OdbcHandles.cpp) ----
 
 SQLWCHAR* Wide(std::u16string& text);

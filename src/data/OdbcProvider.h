@@ -4,7 +4,9 @@
 // connection string; "User ID" and "Password" fill UID and PWD when it
 // lacks them; "Mode=Read" asks the driver for read-only access, and the
 // connection then runs single queries only (see QueryText.h), whatever the
-// driver makes of the request.
+// driver makes of the request. PostgreSQL's driver is told to stream a
+// result through a cursor whatever its data source says. Rows are never
+// stored or deleted through ODBC: InsertRow and DeleteRow refuse.
 // One connection per object; owned by one thread at a time.
 
 #include "data/ConnectionString.h"

@@ -13,6 +13,10 @@ namespace querlin::data::odbc {
 
 namespace {
 
+// Text columns up to this many characters are bound and fetched in blocks;
+// longer ones (and memos) are read in pieces.
+constexpr SQLULEN kLongestBoundText = 4000;
+constexpr SQLULEN kLongestBoundBinary = 8000;
 // A block of rows is sized to about this many bytes of buffers.
 constexpr std::size_t kBlockBytes = 1 << 20;
 constexpr std::size_t kMaxBlockRows = 1024;
@@ -173,7 +177,6 @@ private:
     void Describe(SQLSMALLINT count)
     {
         columns_.resize(static_cast<std::size_t>(count));
-        sqlTypes_.resize(static_cast<std::size_t>(count));
         for (SQLSMALLINT c = 1; c <= count; ++c) {
             std::vector<SQLWCHAR> name(256);
             SQLSMALLINT nameLength = 0, dataType = 0, digits = 0, nullable = 0;
@@ -191,7 +194,6 @@ private:
                                                                   name.size() - 1));
             const bool isUnsigned = NumberAttribute(c, SQL_DESC_UNSIGNED, SQL_FALSE) == SQL_TRUE;
             info.type = AdoTypeForSqlType(dataType, isUnsigned);
-            sqlTypes_[static_cast<std::size_t>(c - 1)] = dataType;
             switch (info.type) {
             case AdoType::Numeric:
                 info.precision = static_cast<int>(size);
@@ -573,7 +575,6 @@ private:
     std::shared_ptr<Link> link_;
     std::unique_ptr<StatementHandle> statement_;
     std::vector<ColumnInfo> columns_;
-    std::vector<SQLSMALLINT> sqlTypes_;
     std::vector<ColumnPlan> plans_;
     std::size_t blockRows_ = 1;
     std::vector<SQLUSMALLINT> rowStatus_;

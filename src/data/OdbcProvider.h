@@ -4,7 +4,9 @@
 // connection string; "User ID" and "Password" fill UID and PWD when it
 // lacks them; "Mode=Read" asks the driver for read-only access, and the
 // connection then runs single queries only (see QueryText.h), whatever the
-// driver makes of the request.
+// driver makes of the request. PostgreSQL's driver is told to stream a
+// result through a cursor whatever its data source says. Rows are never
+// stored or deleted through ODBC: InsertRow and DeleteRow refuse.
 // One connection per object; owned by one thread at a time.
 
 #include "data/ConnectionString.h"
@@ -12,6 +14,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace querlin::data {
 
@@ -27,6 +30,14 @@ void SetOdbcLoginTimeoutForTesting(int seconds);
 // with DSN from "Data Source", UID from "User ID" and PWD from "Password"
 // added (quoted as needed) when it has none of its own.
 std::string OdbcConnectText(const ConnectionString& settings);
+
+// The connect text with the options that make the driver hand a result
+// over in blocks through a cursor instead of reading it whole before the
+// first row, for a driver known to take them: psqlODBC (named, or its
+// library, among driverNames) gets UseDeclareFetch=1 and Fetch=10000, which
+// in a connect text override the data source's own settings. Options the
+// text names itself stay as they are; other drivers get the text unchanged.
+std::string WithCursorOptions(const std::string& connectText, const std::vector<std::string>& driverNames);
 
 // The column type the OLE DB provider for ODBC reports for an ODBC SQL
 // type (SQL_VARCHAR, SQL_NUMERIC, ...); Unsupported for types with no kind.

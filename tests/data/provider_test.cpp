@@ -264,6 +264,32 @@ TEST(OdbcConnectText, UserAndPasswordFillOnlyWhatIsMissing)
     }
 }
 
+// Only PostgreSQL's driver is told to stream through a cursor; what the
+// text asks for itself stays, and other drivers get the text unchanged.
+TEST(OdbcConnectText, CursorOptionsOnlyForPostgreSqlsDriver)
+{
+    const std::string streamed = "DSN=d;UID=u;PWD={a;b};UseDeclareFetch=1;Fetch=10000;";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::string> drivers;
+        std::string expected;
+    } cases[] = {
+        {"installed name", "DSN=d;UID=u;PWD={a;b};", {"PostgreSQL Unicode"}, streamed},
+        {"library", "DSN=d;UID=u;PWD={a;b}", {"/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so"}, streamed},
+        {"library of an installed name", "DSN=d;UID=u;PWD={a;b}", {"PG", "/opt/lib/psqlodbca.so"}, streamed},
+        {"Microsoft's Oracle driver", "DSN=d;UID=u;PWD=p;", {"Microsoft ODBC for Oracle"}, "DSN=d;UID=u;PWD=p;"},
+        {"Oracle's own", "DSN=d;UID=u;PWD=p;", {"Oracle in OraClient11g_home1", "/opt/oracle/libsqora.so.11.1"},
+         "DSN=d;UID=u;PWD=p;"},
+        {"driver unknown", "DSN=d;UID=u;PWD=p;", {}, "DSN=d;UID=u;PWD=p;"},
+        {"the text's own options", "DSN=d;usedeclarefetch=0;A7=50", {"PostgreSQL ANSI"}, "DSN=d;usedeclarefetch=0;A7=50"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(WithCursorOptions(c.text, c.drivers), c.expected);
+    }
+}
+
 TEST(OdbcTypes, MappedAsTheOdbcProviderDid)
 {
     struct Case {

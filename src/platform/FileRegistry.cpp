@@ -755,11 +755,7 @@ template <class Change> bool FileRegistry::Modify(Change&& change)
     (void)change;
     return false;
 #else
-    std::error_code ec;
-    std::filesystem::create_directories(Folder(fileName_), ec);
-    if (::access(Folder(fileName_).c_str(), W_OK) != 0)
-        return false;
-    if (::access(fileName_.c_str(), F_OK) == 0 && ::access(fileName_.c_str(), W_OK) != 0)
+    if (!CanBeWritten())
         return false;
     FileLock lock(fileName_ + ".lock");
     if (!lock.Held())
@@ -774,6 +770,19 @@ template <class Change> bool FileRegistry::Modify(Change&& change)
         return false;
     ++writeCount_;
     return true;
+#endif
+}
+
+bool FileRegistry::CanBeWritten() const
+{
+#ifdef _WIN32
+    return false;
+#else
+    std::error_code ec;
+    std::filesystem::create_directories(Folder(fileName_), ec);
+    if (::access(Folder(fileName_).c_str(), W_OK) != 0)
+        return false;
+    return ::access(fileName_.c_str(), F_OK) != 0 || ::access(fileName_.c_str(), W_OK) == 0;
 #endif
 }
 

@@ -103,6 +103,10 @@ public:
     // created and one per value written.
     int WriteCount() const { return writeCount_; }
 
+    // True when the file (or, while it is absent, its folder, made here
+    // when missing) can be written right now.
+    bool CanBeWritten() const;
+
     // Reads a value without asking for write access: nothing when the key
     // or the value is absent. path as OpenOrCreateKey takes it.
     std::optional<RegValue> Peek(const std::string& path, const std::string& name) const;

@@ -169,7 +169,17 @@ const LetterCase& LetterCase::Ordinal()
 
 const LetterCase& LetterCase::User()
 {
-    return ForLocale(UserLocale().letterCaseLocale);
+    // Asked for every field name compared and every cell a boolean is read
+    // from: each thread remembers the rules of the settings it saw last.
+    // Settings are never freed, so one address is one set of settings.
+    thread_local const LocaleSettings* lastSettings = nullptr;
+    thread_local const LetterCase* lastRules = nullptr;
+    const LocaleSettings& settings = UserLocale();
+    if (&settings != lastSettings) {
+        lastRules = &ForLocale(settings.letterCaseLocale);
+        lastSettings = &settings;
+    }
+    return *lastRules;
 }
 
 char32_t LetterCase::Upper(char32_t character) const

@@ -1,20 +1,13 @@
 #include "data/FieldText.h"
 
 #include "platform/AsciiText.h"
+#include "platform/LetterCase.h"
 #include "platform/Utf8.h"
 
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cwctype>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <locale.h>
-#include <wctype.h>
-#endif
 
 namespace querlin::data::text {
 
@@ -597,42 +590,6 @@ char32_t DecodeOne(std::string_view text, std::size_t& at)
     return c;
 }
 
-#ifdef _WIN32
-// The system's Unicode case rules, for the basic plane (as the C library's
-// wide characters on Windows reach no further).
-char32_t Lower(char32_t c)
-{
-    if (c < 0x80)
-        return static_cast<unsigned char>(platform::AsciiLower(static_cast<char>(c)));
-    if (c > 0xFFFF)
-        return c;
-    wchar_t text[1] = {static_cast<wchar_t>(c)};
-    CharLowerBuffW(text, 1);
-    return static_cast<char32_t>(text[0]);
-}
-#else
-locale_t CaseLocale()
-{
-    static const locale_t loc = [] {
-        for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-            if (locale_t l = newlocale(LC_CTYPE_MASK, name, locale_t(nullptr)))
-                return l;
-        }
-        return locale_t(nullptr);
-    }();
-    return loc;
-}
-
-char32_t Lower(char32_t c)
-{
-    if (c < 0x80)
-        return static_cast<unsigned char>(platform::AsciiLower(static_cast<char>(c)));
-    if (locale_t loc = CaseLocale())
-        return static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), loc));
-    return c;
-}
-#endif
-
 } // namespace
 
 std::string TextToBytes(std::string_view text)
@@ -679,21 +636,7 @@ std::string AssignedText(TFieldType kind, int size, std::string_view value)
 
 bool EqualNoCase(std::string_view a, std::string_view b)
 {
-    std::size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        const unsigned char ca = static_cast<unsigned char>(a[i]);
-        const unsigned char cb = static_cast<unsigned char>(b[j]);
-        if (ca < 0x80 && cb < 0x80) {
-            if (Lower(ca) != Lower(cb))
-                return false;
-            ++i;
-            ++j;
-            continue;
-        }
-        if (Lower(DecodeOne(a, i)) != Lower(DecodeOne(b, j)))
-            return false;
-    }
-    return i == a.size() && j == b.size();
+    return platform::LetterCase::User().Equal(a, b);
 }
 
 // ---------------------------------------------------------------------------

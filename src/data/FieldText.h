@@ -96,7 +96,8 @@ std::string_view StoredText(TFieldType kind, int size, std::string_view value, s
 // 8-bit kinds (never half a character), at most Size characters for
 // ftWideString, the rest dropped; invalid UTF-8 repaired.
 std::string AssignedText(TFieldType kind, int size, std::string_view value);
-// Equality without regard to letter case.
+// Equality without regard to letter case, under the user's locale
+// (platform::LetterCase::User()).
 bool EqualNoCase(std::string_view a, std::string_view b);
 
 } // namespace querlin::data::text

@@ -12,9 +12,7 @@ namespace {
 
 bool SameName(const std::string& a, const std::string& b)
 {
-    const platform::LetterCase& rules = platform::LetterCase::User();
-    std::string upperA, upperB;
-    return rules.ToUpper(a, upperA) == rules.ToUpper(b, upperB);
+    return platform::LetterCase::User().Equal(a, b);
 }
 
 } // namespace

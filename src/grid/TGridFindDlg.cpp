@@ -28,9 +28,7 @@ TGridFindDlg*& TheDialog()
 
 bool SameText(const QString& a, const QString& b)
 {
-    const platform::LetterCase& rules = platform::LetterCase::User();
-    std::string bufferA, bufferB;
-    return rules.ToUpper(a.toStdString(), bufferA) == rules.ToUpper(b.toStdString(), bufferB);
+    return platform::LetterCase::User().Equal(a.toStdString(), b.toStdString());
 }
 
 bool StartsWithText(const QString& text, const QString& prefix)

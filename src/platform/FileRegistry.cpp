@@ -4,6 +4,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
 #include "platform/Error.h"
+#include "platform/LetterCase.h"
 #include "platform/Utf8.h"
 
 #include <algorithm>
@@ -410,65 +411,18 @@ namespace hive {
 
 namespace {
 
-// The upper-case letter of c, or c itself. Every fold keeps the length of
-// the character's UTF-8 form.
-char32_t FoldedLetter(char32_t c)
-{
-    if (c >= 'a' && c <= 'z')
-        return c - 32;
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
-        return c - 32;
-    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2)
-        return c - 32;
-    if (c >= 0x430 && c <= 0x44F)
-        return c - 32;
-    if (c >= 0x450 && c <= 0x45F)
-        return c - 80;
-    return c;
-}
-
-// FoldCase(a) == FoldCase(b), without making either.
+// Key paths and value names compare as Windows compares them: one capital
+// for each character, whatever the user's language.
 bool SameFolded(const std::string& a, const std::string& b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (size_t pa = 0, pb = 0; pa < a.size();) {
-        char32_t ca = 0xFFFD, cb = 0xFFFD;
-        const size_t la = Utf8SequenceAt(a, pa, &ca), lb = Utf8SequenceAt(b, pb, &cb);
-        // A stray byte stands for itself.
-        if (la == 0 || lb == 0) {
-            if (la != lb || a[pa] != b[pb])
-                return false;
-            ++pa;
-            ++pb;
-            continue;
-        }
-        if (FoldedLetter(ca) != FoldedLetter(cb))
-            return false;
-        pa += la;
-        pb += lb;
-    }
-    return true;
+    return LetterCase::Ordinal().Equal(a, b);
 }
 
 } // namespace
 
 std::string FoldCase(const std::string& text)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t pos = 0; pos < text.size();) {
-        size_t start = pos;
-        char32_t c = 0xFFFD;
-        size_t length = Utf8SequenceAt(text, pos, &c);
-        pos += length == 0 ? 1 : length;  // a stray byte stays as it is
-        const char32_t folded = FoldedLetter(c);
-        if (folded == c)
-            out.append(text, start, pos - start);
-        else
-            AppendUtf8(out, folded);
-    }
-    return out;
+    return LetterCase::Ordinal().ToUpper(text);
 }
 
 void Hive::CatchUp() const
@@ -755,11 +709,7 @@ template <class Change> bool FileRegistry::Modify(Change&& change)
     (void)change;
     return false;
 #else
-    std::error_code ec;
-    std::filesystem::create_directories(Folder(fileName_), ec);
-    if (::access(Folder(fileName_).c_str(), W_OK) != 0)
-        return false;
-    if (::access(fileName_.c_str(), F_OK) == 0 && ::access(fileName_.c_str(), W_OK) != 0)
+    if (!CanBeWritten())
         return false;
     FileLock lock(fileName_ + ".lock");
     if (!lock.Held())
@@ -774,6 +724,19 @@ template <class Change> bool FileRegistry::Modify(Change&& change)
         return false;
     ++writeCount_;
     return true;
+#endif
+}
+
+bool FileRegistry::CanBeWritten() const
+{
+#ifdef _WIN32
+    return false;
+#else
+    std::error_code ec;
+    std::filesystem::create_directories(Folder(fileName_), ec);
+    if (::access(Folder(fileName_).c_str(), W_OK) != 0)
+        return false;
+    return ::access(fileName_.c_str(), F_OK) != 0 || ::access(fileName_.c_str(), W_OK) == 0;
 #endif
 }
 

@@ -86,8 +86,8 @@ Hive Parse(const std::string& bytes, const std::string& fileName);
 // The bytes of the hive file, in the version 5 form.
 std::string Format(const Hive& hive);
 
-// Case folding used for key paths and value names: ASCII, Latin-1, Greek
-// and Cyrillic letters fold to upper case; everything else compares as is.
+// Case folding used for key paths and value names: the capitals of
+// LetterCase::Ordinal(), as Windows compares registry names.
 std::string FoldCase(const std::string& text);
 
 } // namespace hive
@@ -102,6 +102,10 @@ public:
     // How many times this instance has replaced the file: one per key
     // created and one per value written.
     int WriteCount() const { return writeCount_; }
+
+    // True when the file (or, while it is absent, its folder, made here
+    // when missing) can be written right now.
+    bool CanBeWritten() const;
 
     // Reads a value without asking for write access: nothing when the key
     // or the value is absent. path as OpenOrCreateKey takes it.

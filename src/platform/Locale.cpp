@@ -1,6 +1,7 @@
 #include "platform/Locale.h"
 
 #include "platform/AsciiText.h"
+#include "platform/LetterCase.h"
 
 #include <algorithm>
 #include <atomic>
@@ -129,6 +130,10 @@ LocaleSettings ReadSystemLocale()
         settings.shortDateFormat = FormatFromWindowsPicture(date);
     if (!time.empty())
         settings.longTimeFormat = FormatFromWindowsPicture(time);
+    wchar_t name[LOCALE_NAME_MAX_LENGTH];
+    const int length = GetUserDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH);
+    for (int i = 0; i + 1 < length; ++i)
+        settings.letterCaseLocale += char(name[i]);  // names are ASCII ("tr-TR")
     return settings;
 }
 #else
@@ -156,6 +161,7 @@ LocaleSettings ReadSystemLocale()
             freelocale(loc);
         }
     }
+    settings.letterCaseLocale = LetterCaseLocaleName(LocaleNameFor("LC_CTYPE"));
     return settings;
 }
 #endif

@@ -1,6 +1,7 @@
 #pragma once
 // The user's locale settings that the text forms of values depend on: the
-// decimal separator, the short date format and the long time format. They
+// decimal separator, the short date format and the long time format, and
+// the locale whose letter-case rules name comparisons follow. They
 // are read once, at the first use, and stay for the life of the process;
 // tests inject their own. Formats use the day/month/year letters of the
 // desktop's regional settings ("yyyy-m-d", "h:nn:ss", "dd/mm/yyyy",
@@ -15,6 +16,9 @@ struct LocaleSettings {
     std::string decimalSeparator = ".";
     std::string shortDateFormat = "yyyy-m-d";
     std::string longTimeFormat = "h:nn:ss";
+    // "tr_TR", "de-DE", ...; empty: no language's own capitals (see
+    // LetterCase.h).
+    std::string letterCaseLocale;
 };
 
 // The settings in force: those injected last, else those read from the
@@ -23,8 +27,8 @@ const LocaleSettings& UserLocale();
 void SetUserLocaleForTesting(const LocaleSettings& settings);
 
 // Reads the settings from the process environment's locale (LC_NUMERIC for
-// the separator, LC_TIME for the formats; on Windows the user's regional
-// settings). The plain C/POSIX locale gives the defaults of LocaleSettings.
+// the separator, LC_TIME for the formats, LC_CTYPE for letter case; on
+// Windows the user's regional settings and locale). The plain C/POSIX locale gives the defaults of LocaleSettings.
 LocaleSettings ReadSystemLocale();
 
 // Turns a strftime pattern ("%d/%m/%Y") into the letter form used above.

@@ -7,9 +7,10 @@
 // On Windows this is the real registry. On Linux it is one machine-wide hive
 // file in the regedit text format (see FileRegistry), located by the
 // environment variable QUERLIN_REGISTRY or a machine-wide default, with the
-// user's own hive in front of it for when it cannot be written (see
+// user's own hive in front of it for a run that cannot write it (see
 // UserOverMachineRegistry).
-// Key paths and value names compare without regard to letter case.
+// Key paths and value names compare without regard to letter case, as
+// Windows compares them (LetterCase::Ordinal()), whatever the user's locale.
 // GUI thread only.
 
 #include <cstdint>

@@ -37,11 +37,19 @@ private:
 
 } // namespace
 
+UserOverMachineRegistry::UserOverMachineRegistry(FileRegistry& machine, FileRegistry& user)
+    : machine_(machine), user_(user), machineWritable_(machine.CanBeWritten())
+{
+}
+
 std::unique_ptr<RegistryKey> UserOverMachineRegistry::OpenOrCreateKey(const std::string& path)
 {
-    std::unique_ptr<RegistryKey> writable = machine_.OpenOrCreateKey(path);
-    if (!writable)
-        writable = user_.OpenOrCreateKey(path);
+    // A machine hive that could be written at the start is used alone, even
+    // if it is refused later: the user's copy is no stand-in for a key the
+    // machine's registry would not open.
+    if (machineWritable_)
+        return machine_.OpenOrCreateKey(path);
+    std::unique_ptr<RegistryKey> writable = user_.OpenOrCreateKey(path);
     if (!writable)
         return nullptr;
     return std::make_unique<LayeredKey>(std::move(writable), machine_, user_, path);

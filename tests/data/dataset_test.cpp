@@ -89,7 +89,7 @@ TEST(RecordSetFields, DateTimeAtMidnightShowsTheDateAlone)
     q.MoveNext();
     EXPECT_EQ(q.FieldAt(0).DisplayText(), "2024-1-5 13:05:09");
 
-    platform::LocaleSettings german{",", "dd.mm.yyyy", "hh:nn:ss"};
+    platform::LocaleSettings german{",", "dd.mm.yyyy", "hh:nn:ss", ""};
     FixedLocale other(german);
     EXPECT_EQ(q.FieldAt(0).PlainText(), "05.01.2024 13:05:09");
 }
@@ -471,7 +471,7 @@ namespace {
 
 TEST(RecordSet, SetValueReadsTheLocaleSeparator)
 {
-    FixedLocale locale(platform::LocaleSettings{",", "dd.mm.yyyy", "hh:nn:ss"});
+    FixedLocale locale(platform::LocaleSettings{",", "dd.mm.yyyy", "hh:nn:ss", ""});
     LocalStoreFile store;
     store.Run("CREATE TABLE v (id Counter, c currency, f double, at datetime, PRIMARY KEY (id))");
     TADOQuery q("q");

@@ -35,10 +35,10 @@ using querlin::platform::LocaleSettings;
 namespace {
 
 const LocaleSettings kLocales[] = {
-    {".", "yyyy-m-d", "h:nn:ss"},
-    {",", "dd.mm.yyyy", "hh:nn:ss"},
-    {".", "dddd, mmmm d, yyyy", "h:nn:ss.zzz am/pm"},
-    {"\xE3\x80\x82", "yyyy\"\xE5\xB9\xB4\"m\"\xE6\x9C\x88\"d\"\xE6\x97\xA5\"", "AMPM h:nn"},
+    {".", "yyyy-m-d", "h:nn:ss", ""},
+    {",", "dd.mm.yyyy", "hh:nn:ss", ""},
+    {".", "dddd, mmmm d, yyyy", "h:nn:ss.zzz am/pm", ""},
+    {"\xE3\x80\x82", "yyyy\"\xE5\xB9\xB4\"m\"\xE6\x9C\x88\"d\"\xE6\x97\xA5\"", "AMPM h:nn", ""},
 };
 
 // "-007.2500" -> "-7.25"; empty when the text is not a plain decimal of at

@@ -2,6 +2,8 @@
 // under it, without any window or record set.
 #include "grid/GridFind.h"
 #include "platform/LetterCase.h"
+#include "platform/LetterCaseCases.h"
+#include "platform/Locale.h"
 
 #include <gtest/gtest.h>
 
@@ -229,6 +231,24 @@ TEST(LetterCase, TheBufferGrowsOnceAndIsReused)
     const char* storage = buffer.data();
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(rules.ToUpper("short text " + std::to_string(i), buffer).data(), storage);
+}
+
+// The find dialog's comparison ignoring case (a whole cell, so that it
+// answers the question the other look-ups answer), under the user's locale.
+TEST(LetterCase, FindGivesTheOneAnswer)
+{
+    const platform::LocaleSettings saved = platform::UserLocale();
+    for (const char* locale : {"", "tr_TR.UTF-8"}) {
+        platform::LocaleSettings settings;
+        settings.letterCaseLocale = locale;
+        platform::SetUserLocaleForTesting(settings);
+        const bool turkish = *locale != 0;
+        for (const auto& c : test::kLetterCaseCases) {
+            TextMatcher matcher(c.a, TLocateMatching::WholeField, true);
+            EXPECT_EQ(matcher.Matches(c.b), turkish ? c.equalInTurkish : c.equal) << c.label << " in " << locale;
+        }
+    }
+    platform::SetUserLocaleForTesting(saved);
 }
 
 } // namespace

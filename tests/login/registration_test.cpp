@@ -3,6 +3,7 @@
 
 #include "platform/Error.h"
 #include "platform/FileRegistry.h"
+#include "platform/UserOverMachineRegistry.h"
 #include "testsupport/TestSupport.h"
 #include "testsupport/WithoutOverrideRights.h"
 
@@ -193,6 +194,57 @@ TEST_F(Registration, PathIsAppendedOnce)
     Login("orcl", "scott");
     Login("orcl", "scott");
     EXPECT_EQ(Value(Environment, "path"), ExpandSz("/usr/bin;/opt/querlin/"));
+}
+
+// A user's copy of the registry left from runs without rights (another
+// character set, the user's own search path, an older data source) beside a
+// machine hive this run may write: the machine's hive is read and written as
+// if the copy were not there, and the next start reads none of it either.
+TEST_F(Registration, StaleUserCopyNeverReachesAWritableMachineHive)
+{
+    registry.Write(Environment, "path", ExpandSz("/usr/bin"));
+    registry.Write(OdbcIni + "\\orcl", "UID", Sz("hr"));
+    const std::string machineBefore = querlin::test::ReadFile(registry.FileName());
+    const std::string reference = dir.File("reference.reg");
+    querlin::test::WriteFile(reference, machineBefore);
+
+    FileRegistry user(dir.File("user/registry.reg"));
+    user.Write(Environment, "NLS_LANG", Sz("AMERICAN_AMERICA.WE8ISO8859P1"));
+    user.Write(Environment, "ORACLE_HOME", Sz(ProgramDir));
+    user.Write(Environment, "path", ExpandSz("/home/user/bin"));
+    for (const char* name : {"DSN", "Description", "SERVER"})
+        user.Write(OdbcIni + "\\orcl", name, Sz("orcl"));
+    user.Write(OdbcIni + "\\orcl", "UID", Sz("scott"));
+    user.Write(OdbcIni + "\\old", "DSN", Sz("old"));
+    const std::string userBefore = querlin::test::ReadFile(user.FileName());
+
+    {
+        querlin::platform::UserOverMachineRegistry layered(registry, user);
+        ASSERT_TRUE(layered.MachineWritable());
+        RegisterClient(layered, "orcl", "scott", ProgramDir);
+    }
+    FileRegistry alone(reference);
+    RegisterClient(alone, "orcl", "scott", ProgramDir);
+    EXPECT_EQ(querlin::test::ReadFile(registry.FileName()), querlin::test::ReadFile(reference));
+    EXPECT_EQ(Value(Environment, "NLS_LANG"), Sz("SIMPLIFIED CHINESE_CHINA.ZHS16GBK"));
+    EXPECT_EQ(Value(Environment, "path"), ExpandSz("/usr/bin;" + ProgramDir));
+    EXPECT_EQ(Value(OdbcIni + "\\orcl", "UID"), Sz("scott"));
+    EXPECT_EQ(querlin::test::ReadFile(user.FileName()), userBefore) << "the copy is left as it was";
+
+    // The next start.
+    FileRegistry machine(registry.FileName());
+    FileRegistry userAgain(user.FileName());
+    querlin::platform::UserOverMachineRegistry nextStart(machine, userAgain);
+    auto old = nextStart.OpenOrCreateKey("\\SOFTWARE\\ODBC\\ODBC.INI\\old");
+    ASSERT_TRUE(old);
+    EXPECT_FALSE(old->ValueExists("DSN"));
+    auto environment = nextStart.OpenOrCreateKey("\\SYSTEM\\ControlSet001\\Control\\Session Manager\\Environment");
+    ASSERT_TRUE(environment);
+    EXPECT_EQ(querlin::platform::ReadRegString(*environment, "NLS_LANG"), "SIMPLIFIED CHINESE_CHINA.ZHS16GBK");
+    EXPECT_EQ(querlin::platform::ReadRegString(*environment, "PATH"), "/usr/bin;" + ProgramDir);
+    RegisterClient(nextStart, "orcl", "scott", ProgramDir);
+    EXPECT_EQ(machine.WriteCount(), 1) << "only the key the look-up above created";
+    EXPECT_EQ(querlin::test::ReadFile(user.FileName()), userBefore);
 }
 
 TEST_F(Registration, WithoutRightsNothingIsWrittenAndNoErrorRaised)

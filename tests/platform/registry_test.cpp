@@ -808,9 +808,11 @@ TEST_F(RegistryTest, UsersHiveStandsInWhereTheMachinesCannotBeWritten)
         }
         FileRegistry machine(machineFile);
         FileRegistry user(here.File("user/registry.reg"));
-        UserOverMachineRegistry layered(machine, user);
         const std::string machineBefore = ReadFile(machineFile);
         test::RunWithoutOverrideRights([&] {
+            // Made as the program makes it, with the rights of the run.
+            UserOverMachineRegistry layered(machine, user);
+            EXPECT_EQ(layered.MachineWritable(), c.machineWritable);
             auto k = layered.OpenOrCreateKey(key);
             ASSERT_NE(k, nullptr);
             EXPECT_EQ(ReadRegString(*k, "UID"), "system") << "the machine's value is seen";

@@ -7,6 +7,7 @@
 
 #include "platform/Error.h"
 #include "platform/WindowsRegistry.h"
+#include "LetterCaseCases.h"
 #include "RegistryCases.h"
 #include "testsupport/TestSupport.h"
 
@@ -115,6 +116,23 @@ TEST_F(WindowsRegistryTest, KeyPathsAndValueNamesIgnoreLetterCase)
     // Writing under another spelling replaces the value.
     key->WriteString("PATH", "C:\\Windows;C:\\Querlin\\", RegType::ExpandSz);
     EXPECT_EQ(ReadRegString(*key, "path"), "C:\\Windows;C:\\Querlin\\");
+}
+
+// The real registry's own answer for the names of the one letter-case
+// table: the one the Linux hive and the letter-case helper give.
+TEST_F(WindowsRegistryTest, NamesMatchAsTheLetterCaseTableSays)
+{
+    int number = 0;
+    for (const auto& c : querlin::test::kLetterCaseCases) {
+        const std::string key = "\\Names\\" + std::to_string(++number) + "\\";
+        auto written = registry.OpenOrCreateKey(key + c.a);
+        ASSERT_TRUE(written) << c.label;
+        written->WriteString(c.a, "1", RegType::Sz);
+        auto other = registry.OpenOrCreateKey(key + c.b);
+        ASSERT_TRUE(other) << c.label;
+        EXPECT_EQ(other->ValueExists(c.a), c.equal) << c.label << ": key path";
+        EXPECT_EQ(written->ValueExists(c.b), c.equal) << c.label << ": value name";
+    }
 }
 
 TEST_F(WindowsRegistryTest, OnlyStringTypesCanBeWrittenAndAClosedKeyRefuses)

@@ -1,7 +1,10 @@
-// Program entry. The command line is ignored.
+// Program entry. The command line holds only --help and --version (and Qt's
+// own options), answered before any window or display exists.
 #include "windows/Shell.h"
 
 #include <QApplication>
+
+#include <optional>
 
 #ifdef _WIN32
 #include <objbase.h>
@@ -9,6 +12,8 @@
 
 int main(int argc, char** argv)
 {
+    if (const std::optional<int> status = querlin::app::AnswerCommandLine(argc, argv))
+        return *status;
 #ifdef _WIN32
     // The data-access components and the spreadsheet automation need the
     // GUI thread in a single-threaded apartment before any window exists.

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstdint>
 #include <exception>
 #include <map>
@@ -280,6 +281,7 @@ public:
     // ---- the grid's notices
     void ScheduleSync()
     {
+        lastRead_ = {};
         if (syncPending_)
             return;
         syncPending_ = true;
@@ -380,6 +382,10 @@ private:
 
     const QObject* key_;
     mutable std::map<std::pair<int, int>, QAccessible::Id> cells_;
+    // The row last read outside the row window; forgotten at every notice
+    // of the grid (a move, rows arriving or deleted, another open), so its
+    // position never outlives the rows it was counted among.
+    mutable data::TRecordScan::Row lastRead_;
     Told told_;
     bool syncPending_ = false;
     bool announceRow_ = true;
@@ -421,12 +427,17 @@ QString GridAccessibleTable::Value(int row, int column) const
         data::TRecordScan::Row at = scan.Current();
         if (!at.Valid())
             at = scan.First();
+        // A reader going down the rows one by one walks from the last row
+        // it read, not from the current one each time.
+        if (lastRead_.Valid() && std::abs(lastRead_.position - row) < std::abs(at.position - row))
+            at = lastRead_;
         while (at.Valid() && at.position < row && scan.Next(at)) {
         }
         while (at.Valid() && at.position > row && scan.Prior(at)) {
         }
         if (!at.Valid() || at.position != row)
             return {};
+        lastRead_ = at;
         std::string scratch;
         return SpokenText(scan.Text(field->Index(), at, true, scratch));
     } catch (const std::exception&) {

@@ -1,5 +1,6 @@
 #include "grid/TDataGrid.h"
 
+#include "grid/GridAccessible.h"
 #include "grid/GridPainter.h"
 #include "grid/TDataGridInplaceEdit.h"
 #include "grid/TDataGridPrivate.h"
@@ -39,6 +40,7 @@ TCustomDataGrid::TCustomDataGrid(QWidget* parent)
             [this](int action) { Guarded([&] { HorzScrollAction(action); }, "scrolling"); });
     // Moves without a button show the sizing cursor over a column edge.
     viewport()->setMouseTracking(true);
+    InstallGridAccessibility();
     ApplyOptions();
     LayoutChanged();
 }
@@ -300,6 +302,7 @@ void TCustomDataGrid::FocusChanged()
         CancelMouseMode();
     if (GridFocused() != state_->PaintedFocused)
         InvalidateRow(Row());
+    GridAccessibleChanged(*this);
 }
 
 bool TCustomDataGrid::GridFocused() const

@@ -2,6 +2,7 @@
 // table (GridNavigation) carried out through the record set and the column
 // move, the Tab walk with painting deferred, and the find dialog's entry.
 
+#include "grid/GridAccessible.h"
 #include "grid/GridNavigation.h"
 #include "grid/TDataGrid.h"
 #include "grid/TDataGridInplaceEdit.h"
@@ -234,6 +235,7 @@ void TCustomDataGrid::MoveColumn(int target, int direction)
     HideEditor();
     MoveCurrent(col, Row());
     MakeColumnVisible(col);
+    GridAccessibleChanged(*this);
     if (OnColEnter)
         OnColEnter(this);
 }

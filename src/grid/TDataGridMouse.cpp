@@ -14,6 +14,7 @@
 // A right release first hands a context-menu request to the parent control,
 // which opens its own menu; the grid has none.
 
+#include "grid/GridAccessible.h"
 #include "grid/TDataGrid.h"
 #include "grid/TDataGridInplaceEdit.h"
 #include "grid/TDataGridPrivate.h"
@@ -489,6 +490,7 @@ void TCustomDataGrid::MoveDataColumn(int fromIndex, int toIndex)
     }
     UpdateHorzScrollBar();
     InvalidateGrid();
+    GridAccessibleChanged(*this);
     QPointer<TCustomDataGrid> self(this);
     if (OnColumnMoved) {
         OnColumnMoved(this, fromIndex, toIndex);

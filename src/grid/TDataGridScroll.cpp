@@ -3,6 +3,7 @@
 // bar over the left column, and the bars' messages. The arithmetic is the
 // geometry's; this file only carries it out on the window.
 
+#include "grid/GridAccessible.h"
 #include "grid/TDataGrid.h"
 #include "grid/TDataGridInplaceEdit.h"
 #include "grid/TDataGridPrivate.h"
@@ -36,6 +37,8 @@ void TCustomDataGrid::UpdateCurrentRow(bool invalidate)
     if (state_->DataLink.Active() && state_->IndicatorOffset > 0)
         state_->IndicatorRow = Row();
     RefreshEditor();
+    // Every move of the record set, rows arriving and a new layout end here.
+    GridAccessibleChanged(*this);
 }
 
 void TCustomDataGrid::UpdateVertScrollBar()

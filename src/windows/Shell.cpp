@@ -12,6 +12,8 @@
 #include "grid/TGridFindDlg.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QIcon>
 #include <QScreen>
 #include <QWidget>
@@ -20,6 +22,7 @@
 #include <QSocketNotifier>
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <utility>
@@ -120,6 +123,61 @@ void InstallGuiPoster()
             QMetaObject::invokeMethod(application, [] { RunHandedOver(); }, Qt::QueuedConnection);
 #endif
     });
+}
+
+std::optional<int> AnswerCommandLine(int argc, char** argv)
+{
+    // A core application knows the arguments and the program's name without
+    // a display, so --help works over ssh and in a package's build.
+    int coreArgc = argc;
+    QCoreApplication core(coreArgc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("querlin"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUERLIN_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Look into an Oracle database without a configured client: type host, SID,\n"
+        "user and password in the login window and browse users, tables and rows.\n"
+        "See querlin(1) for the files it keeps and the environment it reads."));
+    // Qt's options are single-dash words (-platform offscreen).
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    // The options the GUI application object reads itself, with a value or
+    // without; they must not be refused here.
+    for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin",
+                             "qmljsdebugger", "qwindowgeometry", "qwindowicon", "qwindowtitle",
+                             "session", "display", "geometry", "style", "stylesheet"}) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char* name : {"reverse", "widgetcount", "nograb", "dograb", "sync"}) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+
+    const auto refuse = [](const QString& message) {
+        std::fprintf(stderr, "querlin: %s\nTry 'querlin --help' for more information.\n",
+                     message.toLocal8Bit().constData());
+        return 2;
+    };
+    if (!parser.parse(QCoreApplication::arguments()))
+        return refuse(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return refuse(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    // Qt's --help-all would list the toolkit's options; the short help says
+    // what matters here, so both print it rather than start the program.
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("querlin %s\n", QUERLIN_VERSION);
+        return 0;
+    }
+    return std::nullopt;
 }
 
 void InitialiseApplication(QApplication& application)

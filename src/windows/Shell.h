@@ -7,6 +7,7 @@
 #include "windows/Guard.h"
 
 #include <memory>
+#include <optional>
 
 class QApplication;
 class QWidget;
@@ -25,6 +26,14 @@ template <class Form> void CreateForm(std::unique_ptr<Form>& owner, Form*& globa
     global = form;
     Guard([form] { form->FormCreate(); });
 }
+
+// Reads the command line before any window or display exists. The program
+// takes no arguments of its own: --help and --version answer on standard
+// output (the exit status 0), anything else unknown is reported on standard
+// error (the exit status 2); Qt's own options (-platform, -style ...) are let
+// through for the application object. Returns the exit status when the
+// program should end now, nothing when it should start.
+std::optional<int> AnswerCommandLine(int argc, char** argv);
 
 // Sets the application title, name and version and the icon, before any
 // window exists, so both windows and message boxes carry them. Also lets

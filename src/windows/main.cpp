@@ -86,6 +86,10 @@ Tfrmmain::Tfrmmain(QWidget* parent) : QWidget(parent, Qt::Window)
     upass->setEchoMode(QLineEdit::Password);
     // Every character of the password shows as '*' (Qt's styles default to a bullet).
     upass->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
+    // Screen readers name each field by its label, without the colon.
+    for (auto [edit, label] : {std::pair{ipadd, Label1}, std::pair{ipport, Label2}, std::pair{ipsid, Label5},
+                               std::pair{uname, Label4}, std::pair{upass, Label3}})
+        edit->setAccessibleName(label->text().remove(QLatin1Char(':')).trimmed());
 
     grp2 = new QGroupBox(this);
     grp2->setGeometry(0, 167, 249, 49);

@@ -1,4 +1,5 @@
-// Program entry. The command line is ignored.
+// Program entry. The command line holds only --help and --version (and Qt's
+// own options), answered before any window or display exists.
 #include "data/DataSet.h"
 #include "windows/Shell.h"
 
@@ -7,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #ifdef _WIN32
 #include <objbase.h>
@@ -14,6 +16,8 @@
 
 int main(int argc, char** argv)
 {
+    if (const std::optional<int> status = querlin::app::AnswerCommandLine(argc, argv))
+        return *status;
 #ifdef _WIN32
     // The data-access components and the spreadsheet automation need the
     // GUI thread in a single-threaded apartment before any window exists.

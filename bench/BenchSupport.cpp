@@ -15,6 +15,7 @@
 
 #include <sql.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <sqlext.h>
 
 namespace querlin::bench {
@@ -233,6 +234,28 @@ RawFetchRun RawBoundFetch(const std::string& query)
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     return run;
+}
+
+std::map<std::string, double> RunChild(const std::string& environment, const std::string& arguments,
+                                       const std::string& what)
+{
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        throw std::runtime_error("cannot find this program");
+    self[n] = '\0';
+    const std::string command = environment + " '" + self + "' " + arguments;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        throw std::runtime_error("cannot start the " + what);
+    std::map<std::string, double> figures;
+    char name[128];
+    double value;
+    while (std::fscanf(pipe, "%127s %lf", name, &value) == 2)
+        figures[name] = value;
+    if (pclose(pipe) != 0 || figures.empty())
+        throw std::runtime_error("the " + what + " failed");
+    return figures;
 }
 
 } // namespace querlin::bench

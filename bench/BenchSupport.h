@@ -3,6 +3,7 @@
 // file scripts/testdb wrote, named by QUERLIN_TESTDB_ENV), timing, and the
 // process's memory high-water mark.
 
+#include <map>
 #include <string>
 
 namespace querlin::bench {
@@ -59,5 +60,11 @@ void LoadOdbcDriver();
 
 // Prints one figure as "name: value" on standard output.
 void Figure(const std::string& name, double value);
+
+// Runs this program again with the arguments (and the environment settings
+// before it, "NAME=value ..."), each run in a fresh process, and reads the
+// "name value" lines it prints; throws naming the run when it fails.
+std::map<std::string, double> RunChild(const std::string& environment, const std::string& arguments,
+                                       const std::string& what);
 
 } // namespace querlin::bench

@@ -175,22 +175,7 @@ int Child()
 
 Figures InChild(const std::string& budget)
 {
-    char self[4096];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0)
-        throw std::runtime_error("cannot find this program");
-    self[n] = '\0';
-    const std::string command = "QUERLIN_ROW_MEMORY=" + budget + " '" + self + "' --child";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        throw std::runtime_error("cannot start the run");
-    Figures figures;
-    char name[128];
-    double value;
-    while (std::fscanf(pipe, "%127s %lf", name, &value) == 2)
-        figures[name] = value;
-    if (pclose(pipe) != 0 || figures.empty())
-        throw std::runtime_error("the run with a budget of " + budget + " failed");
+    Figures figures = bench::RunChild("QUERLIN_ROW_MEMORY=" + budget, "--child", "run with a budget of " + budget);
     std::cerr << "  budget " << budget << ": stream " << figures["stream"] << " s, anonymous memory +"
               << figures["anon_growth"] / 1048576 << " MB, scroll step " << figures["scroll_step"] * 1000
               << " ms, find " << figures["find"] << " s\n";

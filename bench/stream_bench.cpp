@@ -338,23 +338,7 @@ int Child(const std::string& mode)
 
 Figures InChild(const std::string& mode)
 {
-    char self[4096];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0)
-        throw std::runtime_error("cannot find this program");
-    self[n] = '\0';
-    const std::string command = std::string("'") + self + "' --child " + mode;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        throw std::runtime_error("cannot start the " + mode + " run");
-    Figures figures;
-    char name[128];
-    double value;
-    while (std::fscanf(pipe, "%127s %lf", name, &value) == 2)
-        figures[name] = value;
-    if (pclose(pipe) != 0 || figures.empty())
-        throw std::runtime_error("the " + mode + " run failed");
-    return figures;
+    return bench::RunChild("", "--child " + mode, mode + " run");
 }
 
 } // namespace

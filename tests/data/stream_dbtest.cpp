@@ -7,6 +7,7 @@
 #include "platform/CacheFile.h"
 #include "platform/RowMemory.h"
 #include "testsupport/PrivateServer.h"
+#include "testsupport/TaskQueue.h"
 #include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -43,96 +44,9 @@ using Clock = std::chrono::steady_clock;
 // fast it really is, the benchmarks measure.
 constexpr auto kAtOnce = 2s;
 
+using test::TaskQueue;
+
 namespace {
-
-// The "GUI thread" of these tests: the workers' tasks wait here until the
-// test runs them.
-class TaskQueue {
-public:
-    TaskQueue() : state_(std::make_shared<State>())
-    {
-        // The workers' copies of the poster see the queue weakly: a task
-        // posted once the queue is gone is dropped, as the program drops
-        // what comes at its end, and no task left in it keeps its worker's
-        // share of the queue alive (a cycle that would never be freed).
-        SetGuiPoster([weak = std::weak_ptr<State>(state_)](int delayMs, std::function<void()> task) {
-            const std::shared_ptr<State> state = weak.lock();
-            if (!state)
-                return;
-            std::lock_guard<std::mutex> hold(state->lock);
-            state->tasks.push_back({Clock::now() + std::chrono::milliseconds(delayMs), std::move(task)});
-            ++state->posted;
-            state->changed.notify_all();
-        });
-    }
-    ~TaskQueue()
-    {
-        SetGuiPoster({});
-        // The tasks never run go outside the lock: they may hold the last
-        // share of a worker's stream.
-        std::deque<Task> left;
-        std::lock_guard<std::mutex> hold(state_->lock);
-        left.swap(state_->tasks);
-    }
-
-    // Runs the tasks due, waiting for them, until done() or the time is up.
-    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s)
-    {
-        const auto end = Clock::now() + limit;
-        while (!done()) {
-            if (Clock::now() >= end)
-                return false;
-            RunFor(5ms);
-        }
-        return true;
-    }
-    // Runs what falls due within this time.
-    void RunFor(std::chrono::milliseconds time)
-    {
-        const auto end = Clock::now() + time;
-        for (;;) {
-            std::function<void()> task;
-            {
-                std::unique_lock<std::mutex> hold(state_->lock);
-                for (;;) {
-                    auto due = state_->tasks.end();
-                    for (auto i = state_->tasks.begin(); i != state_->tasks.end(); ++i)
-                        if (i->due <= Clock::now()) {
-                            due = i;
-                            break;
-                        }
-                    if (due != state_->tasks.end()) {
-                        task = std::move(due->task);
-                        state_->tasks.erase(due);
-                        break;
-                    }
-                    if (Clock::now() >= end)
-                        return;
-                    state_->changed.wait_for(hold, 2ms);
-                }
-            }
-            task();
-        }
-    }
-    int Posted() const
-    {
-        std::lock_guard<std::mutex> hold(state_->lock);
-        return state_->posted;
-    }
-
-private:
-    struct Task {
-        Clock::time_point due;
-        std::function<void()> task;
-    };
-    struct State {
-        std::mutex lock;
-        std::condition_variable changed;
-        std::deque<Task> tasks;
-        int posted = 0;
-    };
-    std::shared_ptr<State> state_;
-};
 
 // A view of twenty rows that counts what it is told.
 class CountingLink : public TDataLink {

@@ -10,6 +10,7 @@
 #include "data/ConnectionString.h"
 #include "data/DataSet.h"
 #include "platform/Error.h"
+#include "testsupport/TaskQueue.h"
 #include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -35,67 +36,6 @@ using namespace querlin::data;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// The GUI thread of these tests: the workers' tasks wait here until due.
-class GuiQueue {
-public:
-    GuiQueue() : state_(std::make_shared<State>())
-    {
-        // Seen weakly, so no task left in the queue keeps it alive.
-        SetGuiPoster([weak = std::weak_ptr<State>(state_)](int delayMs, std::function<void()> task) {
-            const std::shared_ptr<State> state = weak.lock();
-            if (!state)
-                return;
-            std::lock_guard<std::mutex> hold(state->lock);
-            state->tasks.push_back({Clock::now() + std::chrono::milliseconds(delayMs), std::move(task)});
-            state->changed.notify_all();
-        });
-    }
-    ~GuiQueue()
-    {
-        SetGuiPoster({});
-        std::deque<Task> left;  // destroyed outside the lock
-        std::lock_guard<std::mutex> hold(state_->lock);
-        left.swap(state_->tasks);
-    }
-
-    // Runs the tasks as they fall due until done(); false after a minute
-    // without it. Generous by intent: it measures nothing.
-    bool RunUntil(const std::function<bool()>& done)
-    {
-        const auto end = Clock::now() + std::chrono::seconds(60);
-        while (!done()) {
-            if (Clock::now() >= end)
-                return false;
-            std::function<void()> task;
-            {
-                std::unique_lock<std::mutex> hold(state_->lock);
-                auto due = std::find_if(state_->tasks.begin(), state_->tasks.end(),
-                                        [](const Task& t) { return t.due <= Clock::now(); });
-                if (due == state_->tasks.end()) {
-                    state_->changed.wait_for(hold, std::chrono::milliseconds(2));
-                    continue;
-                }
-                task = std::move(due->task);
-                state_->tasks.erase(due);
-            }
-            task();
-        }
-        return true;
-    }
-
-private:
-    struct Task {
-        Clock::time_point due;
-        std::function<void()> task;
-    };
-    struct State {
-        std::mutex lock;
-        std::condition_variable changed;
-        std::deque<Task> tasks;
-    };
-    std::shared_ptr<State> state_;
-};
 
 // A data source file of the test's own with the shared test server's data
 // source under another name, its cursor options left out and these lines
@@ -186,7 +126,7 @@ TEST(StreamSourceDb, ADataSourceWithoutCursorOptionsStillStreams)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         BareDataSource source(c.lines);
-        GuiQueue gui;
+        test::TaskQueue gui;
         TADOQuery q;
         q.SetConnectionString(BareDataSource::ConnectionString());
         q.SetSQL(FailingAtTheEnd(50000));
@@ -207,7 +147,7 @@ TEST(StreamSourceDb, AMillionRowsCostTheSnapshotAloneAndShowBeforeTheEnd)
 {
     constexpr int kRows = 1000000;
     BareDataSource source({});
-    GuiQueue gui;
+    test::TaskQueue gui;
     TADOQuery q;
     q.SetConnectionString(BareDataSource::ConnectionString());
     // The driver and its libraries are loaded by a first small open, so

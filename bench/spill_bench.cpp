@@ -119,15 +119,15 @@ int Child()
     app::InstallGuiPoster();
     TForm1 window;
     OfferTables(window, "SELECT 'OPEN10M' AS 用户表");
-    data::TADOQuery& tables = window.qry2;
+    data::TADOQuery& tables = test::Of(window).qry2;
     tables.MoveFirst();
-    data::TADOQuery& rows = window.qry4;
+    data::TADOQuery& rows = test::Of(window).qry4;
     QCoreApplication::processEvents();
 
     const long long base = AnonBytes();
     AnonPeak peak;
     const double start = NowSeconds();
-    window.dbgrd2CellClick(nullptr);
+    test::Of(window).dbgrd2CellClick(nullptr);
     ProcessUntil([&] { return rows.Active() && rows.FetchState() != data::TFetchState::fsFetching; });
     out["stream"] = NowSeconds() - start;
     out["anon_growth"] = static_cast<double>(peak.Stop() - base);
@@ -136,7 +136,7 @@ int Child()
 
     // Steps up from the last row: once the current row is the top one,
     // each step scrolls the grid by a row.
-    grid::TDataGrid& grid = *window.dbgrd4;
+    grid::TDataGrid& grid = *test::Of(window).dbgrd4;
     grid.setFocus();
     Key(&grid, Qt::Key_End, Qt::ControlModifier);
     grid.viewport()->repaint();

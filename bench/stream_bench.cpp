@@ -134,7 +134,7 @@ public:
         throw std::runtime_error("no table " + table + " in the list");
     }
 
-    bool FirstRowsIn() const { return test::Of(window).qry4.Active() && !test::Of(window).qry4.Opening(); }
+    bool FirstRowsIn() { return test::Of(window).qry4.Active() && !test::Of(window).qry4.Opening(); }
 
     // A click on the table until its first rows are painted; seconds.
     double ClickUntilPainted(const std::string& table)
@@ -220,7 +220,7 @@ void RawChild(Figures& out)
 void StreamChild(Figures& out)
 {
     Browser browser;
-    data::TADOQuery& rows = browser.test::Of(window).qry4;
+    data::TADOQuery& rows = test::Of(browser.window).qry4;
     browser.Pick("OPEN10M");
     ResetPeakRss();
     const long long base = CurrentRssBytes();
@@ -242,7 +242,7 @@ void StreamChild(Figures& out)
     // own time counts as a stall.
     QTimer::singleShot(0, [&] {
         start = NowSeconds();
-        browser.test::Of(window).dbgrd2CellClick(nullptr);
+        test::Of(browser.window).dbgrd2CellClick(nullptr);
     });
     ProcessUntil([&] {
         if (firstRows == 0 && start != 0 && browser.FirstRowsIn())
@@ -267,7 +267,7 @@ void StreamChild(Figures& out)
 void ClicksChild(Figures& out)
 {
     Browser browser;
-    data::TADOQuery& rows = browser.test::Of(window).qry4;
+    data::TADOQuery& rows = test::Of(browser.window).qry4;
     auto settle = [&] {
         rows.Close();
         ProcessFor(0.3);

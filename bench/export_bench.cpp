@@ -201,7 +201,7 @@ double GuiStallMs(const std::string& connection, const std::string& table, const
 {
     QApplication app(argc, argv);
     TForm1 form;
-    form->FormCreate();
+    form.FormCreate();
     test::Of(form).qry4.SetConnectionString(connection);
     test::Of(form).qry4.SetSQL("SELECT * FROM " + table);
     test::Of(form).qry4.Open();

@@ -7,6 +7,11 @@
 #include "windows/Unit1.h"
 #include "windows/TestAccess.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <functional>
+#include <stdexcept>
 #include <string>
 
 namespace querlin::bench {
@@ -23,6 +28,20 @@ inline void OfferTables(TForm1& window, const std::string& tablesSelect)
     test::Of(window).qry2.SetSQL(tablesSelect);
     test::Of(window).qry2.Open();
     window.show();
+}
+
+// Runs the event loop until done(); a timer wakes it every 5 ms so that no
+// condition is slept through. A wait past the time fails the run.
+inline void ProcessUntil(const std::function<bool()>& done, double timeoutSeconds = 600)
+{
+    QTimer ticker;
+    ticker.start(5);
+    const double until = NowSeconds() + timeoutSeconds;
+    while (!done()) {
+        if (NowSeconds() > until)
+            throw std::runtime_error("timed out waiting for the window");
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
 }
 
 } // namespace querlin::bench

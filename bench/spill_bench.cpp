@@ -54,17 +54,6 @@ using Figures = std::map<std::string, double>;
 constexpr int kRounds = 2;
 constexpr int kScrollSteps = 300;
 
-void ProcessUntil(const std::function<bool()>& done, double timeoutSeconds = 600)
-{
-    QTimer ticker;
-    ticker.start(5);
-    const double until = NowSeconds() + timeoutSeconds;
-    while (!done()) {
-        if (NowSeconds() > until)
-            throw std::runtime_error("timed out waiting for the window");
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-}
 
 // The process's anonymous resident memory, in bytes.
 long long AnonBytes()

@@ -87,20 +87,6 @@ double Ms(double seconds)
     return seconds * 1000.0;
 }
 
-// Runs the GUI thread's events until done says so. A 5 ms ticker keeps the
-// wait from sleeping through a condition no event announces; a fetch that
-// never ends is a failure of the run, not a hang.
-void ProcessUntil(const std::function<bool()>& done, double timeoutSeconds = 300)
-{
-    QTimer ticker;
-    ticker.start(5);
-    const double until = NowSeconds() + timeoutSeconds;
-    while (!done()) {
-        if (NowSeconds() > until)
-            throw std::runtime_error("timed out waiting for the window");
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-}
 
 void ProcessFor(double seconds)
 {

@@ -51,6 +51,10 @@ struct Link {
     bool readOnly = false;
     ServerKind server = ServerKind::Other;
     SQLUINTEGER getDataExtensions = 0;
+    // PostgreSQL through psqlODBC: queries stream through a cursor of the
+    // connection's own (OdbcCursor.cpp), and whether one is open now.
+    bool ownCursors = false;
+    bool cursorOpen = false;
 
     Link() = default;
     ~Link();
@@ -90,9 +94,52 @@ double WidenFloat(float value);
 
 // ---- The reader (OdbcReader.cpp) ----
 
-// Reads the result of an executed statement with this many columns.
+class ServerCursor;
+
+// Reads the result of an executed statement with this many columns; with a
+// cursor, the statement holds its first FETCH and the reader asks it for
+// the next ones.
 std::unique_ptr<ResultReader> MakeReader(std::shared_ptr<Link> link, std::unique_ptr<StatementHandle> statement,
-                                         SQLSMALLINT columnCount);
+                                         SQLSMALLINT columnCount, std::unique_ptr<ServerCursor> cursor = nullptr);
+
+// ---- The connection's own cursor (OdbcCursor.cpp) ----
+
+// psqlODBC's own streaming (UseDeclareFetch) crashes inside SQLFetch when
+// the connection is cut while a block of rows is arriving, and a crash
+// takes the user's window with it. A result it reads whole does not: so
+// queries on PostgreSQL declare a cursor of their own in a transaction of
+// their own and take its rows FETCH by FETCH, each FETCH a result the
+// driver reads whole, the same number of rows at a time as its streaming
+// would hold.
+class ServerCursor {
+public:
+    // Rows a FETCH asks for.
+    static constexpr std::size_t kRows = 10000;
+
+    // Declares the query's cursor and runs its first FETCH on the
+    // statement. Nothing when the connection has no cursors of its own, has
+    // one open already, or the server will not declare one for this text
+    // (the caller then runs it plainly, which reports a real fault in the
+    // server's words); throws when the connection fails.
+    static std::unique_ptr<ServerCursor> Open(std::shared_ptr<Link> link, SQLHSTMT statement, const std::string& sql);
+    // Ends the transaction, whatever became of the connection.
+    ~ServerCursor();
+    ServerCursor(const ServerCursor&) = delete;
+    ServerCursor& operator=(const ServerCursor&) = delete;
+
+    // After the rows of one FETCH are read: runs the next on the statement.
+    // False when the last FETCH had fewer than kRows rows (the cursor is
+    // spent). Throws the driver's words when it fails.
+    bool FetchMore(SQLHSTMT statement, std::size_t rowsOfLastFetch);
+
+private:
+    explicit ServerCursor(std::shared_ptr<Link> link);
+    std::shared_ptr<Link> link_;
+    std::u16string fetch_;
+};
+
+// Whether the connection is PostgreSQL through psqlODBC (after connecting).
+bool HasOwnCursors(const Link& link);
 
 // ---- The connection text (OdbcConnectionText.cpp) ----
 
@@ -111,6 +158,9 @@ std::optional<DataSourceLogin> PlainDataSourceLogin(const std::string& connectTe
 std::vector<std::string> DriverNames(const std::string& connectText);
 
 // ---- The read-only guard (OdbcReadOnly.cpp) ----
+
+// The server behind the connection, from the driver's DBMS name.
+ServerKind KindOfServer(SQLHDBC dbc);
 
 // "Mode=Read", "Read|...", or the number of the read mode.
 bool WantsReadOnly(const ConnectionString& settings);

@@ -5,6 +5,7 @@
 
 #include "data/OdbcInternal.h"
 #include "data/ProviderText.h"
+#include "data/QueryText.h"
 #include "platform/Error.h"
 
 #include <algorithm>
@@ -31,14 +32,17 @@ public:
         CheckReadOnlyText(*link_, sql);
         KeepReadOnlyAtServer(*link_);
         auto statement = std::make_unique<StatementHandle>(*link_);
-        if (!Run(statement->Get(), sql))
+        std::unique_ptr<ServerCursor> cursor;
+        if (IsSingleQuery(sql))
+            cursor = ServerCursor::Open(link_, statement->Get(), sql);
+        if (!cursor && !Run(statement->Get(), sql))
             return nullptr;
         SQLSMALLINT columns = 0;
         Check(SQLNumResultCols(statement->Get(), &columns), SQL_HANDLE_STMT, statement->Get(),
               "Cannot count the result's columns.");
         if (columns <= 0)
             return nullptr;
-        return MakeReader(link_, std::move(statement), columns);
+        return MakeReader(link_, std::move(statement), columns, std::move(cursor));
     }
 
     std::int64_t Execute(const std::string& sql) override
@@ -170,6 +174,8 @@ std::unique_ptr<Connection> OpenOdbc(const ConnectionString& settings)
     }
     Check(rc, SQL_HANDLE_DBC, link->dbc, "Cannot connect to the data source.");
     link->connected = true;
+    link->server = KindOfServer(link->dbc);
+    link->ownCursors = HasOwnCursors(*link);
     MakeReadOnly(*link);
 
     SQLUINTEGER extensions = 0;

@@ -13,8 +13,6 @@
 
 namespace querlin::data::odbc {
 
-namespace {
-
 ServerKind KindOfServer(SQLHDBC dbc)
 {
     SQLWCHAR name[64] = {};
@@ -29,6 +27,8 @@ ServerKind KindOfServer(SQLHDBC dbc)
         return ServerKind::Oracle;
     return ServerKind::Other;
 }
+
+namespace {
 
 void RunOwnStatement(const Link& link, const char* sql)
 {
@@ -103,7 +103,6 @@ void MakeReadOnly(Link& link)
     if (!link.readOnly)
         return;
     RequestReadOnlyAccess(link);
-    link.server = KindOfServer(link.dbc);
     if (link.server == ServerKind::Oracle)
         Check(SQLSetConnectAttr(link.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
               SQL_HANDLE_DBC, link.dbc, "Cannot make the connection read-only.");

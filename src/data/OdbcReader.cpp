@@ -120,8 +120,9 @@ void ChoosePlan(ColumnPlan& plan, const ColumnInfo& info)
 
 class OdbcReader : public ResultReader {
 public:
-    OdbcReader(std::shared_ptr<Link> link, std::unique_ptr<StatementHandle> statement, SQLSMALLINT columnCount)
-        : link_(std::move(link)), statement_(std::move(statement))
+    OdbcReader(std::shared_ptr<Link> link, std::unique_ptr<StatementHandle> statement, SQLSMALLINT columnCount,
+               std::unique_ptr<ServerCursor> cursor)
+        : link_(std::move(link)), cursor_(std::move(cursor)), statement_(std::move(statement))
     {
         Describe(columnCount);
         Plan();
@@ -147,6 +148,7 @@ public:
             failed_ = true;
             failure_ = e.what();
             statement_->Free();
+            cursor_.reset();
             throw;
         }
         return delivered;
@@ -289,6 +291,11 @@ private:
     {
         fetched_ = 0;
         SQLRETURN rc = SQLFetch(Stmt());
+        if (rc == SQL_NO_DATA && cursor_ && cursor_->FetchMore(Stmt(), rowsOfFetch_)) {
+            rowsOfFetch_ = 0;
+            fetched_ = 0;
+            rc = SQLFetch(Stmt());
+        }
         if (rc == SQL_NO_DATA) {
             Finish();
             return false;
@@ -308,6 +315,7 @@ private:
             Finish();
             return false;
         }
+        rowsOfFetch_ += blockCount_;
         return true;
     }
 
@@ -317,6 +325,7 @@ private:
     {
         done_ = true;
         statement_->Free();
+        cursor_.reset();
     }
 
     void DeliverRow(RowSink& sink, std::size_t row)
@@ -573,6 +582,9 @@ private:
     }
 
     std::shared_ptr<Link> link_;
+    // Before the statement, so the statement goes first.
+    std::unique_ptr<ServerCursor> cursor_;
+    std::size_t rowsOfFetch_ = 0;  // rows read of the cursor's last FETCH
     std::unique_ptr<StatementHandle> statement_;
     std::vector<ColumnInfo> columns_;
     std::vector<ColumnPlan> plans_;
@@ -592,9 +604,9 @@ private:
 } // namespace
 
 std::unique_ptr<ResultReader> MakeReader(std::shared_ptr<Link> link, std::unique_ptr<StatementHandle> statement,
-                                         SQLSMALLINT columnCount)
+                                         SQLSMALLINT columnCount, std::unique_ptr<ServerCursor> cursor)
 {
-    return std::make_unique<OdbcReader>(std::move(link), std::move(statement), columnCount);
+    return std::make_unique<OdbcReader>(std::move(link), std::move(statement), columnCount, std::move(cursor));
 }
 
 } // namespace querlin::data::odbc

@@ -3,6 +3,7 @@
 #include "data/ConnectionString.h"
 #include "data/DataSet.h"
 #include "data/ProviderText.h"
+#include "platform/RowMemory.h"
 #include "testsupport/TestDatabaseEnv.h"
 
 #include <chrono>
@@ -19,6 +20,11 @@
 #include <sqlext.h>
 
 namespace querlin::bench {
+
+namespace {
+// Every benchmark's process keeps its heap as the program's does.
+[[maybe_unused]] const bool oneHeap = (platform::ShareOneHeap(), true);
+} // namespace
 
 std::string BenchDatabase::OdbcConnectionString() const
 {

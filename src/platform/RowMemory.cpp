@@ -15,6 +15,9 @@
 #else
 #include <unistd.h>
 #endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace querlin::platform {
 
@@ -223,6 +226,13 @@ void ReleaseRowMemory(std::size_t bytes)
 std::uint64_t RowMemoryInUse()
 {
     return inUse.load(std::memory_order_relaxed);
+}
+
+void ShareOneHeap()
+{
+#ifdef __GLIBC__
+    mallopt(M_ARENA_MAX, 1);
+#endif
 }
 
 void SetRowMemoryBudgetForTesting(std::uint64_t bytes)

@@ -1,6 +1,7 @@
 // Program entry. The command line holds only --help and --version (and Qt's
 // own options), answered before any window or display exists.
 #include "data/DataSet.h"
+#include "platform/RowMemory.h"
 #include "windows/Shell.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@
 
 int main(int argc, char** argv)
 {
+    querlin::platform::ShareOneHeap();
     if (const std::optional<int> status = querlin::app::AnswerCommandLine(argc, argv))
         return *status;
 #ifdef _WIN32

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "data/DataSet.h"
+#include "platform/RowMemory.h"
 
 #include <chrono>
 #include <cstdio>
@@ -13,6 +14,7 @@
 // The Windows build has no Qt and runs no widget tests.
 int main(int argc, char** argv)
 {
+    querlin::platform::ShareOneHeap();
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     if (!querlin::data::WaitForWorkers(std::chrono::seconds(10))) {
@@ -28,6 +30,7 @@ int main(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    querlin::platform::ShareOneHeap();
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);

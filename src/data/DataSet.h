@@ -60,6 +60,11 @@ void SetGuiPoster(TGuiPoster poster);
 // tear-down would run under the worker's call.
 int WorkersAlive();
 bool WaitForWorkers(std::chrono::milliseconds limit);
+// A thread of the data layer's own that may sit in a driver's call (a
+// reader's fetch thread) is counted with them: up before it starts, down
+// as its last step.
+void WorkerStarts();
+void WorkerEnds();
 
 enum class TFieldType {
     ftUnknown, ftString, ftSmallint, ftInteger, ftWord, ftBoolean, ftFloat,

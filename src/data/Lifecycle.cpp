@@ -57,17 +57,23 @@ std::mutex workersLock;
 std::condition_variable workersEnded;
 int workersAlive = 0;
 
+// Links hear of new rows at most this often.
+constexpr auto kWakeInterval = std::chrono::milliseconds(50);
+
+} // namespace
+
+void WorkerStarts()
+{
+    std::lock_guard<std::mutex> hold(workersLock);
+    ++workersAlive;
+}
+
 void WorkerEnds()
 {
     std::lock_guard<std::mutex> hold(workersLock);
     --workersAlive;
     workersEnded.notify_all();
 }
-
-// Links hear of new rows at most this often.
-constexpr auto kWakeInterval = std::chrono::milliseconds(50);
-
-} // namespace
 
 int WorkersAlive()
 {
@@ -358,10 +364,7 @@ void TADOQuery::Impl::StartWorker()
 {
     auto inbox = std::make_shared<Inbox>(CurrentPoster());
     inbox->owner = this;
-    {
-        std::lock_guard<std::mutex> hold(workersLock);
-        ++workersAlive;
-    }
+    WorkerStarts();
     try {
         std::thread(Work, inbox, connectionString, sql).detach();
     } catch (...) {

@@ -1,12 +1,18 @@
 // The reader: a result's columns described, its rows fetched in blocks
 // where the driver allows and handed to the row sink as UTF-8 and numbers.
+#include "data/DataSet.h"
 #include "data/OdbcInternal.h"
 #include "data/OdbcProvider.h"
 #include "data/ProviderText.h"
 #include "platform/Error.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace querlin::data::odbc {
@@ -38,8 +44,18 @@ struct ColumnPlan {
     SQLSMALLINT cType = SQL_C_DEFAULT;
     SQLLEN elementBytes = 0;
     bool bound = false;
-    std::unique_ptr<char[]> buffer;     // elementBytes per row of a block
-    std::unique_ptr<SQLLEN[]> lengths;  // one per row of a block
+};
+
+// The buffers one block of rows is fetched into, and what the fetch said
+// of it. Rows come in blocks into two such sets in turn: one is converted
+// while the driver fills the other.
+struct BlockSet {
+    std::vector<std::unique_ptr<char[]>> data;     // per column: elementBytes per row, bound columns only
+    std::vector<std::unique_ptr<SQLLEN[]>> lengths;  // per column: one per row
+    std::vector<SQLUSMALLINT> status;
+    SQLULEN fetched = 0;
+    std::size_t count = 0;     // the rows of the block
+    bool needsCursor = false;  // a value longer than its buffer, read through the cursor on this block
 };
 
 void SetPlan(ColumnPlan& plan, Fetch fetch, SQLSMALLINT cType, std::size_t elementBytes)
@@ -128,6 +144,8 @@ public:
         Plan();
     }
 
+    ~OdbcReader() override { StopFetcher(); }
+
     const std::vector<ColumnInfo>& Columns() const override { return columns_; }
 
     std::size_t Read(RowSink& sink, std::size_t maxRows) override
@@ -138,7 +156,7 @@ public:
         try {
             while (delivered < maxRows) {
                 if (blockPos_ >= blockCount_) {
-                    if (done_ || !FetchBlock())
+                    if (done_ || !NextBlock())
                         break;
                 }
                 DeliverRow(sink, blockPos_++);
@@ -147,8 +165,9 @@ public:
         } catch (const Error& e) {
             failed_ = true;
             failure_ = e.what();
-            statement_->Free();
-            cursor_.reset();
+            // The fetch thread lets go of the statement first.
+            StopFetcher();
+            LetGo();
             throw;
         }
         return delivered;
@@ -271,61 +290,208 @@ private:
                 blockRows_ = std::max<SQLULEN>(actual, 1);
             }
         }
-        rowStatus_.assign(blockRows_, SQL_ROW_SUCCESS);
-        SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0);
-        SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, rowStatus_.data(), 0);
-
-        for (std::size_t c = 0; c < plans_.size(); ++c) {
-            ColumnPlan& plan = plans_[c];
-            if (!plan.bound)
-                continue;
-            plan.buffer = std::make_unique<char[]>(static_cast<std::size_t>(plan.elementBytes) * blockRows_);
-            plan.lengths = std::make_unique<SQLLEN[]>(blockRows_);
-            Check(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(c + 1), plan.cType, plan.buffer.get(),
-                             plan.elementBytes, plan.lengths.get()),
-                  SQL_HANDLE_STMT, stmt, "Cannot bind a result column.");
+        // Blocks of rows are fetched on a thread of the reader's own while
+        // the rows before are converted; single rows (long values read in
+        // pieces through the cursor) are fetched as they are read.
+        pipelined_ = blockRows_ > 1;
+        for (std::size_t k = 0; k < (pipelined_ ? 2u : 1u); ++k) {
+            BlockSet& set = sets_[k];
+            set.status.assign(blockRows_, SQL_ROW_SUCCESS);
+            set.data.resize(plans_.size());
+            set.lengths.resize(plans_.size());
+            for (std::size_t c = 0; c < plans_.size(); ++c) {
+                if (!plans_[c].bound)
+                    continue;
+                set.data[c] = std::make_unique<char[]>(static_cast<std::size_t>(plans_[c].elementBytes) * blockRows_);
+                set.lengths[c] = std::make_unique<SQLLEN[]>(blockRows_);
+            }
         }
+        BindSet(0);
     }
 
-    bool FetchBlock()
+    // Points the statement's bound columns, row count and row states at a set.
+    void BindSet(std::size_t k)
     {
-        fetched_ = 0;
+        SQLHSTMT stmt = Stmt();
+        BlockSet& set = sets_[k];
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &set.fetched, 0);
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, set.status.data(), 0);
+        for (std::size_t c = 0; c < plans_.size(); ++c) {
+            const ColumnPlan& plan = plans_[c];
+            if (!plan.bound)
+                continue;
+            Check(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(c + 1), plan.cType, set.data[c].get(),
+                             plan.elementBytes, set.lengths[c].get()),
+                  SQL_HANDLE_STMT, stmt, "Cannot bind a result column.");
+        }
+        boundSet_ = k;
+    }
+
+    // Fetches the next block into a set; false at the result's end. Whoever
+    // calls it owns the statement for the call: the fetch thread while it
+    // runs, the reading thread otherwise.
+    bool FetchInto(std::size_t k)
+    {
+        if (boundSet_ != k)
+            BindSet(k);
+        BlockSet& set = sets_[k];
+        set.fetched = 0;
+        set.count = 0;
+        set.needsCursor = false;
         SQLRETURN rc = SQLFetch(Stmt());
         if (rc == SQL_NO_DATA && cursor_ && cursor_->FetchMore(Stmt(), rowsOfFetch_)) {
             rowsOfFetch_ = 0;
-            fetched_ = 0;
+            set.fetched = 0;
             rc = SQLFetch(Stmt());
         }
-        if (rc == SQL_NO_DATA) {
-            Finish();
+        if (rc == SQL_NO_DATA)
             return false;
-        }
         Check(rc, SQL_HANDLE_STMT, Stmt(), "Fetching the rows failed.");
-        blockCount_ = blockRows_ == 1 ? 1 : static_cast<std::size_t>(fetched_);
-        blockPos_ = 0;
-        for (std::size_t r = 0; r < blockCount_; ++r) {
-            if (rowStatus_[r] == SQL_ROW_ERROR)
+        std::size_t count = 1;
+        if (blockRows_ > 1)
+            count = static_cast<std::size_t>(std::min<SQLULEN>(set.fetched, static_cast<SQLULEN>(blockRows_)));
+        for (std::size_t r = 0; r < count; ++r) {
+            if (set.status[r] == SQL_ROW_ERROR)
                 ThrowDiagnostics(SQL_HANDLE_STMT, Stmt(), "A row of the result could not be fetched.");
-            if (rowStatus_[r] == SQL_ROW_NOROW) {
-                blockCount_ = r;
+            if (set.status[r] == SQL_ROW_NOROW) {
+                count = r;
                 break;
             }
         }
-        if (blockCount_ == 0) {
-            Finish();
+        for (std::size_t c = 0; c < plans_.size() && !set.needsCursor; ++c) {
+            if (!plans_[c].bound)
+                continue;
+            for (std::size_t r = 0; r < count; ++r) {
+                const SQLLEN length = set.lengths[c][r];
+                if (length != SQL_NULL_DATA && Truncated(plans_[c], length)) {
+                    set.needsCursor = true;
+                    break;
+                }
+            }
+        }
+        set.count = count;
+        rowsOfFetch_ += count;
+        return count > 0;
+    }
+
+    // The next block for the reading thread: false at the result's end,
+    // when the statement has gone, so the connection is free again.
+    bool NextBlock()
+    {
+        if (!pipelined_) {
+            if (!FetchInto(0)) {
+                done_ = true;
+                LetGo();
+                return false;
+            }
+            current_ = 0;
+            blockCount_ = sets_[0].count;
+            blockPos_ = 0;
+            return true;
+        }
+        if (!fetcher_.joinable() && !fetchEnded_ && !StartFetcher()) {
+            pipelined_ = false;
+            return NextBlock();
+        }
+        std::unique_lock<std::mutex> hold(pipeLock_);
+        if (held_ != kNoSet) {
+            // Done with the block held: its set is the fetch thread's again.
+            if (cursorSet_ == held_)
+                cursorSet_ = kNoSet;
+            held_ = kNoSet;
+            pipeMoved_.notify_all();
+        }
+        pipeMoved_.wait(hold, [this] { return filled_ != kNoSet || fetchEnded_; });
+        if (filled_ == kNoSet) {
+            if (fetchFailure_)
+                std::rethrow_exception(fetchFailure_);
+            done_ = true;
             return false;
         }
-        rowsOfFetch_ += blockCount_;
+        held_ = filled_;
+        filled_ = kNoSet;
+        pipeMoved_.notify_all();
+        current_ = held_;
+        blockCount_ = sets_[held_].count;
+        blockPos_ = 0;
         return true;
     }
 
-    // The result is read to its end: the statement goes at once, so the
-    // connection is free again.
-    void Finish()
+    // The result is read (or failed): the statement and the cursor's
+    // transaction go at once, so the connection is free again. Whoever owns
+    // the statement calls it.
+    void LetGo()
     {
-        done_ = true;
         statement_->Free();
         cursor_.reset();
+    }
+
+    bool StartFetcher()
+    {
+        WorkerStarts();
+        try {
+            fetcher_ = std::thread([this] { FetchAhead(); });
+        } catch (const std::system_error&) {
+            WorkerEnds();
+            return false;
+        }
+        return true;
+    }
+
+    // The fetch thread: fills the set the reading thread is not on, hands it
+    // over and fills the other, until the result ends, fails, or the reader
+    // stops it. After a block with a value read through the cursor it waits
+    // until that block is done with, so the cursor stays on it.
+    void FetchAhead()
+    {
+        std::size_t next = 0;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> hold(pipeLock_);
+                pipeMoved_.wait(hold, [&] {
+                    return stopFetch_ || (held_ != next && filled_ == kNoSet && cursorSet_ == kNoSet);
+                });
+                if (stopFetch_)
+                    break;
+            }
+            bool more = false;
+            std::exception_ptr failure;
+            try {
+                more = FetchInto(next);
+                if (!more)
+                    LetGo();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            std::lock_guard<std::mutex> hold(pipeLock_);
+            if (failure || !more) {
+                fetchFailure_ = failure;
+                fetchEnded_ = true;
+                pipeMoved_.notify_all();
+                break;
+            }
+            filled_ = next;
+            if (sets_[next].needsCursor)
+                cursorSet_ = next;
+            pipeMoved_.notify_all();
+            next ^= 1;
+        }
+        WorkerEnds();
+    }
+
+    // Ends the fetch thread. One in a driver's call is waited for: the
+    // statement and the connection under that call stay until it returns.
+    void StopFetcher()
+    {
+        if (!fetcher_.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> hold(pipeLock_);
+            stopFetch_ = true;
+        }
+        pipeMoved_.notify_all();
+        fetcher_.join();
+        fetchEnded_ = true;
     }
 
     void DeliverRow(RowSink& sink, std::size_t row)
@@ -337,13 +503,14 @@ private:
             if (plan.fetch == Fetch::Skip) {
                 sink.Null(column);
             } else if (plan.bound) {
-                const SQLLEN length = plan.lengths[row];
+                const BlockSet& set = sets_[current_];
+                const SQLLEN length = set.lengths[c][row];
                 if (length == SQL_NULL_DATA)
                     sink.Null(column);
                 else if (Truncated(plan, length))
                     ReadWhole(sink, c, row);
                 else
-                    Deliver(sink, c, plan.buffer.get() + row * static_cast<std::size_t>(plan.elementBytes), length);
+                    Deliver(sink, c, set.data[c].get() + row * static_cast<std::size_t>(plan.elementBytes), length);
             } else if (IsLong(plan.fetch)) {
                 ReadPieces(sink, c);
             } else {
@@ -589,8 +756,10 @@ private:
     std::vector<ColumnInfo> columns_;
     std::vector<ColumnPlan> plans_;
     std::size_t blockRows_ = 1;
-    std::vector<SQLUSMALLINT> rowStatus_;
-    SQLULEN fetched_ = 0;
+    BlockSet sets_[2];
+    std::size_t boundSet_ = 0;  // the set the statement's columns point at
+    std::size_t current_ = 0;   // the set the reading thread converts
+    bool pipelined_ = false;
     std::size_t blockCount_ = 0;
     std::size_t blockPos_ = 0;
     bool done_ = false;
@@ -599,6 +768,23 @@ private:
     std::string text_;   // scratch for converted text
     std::string bytes_;  // scratch for long binary values
     std::vector<char> piece_;
+
+    // The fetch thread and what it shares with the reading thread, under
+    // pipeLock_: which set is filled and not yet taken, which the reading
+    // thread holds, whether one handed over still needs the cursor, and how
+    // the fetch ended. Outside the lock, a set belongs to whichever of the
+    // two the hand-over gave it to, and the statement to the fetch thread
+    // while it runs (but while a block that needs the cursor is out).
+    static constexpr std::size_t kNoSet = SIZE_MAX;
+    std::mutex pipeLock_;
+    std::condition_variable pipeMoved_;
+    std::size_t filled_ = kNoSet;
+    std::size_t held_ = kNoSet;
+    std::size_t cursorSet_ = kNoSet;
+    bool stopFetch_ = false;
+    bool fetchEnded_ = false;
+    std::exception_ptr fetchFailure_;
+    std::thread fetcher_;
 };
 
 } // namespace

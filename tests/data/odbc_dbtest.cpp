@@ -578,6 +578,27 @@ TEST(OdbcLongValues, TextLongerThanTheDriverDeclaredIsNotCut)
     EXPECT_EQ(rows[0][0].size(), 5u + 250 * 3);
 }
 
+// The long values sit in blocks of their own among short ones: each is
+// read through the cursor on its own block, not on a block fetched after it.
+TEST(OdbcLongValues, LongerTextsInLaterBlocksAreReadFromTheirOwnRows)
+{
+    auto connection = Connect(Db().AdoConnectionString());
+    auto rows = ReadAll(*connection,
+                        "SELECT repeat('长', CASE WHEN n % 997 = 0 THEN 300 + n % 7 ELSE 3 END)::varchar AS v, n "
+                        "FROM generate_series(1, 5000) n ORDER BY n");
+    ASSERT_EQ(rows.size(), 5000u);
+    int wrong = 0;
+    for (int n = 1; n <= 5000; ++n) {
+        std::string expected = "text:";
+        for (int i = 0; i < (n % 997 == 0 ? 300 + n % 7 : 3); ++i)
+            expected += "长";
+        const auto& row = rows[static_cast<std::size_t>(n - 1)];
+        if (row.size() != 2 || row[0] != expected || row[1] != "int:" + std::to_string(n))
+            ++wrong;
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
 TEST(OdbcFailures, ErrorInTheMiddleOfAResult)
 {
     auto connection = Connect(Db().AdoConnectionString());

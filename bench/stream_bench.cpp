@@ -21,7 +21,7 @@
 //                          session stopped (SIGSTOP; SIGCONT afterwards)
 //                          (target <= 200)
 //   stream_complete_seconds, raw_fetch_seconds
-//                          best of two interleaved rounds: the click until
+//                          best of three interleaved rounds: the click until
 //                          the last of the 10,000,000 rows is in, and the
 //                          plain bound-column ODBC loop over the same table
 //   stream_complete_ratio  stream_complete_seconds / raw_fetch_seconds
@@ -76,7 +76,7 @@ using namespace querlin::bench;
 namespace {
 
 constexpr int kClickRounds = 3;
-constexpr int kStreamRounds = 2;
+constexpr int kStreamRounds = 3;
 constexpr int kTickMs = 10;
 const char* const kBigQuery = "SELECT * FROM QLBENCH.OPEN10M";
 

@@ -6,8 +6,10 @@
 #include "data/DataSet.h"
 #include "data/OdbcProvider.h"
 #include "testsupport/PrivateServer.h"
-#include "testsupport/TcpProxy.h"
 #include "testsupport/TestSupport.h"
+#ifndef _WIN32
+#include "testsupport/TcpProxy.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -259,6 +261,8 @@ TEST_F(LostConnectionDb, ServerThatNeverAnswersFailsAfterTheLoginTimeOut)
     ExpectClearError(ErrorOf([&] { q.Execute(); }));
 }
 
+#ifndef _WIN32
+// (The test proxy speaks POSIX sockets.)
 // The link is cut while a block of rows is on its way: PostgreSQL's driver,
 // streaming a result itself, crashes inside its fetch on such a cut more
 // often than not (seen with psqlODBC 13.02). Cut at moments spread over
@@ -297,3 +301,4 @@ TEST_F(LostConnectionDb, LinkCutWhileRowsArriveFailsClosedEveryTime)
     ASSERT_EQ(ErrorOf([&] { q.Open(); }), "(no error)");
     EXPECT_EQ(q.RecordCount(), 3000000);
 }
+#endif

@@ -12,6 +12,8 @@
 // the suite runs it short.
 #include "FaultSite.h"
 
+#include "data/DataSet.h"
+
 #include <malloc.h>
 
 #include <cstdlib>
@@ -255,6 +257,9 @@ TEST_F(Soak, RandomWalk)
     // once for the process (the driver manager, fonts) are there.
     ASSERT_TRUE(LogIn());
     app::DestroyWindows();
+    // The workers let go by the windows end (and close their connections)
+    // before the count is taken.
+    ASSERT_TRUE(QTest::qWaitFor([] { return data::WorkersAlive() == 0; }, 60000));
     QTest::qWait(500);
     const long filesBefore = OpenFiles();
     const long threadsBefore = Threads();
